@@ -1,0 +1,28 @@
+# make test: set up the machine (as root), build, run the tests under Wine.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all setup configure build test run bench clean
+
+all: build
+
+setup:
+	bash tools/setup.sh
+
+configure: setup
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@echo "The installer window is not built yet: 'make run' arrives with it."
+
+bench: build
+	bash tools/bench/zip-extract.sh $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

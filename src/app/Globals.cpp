@@ -1,0 +1,17 @@
+// The process-wide objects, defined here in the order they must be built: within one
+// translation unit, definition order is construction order.
+
+#include "app/Log.h"
+#include "app/NoDestroy.h"
+#include "archive/ZipReader.h"
+#include "tasks/TaskManager.h"
+
+std::map<std::string, CLog*> g_logRegistry;
+CLog* g_log = nullptr;
+
+// Never destroyed: the runner may still be inside a task when the window ends the
+// process with exit(0), so the chain and the install path stay valid to the very end.
+static NoDestroy<TaskManager> s_taskManager;
+TaskManager& g_taskManager = s_taskManager.get();
+
+int32_t lastArchiveError = 0;

@@ -1,0 +1,156 @@
+#include "app/Log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <cwchar>
+
+#include "app/ModulePath.h"
+
+namespace {
+
+constexpr size_t kMaxMessage = 2047;
+
+UINT UserAnsiCodePage() {
+    wchar_t buf[8] = {};
+    if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE, buf, 8) > 0) {
+        const UINT cp = static_cast<UINT>(wcstoul(buf, nullptr, 10));
+        if (cp != 0) return cp;
+    }
+    return CP_ACP;
+}
+
+int AnsiLength(UINT cp, const wchar_t* text, int chars) {
+    return chars == 0 ? 0 : ::WideCharToMultiByte(cp, 0, text, chars, nullptr, 0, nullptr, nullptr);
+}
+
+}  // namespace
+
+CLog::CLog(std::string p) : path(std::move(p)) { Open(OPEN_ALWAYS); }
+
+void CLog::Open(DWORD disposition) {
+    stream.reset(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+    isOpen = stream.valid();
+}
+
+const char* CLog::TagFor(int messageLevel) {
+    if (messageLevel <= 1) return "[ERROR] ";
+    if (messageLevel == 2) return "[WARN] ";
+    return "[INFORMATION] ";
+}
+
+uint64_t CLog::FileSize() const {
+    if (!isOpen) return 0;
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(stream.get(), &size)) return 0;
+    return static_cast<uint64_t>(size.QuadPart);
+}
+
+void CLog::Restart() {
+    if (!isOpen || path.empty()) return;
+    stream.reset();
+    isOpen = false;
+    Open(CREATE_ALWAYS);
+}
+
+void CLog::Write(std::string message, int messageLevel) {
+    if (!isOpen || messageLevel > level) return;
+    std::string line = withLevelTag ? std::string(TagFor(messageLevel)) + message : std::move(message);
+    if (maxSize != 0 && FileSize() > maxSize) {
+        Restart();
+        if (!isOpen) return;
+    }
+
+    const __time64_t now = _time64(nullptr);
+    tm local{};
+    if (const tm* t = _localtime64(&now)) local = *t;
+    char stamp[100] = {};
+    snprintf(stamp, sizeof stamp, " [%04d-%02d-%02d %02d:%02d:%02d]\n", local.tm_year + 1900, local.tm_mon + 1,
+             local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    line += stamp;
+
+    // Appending: another process may share the file, so seek to its end for every line.
+    LARGE_INTEGER zero{};
+    ::SetFilePointerEx(stream.get(), zero, nullptr, FILE_END);
+    DWORD written = 0;
+    // Write errors change nothing: the log is best effort.
+    ::WriteFile(stream.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+std::string ToUserAnsi(const std::wstring& text, size_t maxBytes) {
+    const UINT cp = UserAnsiCodePage();
+    int chars = static_cast<int>(text.size());
+    int bytes = AnsiLength(cp, text.data(), chars);
+    if (bytes <= 0) return {};
+    // Cut whole characters (never half of a double-byte one) until the text fits.
+    while (chars > 0 && static_cast<size_t>(bytes) > maxBytes) {
+        --chars;
+        if (chars > 0 && IS_LOW_SURROGATE(text[chars]) && IS_HIGH_SURROGATE(text[chars - 1])) --chars;
+        bytes = AnsiLength(cp, text.data(), chars);
+    }
+    std::string out(static_cast<size_t>(bytes), '\0');
+    if (bytes > 0) ::WideCharToMultiByte(cp, 0, text.data(), chars, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+CLog* InitLogAt(const std::string& narrowPath) {
+    const auto found = g_logRegistry.find(narrowPath);
+    if (found != g_logRegistry.end()) {
+        g_log = found->second;
+        g_log->level = 3;
+        return g_log;
+    }
+    // Never deleted: the runner thread may still log while the process exits.
+    g_log = new CLog(narrowPath);
+    if (g_log->isOpen) {
+        g_logRegistry[narrowPath] = g_log;
+        g_log->level = 3;
+    }
+    return g_log;
+}
+
+void InitLog() {
+    const std::wstring wide = ModuleDirectory() + L"\\tmp.log";
+    InitLogAt(ToUserAnsi(wide, MAX_PATH - 1));
+}
+
+void LogFormatW(CLog* log, const wchar_t* format, ...) {
+    if (log == nullptr || format == nullptr) return;
+    wchar_t buf[kMaxMessage + 1] = {};
+    va_list args;
+    va_start(args, format);
+    // MSVCRT semantics: %s takes a wide string here. -1 on truncation, buffer then unterminated.
+    _vsnwprintf(buf, kMaxMessage, format, args);
+    va_end(args);
+    buf[kMaxMessage] = L'\0';
+    log->Write(ToUserAnsi(buf, kMaxMessage), 3);
+}
+
+void LogFormat(CLog* log, int messageLevel, const char* format, ...) {
+    if (log == nullptr || format == nullptr) return;
+    char buf[kMaxMessage + 1] = {};
+    va_list args;
+    va_start(args, format);
+    _vsnprintf(buf, kMaxMessage, format, args);
+    va_end(args);
+    buf[kMaxMessage] = '\0';
+    log->Write(buf, messageLevel);
+}
+
+std::wstring FormatTraceV(const wchar_t* format, va_list args) {
+    constexpr size_t kTraceBuffer = 0x200;
+    wchar_t buf[kTraceBuffer] = {};
+    if (format != nullptr) _vsnwprintf(buf, kTraceBuffer - 1, format, args);
+    buf[kTraceBuffer - 1] = L'\0';
+    return buf;
+}
+
+void DebugTrace(const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::wstring text = FormatTraceV(format, args);
+    va_end(args);
+    ::OutputDebugStringW(text.c_str());
+    ::OutputDebugStringW(L"\n");
+}

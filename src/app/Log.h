@@ -1,0 +1,60 @@
+#pragma once
+// The installer's log file ("tmp.log" beside the executable) and the debug trace.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "app/ScopedHandle.h"
+
+class CLog {
+public:
+    explicit CLog(std::string path);
+    virtual ~CLog() = default;
+    CLog(const CLog&) = delete;
+    CLog& operator=(const CLog&) = delete;
+
+    // Appends one line: level tag, message bytes, local timestamp, LF. Skipped while
+    // closed or when messageLevel is above `level`.
+    void Write(std::string message, int messageLevel);
+    // Current length of the file; 0 while closed.
+    uint64_t FileSize() const;
+    // Empties the file by reopening it truncated; on failure the log stays closed.
+    void Restart();
+
+    static const char* TagFor(int messageLevel);
+
+    UniqueFile stream;
+    bool isOpen = false;
+    std::string path;
+    int32_t level = 1;
+    bool withLevelTag = true;
+    uint32_t maxSize = 0xA00000;
+
+private:
+    void Open(DWORD disposition);
+};
+
+extern std::map<std::string, CLog*> g_logRegistry;
+extern CLog* g_log;
+
+// Opens "tmp.log" beside the executable (one CLog per path) and makes it g_log.
+void InitLog();
+// Same, for a given narrow path; InitLog uses it.
+CLog* InitLogAt(const std::string& narrowPath);
+
+// Formats wide text (at most 2047 characters), converts it to the user's ANSI code page
+// and writes it at level 3. A null log is ignored.
+void LogFormatW(CLog* log, const wchar_t* format, ...);
+// Formats narrow text (at most 2047 bytes) and writes it at the given level.
+void LogFormat(CLog* log, int messageLevel, const char* format, ...);
+
+// Formats wide text into 0x200 characters (511 of text) and sends it, then a line break,
+// to the debugger output.
+void DebugTrace(const wchar_t* format, ...);
+std::wstring FormatTraceV(const wchar_t* format, va_list args);
+
+// Wide text in the user's default ANSI code page, cut to at most maxBytes whole characters.
+std::string ToUserAnsi(const std::wstring& text, size_t maxBytes);

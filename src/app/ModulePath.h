@@ -1,0 +1,6 @@
+#pragma once
+
+#include <string>
+
+// Folder of the running executable, without a trailing backslash (empty when unknown).
+std::wstring ModuleDirectory();

@@ -1,0 +1,1 @@
+#include "tasks/TaskBase.h"
