@@ -8,6 +8,7 @@ all: build
 
 setup:
 	bash tools/setup.sh
+	bash tools/deps/build-deps.sh
 
 configure: setup
 	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake

@@ -15,3 +15,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+# Libraries built from Debian's source packages by tools/deps/build-deps.sh.
+set(VEXO_DEPS_PREFIX "/var/cache/vexo-deps/i686-w64-mingw32" CACHE PATH "Prefix of the libraries built from source")
+list(APPEND CMAKE_FIND_ROOT_PATH ${VEXO_DEPS_PREFIX})
