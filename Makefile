@@ -1,6 +1,7 @@
 # make test: set up the machine (as root), build, run the tests under Wine.
 BUILD ?= build
 JOBS ?= $(shell nproc)
+DEPS_DIR ?= /var/cache/vexo-deps
 
 .PHONY: all setup configure build test run bench clean
 
@@ -8,10 +9,11 @@ all: build
 
 setup:
 	bash tools/setup.sh
-	bash tools/deps/build-deps.sh
+	VEXO_DEPS_DIR=$(DEPS_DIR) bash tools/deps/build-deps.sh
 
 configure: setup
-	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
+		-DVEXO_DEPS_PREFIX=$(DEPS_DIR)/i686-w64-mingw32
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)
