@@ -1,0 +1,96 @@
+#pragma once
+// Internal state of an open archive, shared by the reader's translation units.
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "app/ScopedHandle.h"
+#include "archive/ZipReader.h"
+
+constexpr uint32_t kZipBufferSize = 16384;
+
+struct ArchiveFile {
+    bool isHandle = true;
+    bool canSeek = false;
+    UniqueFile handle;
+    bool readError = false;
+    uint32_t initialOffset = 0;
+    uint64_t position = 0;  // where the handle's file pointer is, so sequential reads skip the seek
+};
+
+// Reads exactly size bytes at pos (relative to the file start). Reading past the end is a read error.
+bool ReadArchiveAt(ArchiveFile& file, uint64_t pos, void* buffer, uint32_t size) noexcept;
+// Reads up to size bytes; returns the number read, or -1 on a failed read.
+int64_t ReadArchiveSome(ArchiveFile& file, uint64_t pos, void* buffer, uint32_t size) noexcept;
+bool ArchiveFileSize(ArchiveFile& file, uint64_t* size) noexcept;
+
+// Position of the end-of-central-directory record relative to initialOffset, or false when
+// there is none (or it starts at byte 0).
+bool FindEndRecord(ArchiveFile& file, uint64_t* position) noexcept;
+
+struct CentralHeader {
+    uint16_t versionMadeBy;
+    uint16_t versionNeeded;
+    uint16_t flags;
+    uint16_t method;
+    uint32_t dosDateTime;
+    uint32_t crc;
+    uint32_t compSize;
+    uint32_t uncompSize;
+    uint16_t nameLength;
+    uint16_t extraLength;
+    uint16_t commentLength;
+    uint16_t diskNumber;
+    uint16_t internalAttr;
+    uint32_t externalAttr;
+    uint32_t localHeaderOffset;
+};
+
+struct EntryReadState {
+    std::unique_ptr<uint8_t[]> input;
+    z_stream stream{};
+    bool streamReady = false;
+    uint32_t crc = 0;
+    uint32_t expectedCrc = 0;
+    uint32_t compLeft = 0;
+    uint32_t uncompLeft = 0;
+    uint32_t inputUsed = 0;   // bytes of input already consumed (method 0)
+    uint32_t inputFill = 0;   // bytes held in input
+    uint64_t nextPos = 0;     // file position of the next compressed byte
+    uint16_t method = 0;
+
+    ~EntryReadState() {
+        if (streamReady) inflateEnd(&stream);
+    }
+};
+
+struct ArchiveState {
+    ArchiveFile file;
+    uint32_t entryCount = 0;
+    uint32_t centralDirOffset = 0;
+    uint32_t centralDirSize = 0;
+    uint64_t bytesBefore = 0;
+    uint64_t endRecordPos = 0;
+
+    int32_t currentIndex = 0;
+    uint64_t currentHeaderPos = 0;  // archive offset of the current central-directory header
+    bool currentOk = false;
+    CentralHeader current{};
+    char currentName[260] = {};  // cut to 259 bytes
+
+    // File position of the current entry's data once its local header has been checked;
+    // lets the extraction skip a second read of the same header.
+    bool dataPosKnown = false;
+    uint64_t dataPos = 0;
+
+    std::unique_ptr<EntryReadState> read;
+};
+
+// Entry reading (ZipEntryStream.cpp).
+int32_t OpenEntryStream(ArchiveState& state) noexcept;
+// Returns bytes delivered (0 at the end), or -1 on a read, inflate or truncation failure.
+int32_t ReadEntryStream(ArchiveState& state, uint8_t* out, uint32_t size) noexcept;
+// Returns 0, or kArchiveErrExtract when all bytes were delivered and the CRC-32 differs.
+int32_t CloseEntryStream(ArchiveState& state) noexcept;

@@ -1,0 +1,94 @@
+// Reading one entry's data: stored bytes straight through, deflated ones through zlib's raw inflate.
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "archive/ZipArchiveState.h"
+
+int32_t OpenEntryStream(ArchiveState& state) noexcept {
+    const CentralHeader& h = state.current;
+    std::unique_ptr<EntryReadState> rs(new (std::nothrow) EntryReadState);
+    if (!rs) return kArchiveErrExtract;
+    rs->input.reset(new (std::nothrow) uint8_t[kZipBufferSize]);
+    if (!rs->input) return kArchiveErrExtract;
+    rs->method = h.method;
+    rs->expectedCrc = h.crc;
+    rs->compLeft = h.compSize;
+    rs->uncompLeft = h.uncompSize;
+    rs->nextPos = state.dataPos;
+    rs->crc = crc32(0L, Z_NULL, 0);
+    if (h.method == Z_DEFLATED) {
+        // Raw deflate: no zlib header, 32 KiB window.
+        if (inflateInit2(&rs->stream, -MAX_WBITS) != Z_OK) return kArchiveErrExtract;
+        rs->streamReady = true;
+    }
+    state.read = std::move(rs);
+    return kArchiveOk;
+}
+
+static bool RefillInput(ArchiveState& state, EntryReadState& rs) noexcept {
+    const uint32_t want = std::min(kZipBufferSize, rs.compLeft);
+    if (!ReadArchiveAt(state.file, rs.nextPos, rs.input.get(), want)) return false;
+    rs.nextPos += want;
+    rs.compLeft -= want;
+    rs.inputUsed = 0;
+    rs.inputFill = want;
+    if (rs.streamReady) {
+        rs.stream.next_in = rs.input.get();
+        rs.stream.avail_in = want;
+    }
+    return true;
+}
+
+int32_t ReadEntryStream(ArchiveState& state, uint8_t* out, uint32_t size) noexcept {
+    EntryReadState* rs = state.read.get();
+    if (!rs || !out) return -1;
+    const uint32_t want = std::min(size, rs->uncompLeft);
+    uint32_t produced = 0;
+    while (produced < want) {
+        const uint32_t inputLeft = rs->streamReady ? rs->stream.avail_in : rs->inputFill - rs->inputUsed;
+        if (inputLeft == 0) {
+            // The data ended before the declared size was delivered: a truncated entry is a
+            // failure, whatever its CRC says.
+            if (rs->compLeft == 0) return -1;
+            if (!RefillInput(state, *rs)) return -1;
+        }
+        if (!rs->streamReady) {
+            const uint32_t n = std::min(rs->inputFill - rs->inputUsed, want - produced);
+            memcpy(out + produced, rs->input.get() + rs->inputUsed, n);
+            rs->inputUsed += n;
+            produced += n;
+            continue;
+        }
+        z_stream& z = rs->stream;
+        z.next_out = out + produced;
+        z.avail_out = want - produced;
+        const uInt outBefore = z.avail_out;
+        const int ret = inflate(&z, Z_SYNC_FLUSH);
+        produced += outBefore - z.avail_out;
+        if (ret == Z_STREAM_END) {
+            // Same for a stream that ends early: short data is not a complete entry.
+            if (rs->uncompLeft - produced != 0) return -1;
+            break;
+        }
+        if (ret == Z_BUF_ERROR) {
+            // No progress possible: only acceptable when inflate merely wants more input.
+            if (z.avail_in != 0) return -1;
+            continue;
+        }
+        if (ret != Z_OK) return -1;
+    }
+    rs->crc = crc32(rs->crc, out, produced);
+    rs->uncompLeft -= produced;
+    return static_cast<int32_t>(produced);
+}
+
+int32_t CloseEntryStream(ArchiveState& state) noexcept {
+    int32_t result = kArchiveOk;
+    if (state.read) {
+        if (state.read->uncompLeft == 0 && state.read->crc != state.read->expectedCrc) result = kArchiveErrExtract;
+        state.read.reset();
+    }
+    return result;
+}

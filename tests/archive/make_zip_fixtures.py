@@ -1,0 +1,247 @@
+#!/usr/bin/env python3
+"""Builds the archives the archive tests read: real ones from Info-ZIP zip and Python's
+zipfile, and damaged ones patched by hand. Usage: make_zip_fixtures.py <out-dir>"""
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import zipfile
+import zlib
+
+OUT = os.path.abspath(sys.argv[1])
+DATA = os.path.join(OUT, "data")
+MTIME = 1600000000  # 2020-09-13 12:26:40 UTC, an even second so the DOS stamp is exact
+ATIME = 1500000000
+rng = random.Random(20240601)
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def text(n):
+    words = [b"alpha", b"beta", b"gamma", b"delta", b"install", b"folder", b"\n"]
+    out = bytearray()
+    while len(out) < n:
+        out += rng.choice(words) + b" "
+    return bytes(out[:n])
+
+
+def mixed(n):
+    out = bytearray()
+    while len(out) < n:
+        kind = rng.randrange(3)
+        size = rng.randrange(1000, 40000)
+        if kind == 0:
+            out += bytes(size)
+        elif kind == 1:
+            out += text(size)
+        else:
+            out += rng.randbytes(size)
+    return bytes(out[:n])
+
+
+def zip_bytes(entries, comment=b""):
+    """entries: (ZipInfo or name, data, compress_type)"""
+    path = os.path.join(OUT, "tmp.zip")
+    with zipfile.ZipFile(path, "w") as z:
+        for info, data, method in entries:
+            if isinstance(info, str):
+                info = zipfile.ZipInfo(info, date_time=(2020, 9, 13, 12, 26, 40))
+            info.compress_type = method
+            z.writestr(info, data)
+        z.comment = comment
+    with open(path, "rb") as f:
+        buf = f.read()
+    os.remove(path)
+    return bytearray(buf)
+
+
+def end_record(buf):
+    return buf.rfind(b"PK\x05\x06")
+
+
+def central_headers(buf):
+    end = end_record(buf)
+    count, size, offset = struct.unpack_from("<HII", buf, end + 10)
+    out, pos = [], offset
+    for _ in range(count):
+        out.append(pos)
+        n, e, c = struct.unpack_from("<HHH", buf, pos + 28)
+        pos += 46 + n + e + c
+    return out
+
+
+def local_header(buf, index):
+    return struct.unpack_from("<I", buf, central_headers(buf)[index] + 42)[0]
+
+
+def put(buf, offset, fmt, value):
+    struct.pack_into(fmt, buf, offset, value)
+    return buf
+
+
+def save(name, buf):
+    write(os.path.join(OUT, name), bytes(buf))
+
+
+def run(args, **kw):
+    env = dict(os.environ, TZ="UTC")
+    subprocess.run(args, check=True, env=env, **kw)
+
+
+def main():
+    shutil.rmtree(OUT, ignore_errors=True)
+    os.makedirs(DATA)
+
+    # Source tree: the tests compare extracted bytes with these files.
+    files = {
+        "hello.txt": text(50000),
+        "random.bin": rng.randbytes(200000),
+        "big.dat": mixed(3 * 1024 * 1024),
+        "empty.txt": b"",
+        "ro.txt": b"read only\n",
+        "dir/sub/c.txt": text(3000),
+    }
+    for name, data in files.items():
+        write(os.path.join(DATA, name), data)
+    os.chmod(os.path.join(DATA, "ro.txt"), 0o444)
+    for root, dirs, names in os.walk(DATA):
+        for n in names + dirs:
+            os.utime(os.path.join(root, n), (ATIME, MTIME))
+
+    members = ["hello.txt", "random.bin", "big.dat", "empty.txt", "ro.txt", "dir"]
+    # .bin stored, the rest deflated; folders with Unix attributes; "UT" blocks by default.
+    run(["zip", "-q", "-r", "-n", ".bin", os.path.join(OUT, "infozip.zip")] + members, cwd=DATA)
+    run(["zip", "-q", "-r", "-X", os.path.join(OUT, "noextra.zip"), "hello.txt", "dir"], cwd=DATA)
+    # Written to a pipe, zip cannot seek back: sizes and CRC go to data descriptors (flag bit 3).
+    piped = subprocess.run(["zip", "-q", "-", "hello.txt", "big.dat", "random.bin"], cwd=DATA, check=True,
+                           env=dict(os.environ, TZ="UTC"), stdout=subprocess.PIPE).stdout
+    write(os.path.join(OUT, "pipe.zip"), piped)
+
+    with open(os.path.join(OUT, "infozip.zip"), "rb") as f:
+        infozip = f.read()
+    # A self-extractor stub in front, offsets left as they were.
+    save("sfx.zip", b"MZ" + rng.randbytes(5000) + infozip)
+
+    # Small sound archives for the hostile-bytes test to mutate.
+    small_dir = os.path.join(OUT, "small")
+    for name, data in {"a.txt": text(2000), "r.bin": rng.randbytes(700), "e.txt": b"",
+                       "d/x/y.txt": text(900), "d/z.dat": mixed(20000)}.items():
+        write(os.path.join(small_dir, name), data)
+    for root, dirs, names in os.walk(small_dir):
+        for n in names + dirs:
+            os.utime(os.path.join(root, n), (ATIME, MTIME))
+    run(["zip", "-q", "-r", "-n", ".bin", os.path.join(OUT, "fuzz_infozip.zip"), "."], cwd=small_dir)
+    piped = subprocess.run(["zip", "-q", "-", "a.txt", "r.bin", "d/z.dat"], cwd=small_dir, check=True,
+                           stdout=subprocess.PIPE).stdout
+    write(os.path.join(OUT, "fuzz_pipe.zip"), piped)
+    with open(os.path.join(OUT, "fuzz_infozip.zip"), "rb") as f:
+        save("fuzz_sfx.zip", rng.randbytes(300) + f.read())
+
+    # End record behind the longest comment that still fits the search, and one byte more.
+    small = [("small.txt", b"small entry\n", zipfile.ZIP_DEFLATED)]
+    comment = bytes(rng.choice(b"abcdefghij") for _ in range(0xFFFF - 22))
+    save("comment_max.zip", zip_bytes(small, comment))
+    save("comment_over.zip", zip_bytes(small, comment + b"x"))
+
+    # Attributes as written by various hosts.
+    attrs = [
+        ("windir/", 0x10),
+        ("unixdir/", 0x41ED0000),
+        ("readonly.txt", 0x01),
+        ("hidden.txt", 0x22),
+        ("system.txt", 0x04),
+        ("unixfile.txt", 0x81A40000),
+    ]
+    entries = []
+    for name, ext in attrs:
+        info = zipfile.ZipInfo(name, date_time=(2020, 9, 13, 12, 26, 40))
+        info.external_attr = ext
+        entries.append((info, b"" if name.endswith("/") else name.encode() * 3, zipfile.ZIP_STORED))
+    save("attrs.zip", zip_bytes(entries))
+
+    # "UT" block with a modification time only; the DOS stamp says otherwise.
+    info = zipfile.ZipInfo("ut.txt", date_time=(2001, 2, 3, 4, 5, 6))
+    info.extra = b"UT" + struct.pack("<HBi", 5, 1, MTIME)
+    save("ut_mtime.zip", zip_bytes([(info, b"ut\n", zipfile.ZIP_DEFLATED)]))
+
+    save("utf8.zip", zip_bytes([("数据/文件ü.txt", b"utf8\n", zipfile.ZIP_STORED)]))
+    save("longnames.zip", zip_bytes([(c * n, c.encode() * 4, zipfile.ZIP_STORED)
+                                     for c, n in (("a", 258), ("b", 259), ("c", 300))]))
+
+    save("empty.zip", zip_bytes([]))
+    save("notzip.bin", rng.randbytes(3000))
+
+    # Damaged archives, each patched from a sound one.
+    payload = text(40000)
+    base = [("first.txt", payload, zipfile.ZIP_DEFLATED), ("second.bin", payload[:5000], zipfile.ZIP_STORED)]
+
+    buf = zip_bytes(base)
+    put(buf, end_record(buf) + 4, "<H", 1)
+    save("multidisk.zip", buf)
+    buf = zip_bytes(base)
+    put(buf, end_record(buf) + 8, "<H", 1)
+    save("counts.zip", buf)
+    buf = zip_bytes(base)
+    put(buf, end_record(buf) + 16, "<I", end_record(buf))  # central directory would end past the record
+    save("cd_beyond.zip", buf)
+
+    # CRC fields of both headers changed: only the CRC check sees it.
+    buf = zip_bytes(base)
+    for i in (0, 1):
+        crc = struct.unpack_from("<I", buf, central_headers(buf)[i] + 16)[0] ^ 0x5A5A
+        put(buf, central_headers(buf)[i] + 16, "<I", crc)
+        put(buf, local_header(buf, i) + 14, "<I", crc)
+    save("badcrc.zip", buf)
+
+    # Damaged deflate data: inflate itself fails.
+    buf = zip_bytes(base)
+    start = local_header(buf, 0) + 30 + len("first.txt")
+    for k in range(start + 2, start + 40):
+        buf[k] ^= 0xFF
+    save("baddeflate.zip", buf)
+
+    # Declared uncompressed size larger than the data holds, CRC of the real data: truncated.
+    buf = zip_bytes(base)
+    for i in (0, 1):
+        size = struct.unpack_from("<I", buf, central_headers(buf)[i] + 24)[0] + 100
+        put(buf, central_headers(buf)[i] + 24, "<I", size)
+        put(buf, local_header(buf, i) + 22, "<I", size)
+    save("shortdata.zip", buf)
+
+    # Compressed size running past the end of the file.
+    buf = zip_bytes(base)
+    for i in (0, 1):
+        put(buf, central_headers(buf)[i] + 20, "<I", 10000000)
+        put(buf, local_header(buf, i) + 18, "<I", 10000000)
+    save("pastend.zip", buf)
+
+    # Local headers that disagree with the central directory.
+    buf = zip_bytes(base)
+    put(buf, local_header(buf, 0) + 8, "<H", 0)   # method
+    put(buf, local_header(buf, 1) + 26, "<H", 3)  # name length
+    save("mismatch.zip", buf)
+    buf = zip_bytes(base)
+    put(buf, local_header(buf, 0), "<I", 0x12345678)
+    put(buf, local_header(buf, 1) + 8, "<H", 12)  # a method this reader does not know, in both headers
+    put(buf, central_headers(buf)[1] + 10, "<H", 12)
+    save("badlocal.zip", buf)
+
+    # Second central header broken: the walk stops there.
+    buf = zip_bytes(base + [("third.txt", b"third\n", zipfile.ZIP_STORED)])
+    put(buf, central_headers(buf)[1], "<I", 0x0)
+    save("badcentral.zip", buf)
+
+    # Local extra field running past the end of the file.
+    buf = zip_bytes([("tail.txt", b"tail\n", zipfile.ZIP_STORED)])
+    put(buf, local_header(buf, 0) + 28, "<H", 0xFFFF)
+    save("badextra.zip", buf)
+
+
+if __name__ == "__main__":
+    main()
