@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <exception>
 #include <limits>
 #include <new>
 
@@ -356,7 +357,7 @@ std::wstring MatchContext::GroupText(int i) const {
     if (!HasGroup(i)) return std::wstring();
     try {
         return std::wstring(input_ + groups_[i].start, input_ + groups_[i].end);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         return std::wstring();
     }
 }
@@ -369,7 +370,7 @@ bool MatchContext::Reset(const wchar_t* input, int groups, int slots) noexcept {
     try {
         groups_.assign(static_cast<std::size_t>(groups), Bounds{-1, -1});
         memory_.assign(static_cast<std::size_t>(slots), -1);
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
         groups_.clear();
         memory_.clear();
         return false;
@@ -420,7 +421,8 @@ int PatternMatcher::Parse(const wchar_t* pattern, bool caseSensitive) noexcept {
             PatternCompiler::Emit(*root, program_, slotCount_);
             program_.push_back(Instr{OpMatch, 0, 0});
         }
-    } catch (const std::bad_alloc&) {
+    } catch (const std::exception&) {
+        // Only allocation throws here (bad_alloc, or length_error for absurd sizes).
         parseCode_ = PatternOutOfMemory;
     }
     if (parseCode_ != PatternOk) {
@@ -443,7 +445,7 @@ bool PatternMatcher::Match(const wchar_t* input, MatchContext* ctx, const wchar_
     if (!caseSensitive_) {
         try {
             lowered.assign(input, length);
-        } catch (const std::bad_alloc&) {
+        } catch (const std::exception&) {
             return false;
         }
         ToLower(lowered);
@@ -481,8 +483,7 @@ bool PatternMatcher::CharSet::Contains(wchar_t c) const noexcept {
 
 // 1 on a match (ctx.matchEnd_ set), 0 when nothing matches at start, -1 when the stack cannot
 // grow. A failed run leaves groups and memory as it found them: every change is undone.
-int PatternMatcher::Run(const wchar_t* text, std::size_t length, std::size_t start,
-                        MatchContext& ctx) const noexcept {
+int PatternMatcher::Run(const wchar_t* text, std::size_t length, std::size_t start, MatchContext& ctx) const noexcept {
     using Pos = std::ptrdiff_t;
     const Pos len = static_cast<Pos>(length);
     Pos pos = static_cast<Pos>(start);

@@ -10,15 +10,15 @@
 enum PatternParseCode : int {
     PatternOk = 0,
     PatternOutOfMemory = 1,
-    PatternUnclosedCapture = 2,    // '{' without '}'
-    PatternUnclosedGroup = 3,      // '(' without ')'
-    PatternUnclosedSet = 4,        // '[' without ']', or a range with no end
-    PatternBadAbbreviation = 5,    // an abbreviation's expansion does not compile
-    PatternEmptySet = 6,           // '[]' or '[^]'
-    PatternBadBackReference = 7,   // '\n' naming a group not opened before it
-    PatternBadRange = 8,           // range end below its start
-    PatternEmptyLoop = 9,          // '*' or '+' on an operand that can match empty text
-    PatternMissing = 10,           // no pattern given
+    PatternUnclosedCapture = 2,   // '{' without '}'
+    PatternUnclosedGroup = 3,     // '(' without ')'
+    PatternUnclosedSet = 4,       // '[' without ']', or a range with no end
+    PatternBadAbbreviation = 5,   // an abbreviation's expansion does not compile
+    PatternEmptySet = 6,          // '[]' or '[^]'
+    PatternBadBackReference = 7,  // a back-reference to a group not opened before it
+    PatternBadRange = 8,          // range end below its start
+    PatternEmptyLoop = 9,         // '*' or '+' on an operand that can match empty text
+    PatternMissing = 10,          // no pattern given
 };
 
 // The outcome of one search: the whole match and the capture groups, as positions in the

@@ -158,6 +158,7 @@ TEST(PatternMatcher, SyntaxAndPrecedence) {
         {L"abc)def", kCs, L"xabcdef", 1, 4},
         {L"a]b", kCs, L"ab", 0, 1},
         {L"a}b", kCs, L"ab", 0, 1},
+        {L"a!", kCs, L"a!", 0, 1},  // '!' with no argument after it ends the pattern too
         // Escapes outside a set: \t is the letter; a trailing backslash is itself.
         {L"\\t", kCs, L"\t", kNo, 0},
         {L"\\t", kCs, L"t", 0, 1},
@@ -253,8 +254,9 @@ TEST(PatternMatcher, LookAhead) {
         {L"a!b", kCs, L"ab ac", 3, 4},
         {L"(!b.)+", kCs, L"aab", 0, 2},
         {L"!!a.", kCs, L"ba", 1, 2},
-        // Captures made inside a failed look-ahead argument are undone.
+        // Captures made by the argument never outlive the look-ahead, whichever way it went.
         {L"!({a}b){.}", kCs, L"ac", 0, 1, {nullptr, L"a"}},
+        {L"(!{a})|(ab)", kCs, L"ab", 0, 2, {nullptr}},
     });
 }
 
