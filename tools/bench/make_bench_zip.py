@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Makes the extraction benchmark's archive, the same bytes for the same seed: about 400 MB
+uncompressed, about 2:1 deflated, shaped like an emulator payload (a few disk images, a few
+hundred binaries, a few thousand small text files in folders up to five levels deep).
+
+usage: make_bench_zip.py --seed N --out archive.zip"""
+import argparse
+import random
+import zipfile
+
+BLOCK = 64 * 1024
+STAMP = (2024, 5, 1, 12, 0, 0)
+WORDS = [b"emulator", b"engine", b"render", b"config", b"<item", b"value=", b"/>", b"0x1F",
+         b"kernel", b"android", b"package", b"\n", b"\t", b"{", b"}", b"true", b"false"]
+
+
+def text_block(rng, n):
+    out = bytearray()
+    while len(out) < n:
+        out += rng.choice(WORDS)
+        out += b" " if rng.random() < 0.8 else b"\n"
+    return bytes(out[:n])
+
+
+def structured_block(rng, n):
+    # Table-like records with counters: compresses to roughly a quarter.
+    out = bytearray()
+    base = rng.randrange(1 << 24)
+    i = 0
+    while len(out) < n:
+        out += (base + i).to_bytes(4, "little") + bytes([i & 0xFF, 0, 0, 1]) + rng.randbytes(2) + b"\0" * 6
+        i += 1
+    return bytes(out[:n])
+
+
+def disk_image(rng, size):
+    left = size
+    while left > 0:
+        n = min(BLOCK, left)
+        r = rng.random()
+        if r < 0.40:
+            yield bytes(n)
+        elif r < 0.72:
+            yield structured_block(rng, n)
+        else:
+            yield rng.randbytes(n)
+        left -= n
+
+
+def binary(rng, size):
+    left = size
+    while left > 0:
+        n = min(BLOCK, left)
+        r = rng.random()
+        if r < 0.45:
+            yield rng.randbytes(n)
+        elif r < 0.75:
+            yield structured_block(rng, n)
+        else:
+            yield text_block(rng, n)
+        left -= n
+
+
+def add(zf, name, chunks):
+    info = zipfile.ZipInfo(name, date_time=STAMP)
+    info.compress_type = zipfile.ZIP_DEFLATED
+    info.external_attr = 0x20
+    with zf.open(info, "w", force_zip64=False) as f:
+        for c in chunks:
+            f.write(c)
+
+
+def add_dir(zf, name, seen):
+    if name in seen:
+        return
+    seen.add(name)
+    info = zipfile.ZipInfo(name, date_time=STAMP)
+    info.external_attr = 0x10
+    zf.writestr(info, b"")
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--seed", type=int, default=1)
+    ap.add_argument("--out", required=True)
+    args = ap.parse_args()
+    rng = random.Random(args.seed)
+    seen = set()
+    total = 0
+    with zipfile.ZipFile(args.out, "w", compression=zipfile.ZIP_DEFLATED, compresslevel=6) as zf:
+        add_dir(zf, "images/", seen)
+        for i in range(4):
+            size = rng.randrange(55, 75) * 1024 * 1024
+            add(zf, f"images/disk{i}.img", disk_image(rng, size))
+            total += size
+        for d in ("bin/", "lib/", "plugins/"):
+            add_dir(zf, d, seen)
+        for i in range(300):
+            size = rng.randrange(20 * 1024, 700 * 1024)
+            folder = rng.choice(("bin/", "lib/", "plugins/"))
+            add(zf, f"{folder}module{i:03d}.dll", binary(rng, size))
+            total += size
+        for i in range(3000):
+            depth = rng.randrange(1, 6)
+            parts = ["res"] + [f"d{level}_{rng.randrange(4)}" for level in range(1, depth)]
+            for k in range(1, len(parts) + 1):
+                add_dir(zf, "/".join(parts[:k]) + "/", seen)
+            size = rng.randrange(200, 24 * 1024)
+            add(zf, "/".join(parts) + f"/file{i:04d}.txt", [text_block(rng, size)])
+            total += size
+    print(f"{args.out}: {total / 1e6:.0f} MB uncompressed")
+
+
+if __name__ == "__main__":
+    main()
