@@ -56,9 +56,9 @@ struct EntryReadState {
     uint32_t expectedCrc = 0;
     uint32_t compLeft = 0;
     uint32_t uncompLeft = 0;
-    uint32_t inputUsed = 0;   // bytes of input already consumed (method 0)
-    uint32_t inputFill = 0;   // bytes held in input
-    uint64_t nextPos = 0;     // file position of the next compressed byte
+    uint32_t inputUsed = 0;  // bytes of input already consumed (method 0)
+    uint32_t inputFill = 0;  // bytes held in input
+    uint64_t nextPos = 0;    // file position of the next compressed byte
     uint16_t method = 0;
 
     ~EntryReadState() {

@@ -1,8 +1,8 @@
 // Archive file access and the search for the end-of-central-directory record.
 
-#include "archive/ZipArchiveState.h"
-
 #include <algorithm>
+
+#include "archive/ZipArchiveState.h"
 
 bool ArchiveFileSize(ArchiveFile& file, uint64_t* size) noexcept {
     LARGE_INTEGER li;

@@ -10,15 +10,15 @@
 extern int32_t lastArchiveError;
 
 constexpr int32_t kArchiveOk = 0;
-constexpr int32_t kArchiveErrOpenFile = 0x200;      // the archive or an extraction target cannot be opened
-constexpr int32_t kArchiveErrExtract = 0x400;       // read, inflate, CRC or write failure while extracting
-constexpr int32_t kArchiveErrCorrupt = 0x700;       // local/central header mismatch, directory not walkable
-constexpr int32_t kArchiveErrExtraField = 0x800;    // local extra field cannot be read
-constexpr int32_t kArchiveErrArgument = 0x10000;    // null handle, index out of range
-constexpr int32_t kArchiveErrNotReader = 0x80000;   // handle kind is not a reader
+constexpr int32_t kArchiveErrOpenFile = 0x200;     // the archive or an extraction target cannot be opened
+constexpr int32_t kArchiveErrExtract = 0x400;      // read, inflate, CRC or write failure while extracting
+constexpr int32_t kArchiveErrCorrupt = 0x700;      // local/central header mismatch, directory not walkable
+constexpr int32_t kArchiveErrExtraField = 0x800;   // local extra field cannot be read
+constexpr int32_t kArchiveErrArgument = 0x10000;   // null handle, index out of range
+constexpr int32_t kArchiveErrNotReader = 0x80000;  // handle kind is not a reader
 constexpr int32_t kArchiveErrAlreadyOpen = 0x1000000;
-constexpr int32_t kArchiveErrIo = -1;               // I/O error or no end record while opening
-constexpr int32_t kArchiveErrBadEndRecord = -103;   // end record inconsistent
+constexpr int32_t kArchiveErrIo = -1;              // I/O error or no end record while opening
+constexpr int32_t kArchiveErrBadEndRecord = -103;  // end record inconsistent
 
 constexpr int32_t kArchiveHandleReader = 1;
 

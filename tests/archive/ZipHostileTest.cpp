@@ -60,9 +60,9 @@ std::vector<size_t> Signatures(const Bytes& b) {
 }
 
 uint32_t InterestingValue(Rng& rng) {
-    static const uint32_t values[] = {0,          1,          2,          0x7F,       0x80,      0xFF,
-                                      0x100,      0x7FFF,     0x8000,     0xFFFF,     0x10000,   0x7FFFFFFF,
-                                      0x80000000, 0xFFFFFFFF, 0xFFFFFFFE, 0x40000000, 16384,     16385};
+    static const uint32_t values[] = {0,          1,          2,          0x7F,       0x80,    0xFF,
+                                      0x100,      0x7FFF,     0x8000,     0xFFFF,     0x10000, 0x7FFFFFFF,
+                                      0x80000000, 0xFFFFFFFF, 0xFFFFFFFE, 0x40000000, 16384,   16385};
     if (rng.Below(4) == 0) return static_cast<uint32_t>(rng.Next());
     return values[rng.Below(sizeof values / sizeof values[0])];
 }
@@ -104,10 +104,9 @@ Bytes Mutate(const std::vector<Bytes>& seeds, Rng& rng) {
 }
 
 bool KnownCode(int32_t code) {
-    static const std::set<int32_t> codes = {kArchiveOk,         kArchiveErrOpenFile,  kArchiveErrExtract,
-                                            kArchiveErrCorrupt, kArchiveErrExtraField, kArchiveErrArgument,
-                                            kArchiveErrNotReader, kArchiveErrAlreadyOpen, kArchiveErrIo,
-                                            kArchiveErrBadEndRecord};
+    static const std::set<int32_t> codes = {
+        kArchiveOk,          kArchiveErrOpenFile,  kArchiveErrExtract,     kArchiveErrCorrupt, kArchiveErrExtraField,
+        kArchiveErrArgument, kArchiveErrNotReader, kArchiveErrAlreadyOpen, kArchiveErrIo,      kArchiveErrBadEndRecord};
     return codes.count(code) != 0;
 }
 
@@ -116,8 +115,8 @@ std::wstring TargetFor(const ArchiveEntry& e, int32_t index) {
     const std::wstring name = e.name;
     bool safe = !name.empty() && name.size() < 120 && name[0] != L'/' && name.find(L"..") == std::wstring::npos;
     for (wchar_t c : name)
-        safe = safe && ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') ||
-                        c == L'.' || c == L'_' || c == L'-' || c == L'/');
+        safe = safe && ((c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z') || (c >= L'0' && c <= L'9') || c == L'.' ||
+                        c == L'_' || c == L'-' || c == L'/');
     return safe ? name : L"entry" + std::to_wstring(index) + L".bin";
 }
 
@@ -168,7 +167,7 @@ bool PeakMemory(SIZE_T* workingSet, SIZE_T* pagefile) {
 }
 
 TEST(ZipHostile, MutatedArchivesFailCleanly) {
-    const char* seedNames[] = {"fuzz_infozip.zip", "fuzz_pipe.zip", "fuzz_sfx.zip", "attrs.zip",
+    const char* seedNames[] = {"fuzz_infozip.zip", "fuzz_pipe.zip", "fuzz_sfx.zip",  "attrs.zip",
                                "ut_mtime.zip",     "utf8.zip",      "longnames.zip", "badcentral.zip",
                                "comment_max.zip",  "shortdata.zip"};
     std::vector<Bytes> seeds;

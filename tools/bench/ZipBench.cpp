@@ -29,8 +29,8 @@ struct MemoryCounters {
 void PrintPeakMemory() {
     using Fn = BOOL(WINAPI*)(HANDLE, MemoryCounters*, DWORD);
     HMODULE psapi = LoadLibraryW(L"psapi.dll");
-    Fn fn = psapi ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(psapi, "GetProcessMemoryInfo")))
-                  : nullptr;
+    Fn fn =
+        psapi ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(psapi, "GetProcessMemoryInfo"))) : nullptr;
     MemoryCounters mc = {};
     mc.cb = sizeof mc;
     if (fn && fn(GetCurrentProcess(), &mc, sizeof mc)) {
