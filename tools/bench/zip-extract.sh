@@ -30,7 +30,8 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 export VEXO_BUILD_DIR="$build"
 "$src/tools/wine/wine-session.sh" start
-trap '"$src/tools/wine/wine-session.sh" stop' EXIT
+# The extracted trees (about 0.8 GB) go; the generated archive stays cached for the next run.
+trap '"$src/tools/wine/wine-session.sh" stop; rm -rf "$out_reader" "$out_unzip"' EXIT
 
 reader_cmd="$build/wine-run.sh $bench_exe '$(winpath "$archive")' '$(winpath "$out_reader")'"
 unzip_cmd="unzip -q -o '$archive' -d '$out_unzip'"
