@@ -237,8 +237,10 @@ void CreateTargetFolders(const wchar_t* rootDir, const wchar_t* target) noexcept
         if (c == L'/' || c == L'\\') {
             if (i > 0 && target[i - 1] != L'/' && target[i - 1] != L'\\') {
                 path[rootLength + i] = L'\0';
-                // Existing folders fail here harmlessly; a real failure shows when the target is created.
-                CreateDirectoryW(path, nullptr);
+                // Asking first is cheaper than a failing create for the many files that share
+                // folders; a real failure shows when the target is created.
+                const DWORD attr = GetFileAttributesW(path);
+                if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY)) CreateDirectoryW(path, nullptr);
             }
             path[rootLength + i] = L'\\';
         } else {
