@@ -3,6 +3,8 @@
 // process must stay small.
 
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstring>
@@ -138,26 +140,13 @@ void Snapshot(const std::wstring& dir, const std::wstring& skip, std::map<std::w
     } while (FindNextFileW(find.get(), &fd));
 }
 
-struct MemoryCounters {
-    DWORD cb;
-    DWORD PageFaultCount;
-    SIZE_T PeakWorkingSetSize;
-    SIZE_T WorkingSetSize;
-    SIZE_T QuotaPeakPagedPoolUsage;
-    SIZE_T QuotaPagedPoolUsage;
-    SIZE_T QuotaPeakNonPagedPoolUsage;
-    SIZE_T QuotaNonPagedPoolUsage;
-    SIZE_T PagefileUsage;
-    SIZE_T PeakPagefileUsage;
-};
-
 // psapi is loaded at run time: its entry point moved between Windows versions.
 bool PeakMemory(SIZE_T* workingSet, SIZE_T* pagefile) {
-    using Fn = BOOL(WINAPI*)(HANDLE, MemoryCounters*, DWORD);
+    using Fn = BOOL(WINAPI*)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
     HMODULE psapi = LoadLibraryW(L"psapi.dll");
     if (!psapi) return false;
     auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(psapi, "GetProcessMemoryInfo")));
-    MemoryCounters mc = {};
+    PROCESS_MEMORY_COUNTERS mc = {};
     mc.cb = sizeof mc;
     const bool ok = fn && fn(GetCurrentProcess(), &mc, sizeof mc);
     FreeLibrary(psapi);

@@ -4,6 +4,7 @@
 //   zip_bench <archive> <target-folder>
 
 #include <windows.h>
+#include <psapi.h>
 
 #include <cstdio>
 #include <string>
@@ -12,26 +13,13 @@
 
 namespace {
 
-struct MemoryCounters {
-    DWORD cb;
-    DWORD PageFaultCount;
-    SIZE_T PeakWorkingSetSize;
-    SIZE_T WorkingSetSize;
-    SIZE_T QuotaPeakPagedPoolUsage;
-    SIZE_T QuotaPagedPoolUsage;
-    SIZE_T QuotaPeakNonPagedPoolUsage;
-    SIZE_T QuotaNonPagedPoolUsage;
-    SIZE_T PagefileUsage;
-    SIZE_T PeakPagefileUsage;
-};
-
 // psapi at run time: the entry point lives in different DLLs across Windows versions.
 void PrintPeakMemory() {
-    using Fn = BOOL(WINAPI*)(HANDLE, MemoryCounters*, DWORD);
+    using Fn = BOOL(WINAPI*)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
     HMODULE psapi = LoadLibraryW(L"psapi.dll");
     Fn fn =
         psapi ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(psapi, "GetProcessMemoryInfo"))) : nullptr;
-    MemoryCounters mc = {};
+    PROCESS_MEMORY_COUNTERS mc = {};
     mc.cb = sizeof mc;
     if (fn && fn(GetCurrentProcess(), &mc, sizeof mc)) {
         printf("peak_working_set_kib=%u\npeak_pagefile_kib=%u\n", static_cast<unsigned>(mc.PeakWorkingSetSize >> 10),
