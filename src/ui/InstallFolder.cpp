@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include <cwchar>
+#include <iterator>
 
 #include "ui/PatternMatcher.h"
 
@@ -62,23 +63,19 @@ FolderCheck CheckInstallFolder(const std::wstring& installPath) {
 }
 
 const wchar_t* FolderCheckMessage(FolderCheck check) {
-    switch (check) {
-        case FolderCheck::Empty:
-            return L"安装路径不能为空";
-        case FolderCheck::TooLong:
-            return L"安装路径太长，容易导致安装失败，请修改再重试";
-        case FolderCheck::NoDrive:
-            return L"安装路径不存在";
-        case FolderCheck::PatternError:
-            return L"初始化安装路径失败";
-        case FolderCheck::BadCharacters:
-            return L"安装路径无效（不能包含中文或全角字符），请更换安装路径";
-        case FolderCheck::CannotCreate:
-            return L"创建安装路径失败，请更换安装路径";
-        case FolderCheck::Ok:
-            break;
-    }
-    return nullptr;
+    // Indexed by FolderCheck, in its order.
+    static const wchar_t* const kMessages[] = {
+        nullptr,
+        L"安装路径不能为空",
+        L"安装路径太长，容易导致安装失败，请修改再重试",
+        L"安装路径不存在",
+        L"初始化安装路径失败",
+        L"安装路径无效（不能包含中文或全角字符），请更换安装路径",
+        L"创建安装路径失败，请更换安装路径",
+    };
+    static_assert(std::size(kMessages) == static_cast<size_t>(FolderCheck::CannotCreate) + 1, "one text per check");
+    const auto i = static_cast<size_t>(check);
+    return i < std::size(kMessages) ? kMessages[i] : nullptr;
 }
 
 std::wstring ProductFolderBelow(const std::wstring& chosen) {

@@ -3,32 +3,24 @@
 
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/Log.h"
 #include "app/ModulePath.h"
+#include "TestFiles.h"
 
 namespace {
 
-// A scratch folder per test under the build tree (VEXO_TEST_TMP), as a Windows path.
+// Narrow paths: the log takes its path in the ANSI code page (the build tree's path is ASCII).
 std::string ScratchDir(const std::string& name) {
-    const char* root = std::getenv("VEXO_TEST_TMP");
-    std::string dir = root ? std::string("Z:") + root : std::string(".");
-    for (auto& c : dir)
-        if (c == '/') c = '\\';
-    ::CreateDirectoryA(dir.c_str(), nullptr);
-    dir += "\\" + name;
-    ::CreateDirectoryA(dir.c_str(), nullptr);
-    return dir;
+    return ToUserAnsi(FreshScratch(std::wstring(name.begin(), name.end())), MAX_PATH - 1);
 }
 
 std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    std::string text;
+    ReadWholeFile(std::wstring(path.begin(), path.end()), &text);
+    return text;
 }
 
 std::vector<std::string> Lines(const std::string& text) {

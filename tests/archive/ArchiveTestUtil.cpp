@@ -1,59 +1,6 @@
 #include "ArchiveTestUtil.h"
 
-#include "app/ScopedHandle.h"
-
-std::wstring WinPathFromEnv(const wchar_t* variable) {
-    wchar_t buffer[1024];
-    const DWORD n = GetEnvironmentVariableW(variable, buffer, 1024);
-    if (n == 0 || n >= 1024) return L"";
-    std::wstring path = L"Z:";
-    path += buffer;
-    for (auto& c : path)
-        if (c == L'/') c = L'\\';
-    return path;
-}
-
 std::wstring ZipData(const std::wstring& name) { return WinPathFromEnv(L"VEXO_ZIPDATA") + L"\\" + name; }
-
-std::wstring FreshScratch(const std::wstring& name) {
-    const std::wstring root = WinPathFromEnv(L"VEXO_TEST_TMP");
-    CreateDirectoryW(root.c_str(), nullptr);
-    const std::wstring path = root + L"\\" + name;
-    RemoveTree(path);
-    CreateDirectoryW(path.c_str(), nullptr);
-    return path;
-}
-
-void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW fd;
-    UniqueFind find(FindFirstFileW((path + L"\\*").c_str(), &fd));
-    if (find) {
-        do {
-            const std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring child = path + L"\\" + name;
-            SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                DeleteFileW(child.c_str());
-        } while (FindNextFileW(find.get(), &fd));
-    }
-    find.reset();
-    RemoveDirectoryW(path.c_str());
-}
-
-bool ReadWholeFile(const std::wstring& path, std::string* data) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    if (!file) return false;
-    data->clear();
-    char buffer[65536];
-    DWORD got = 0;
-    while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) data->append(buffer, got);
-    return true;
-}
-
-bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 uint64_t Ticks(const FILETIME& ft) { return (uint64_t{ft.dwHighDateTime} << 32) | ft.dwLowDateTime; }
 

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <fstream>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "stats/ReportSender.h"
 #include "tasks/InstallMessages.h"
 #include "tasks/TaskManager.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -32,10 +32,8 @@ void Record(const std::string& event) {
 std::string Narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
 
 size_t LogLineCount() {
-    std::ifstream in(g_logPath, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    const std::string text = s.str();
+    std::string text;
+    ReadWholeFile(std::wstring(g_logPath.begin(), g_logPath.end()), &text);
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
@@ -83,13 +81,8 @@ protected:
     void SetUp() override {
         g_events.clear();
         g_startReturned = false;
-        const char* root = std::getenv("VEXO_TEST_TMP");
-        std::string dir = root ? std::string("Z:") + root : std::string(".");
-        for (auto& c : dir)
-            if (c == '/') c = '\\';
-        ::CreateDirectoryA(dir.c_str(), nullptr);
-        g_logPath = dir + "\\runner-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".log";
-        ::DeleteFileA(g_logPath.c_str());
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        g_logPath = Narrow(FreshScratch(std::wstring(name.begin(), name.end()))) + "\\runner.log";
         InitLogAt(g_logPath);
         ASSERT_TRUE(g_log->isOpen);
 

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ui/InstallFolder.h"
+#include "TestFiles.h"
 
 namespace {
 
@@ -18,24 +19,6 @@ wchar_t MissingDriveLetter() {
 bool IsFolder(const std::wstring& path) {
     const DWORD attr = ::GetFileAttributesW(path.c_str());
     return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void RemoveTree(const std::wstring& path) {
-    WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring child = path + L"\\" + name;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(child);
-            else
-                ::DeleteFileW(child.c_str());
-        } while (::FindNextFileW(find, &fd));
-        ::FindClose(find);
-    }
-    ::RemoveDirectoryW(path.c_str());
 }
 
 }  // namespace
