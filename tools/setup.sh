@@ -8,7 +8,7 @@ packages=(
     libz-mingw-w64-dev
     wine wine32:i386 wine64
     xvfb xauth xdotool x11-apps imagemagick fonts-wqy-microhei
-    cmake make googletest python3 zip unzip hyperfine time dpkg-dev autoconf automake libtool pkgconf
+    cmake make googletest python3 python3-pil zip unzip hyperfine time dpkg-dev autoconf automake libtool pkgconf
 )
 
 if [ "$(id -u)" -ne 0 ]; then
