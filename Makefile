@@ -22,7 +22,7 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 run: build
-	@echo "The installer window is not built yet: 'make run' arrives with it."
+	bash tools/run-installer.sh $(BUILD)
 
 bench: build
 	bash tools/bench/zip-extract.sh $(BUILD)

@@ -1,0 +1,245 @@
+#include "ui/MainFrameWnd.h"
+
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cstdlib>
+#include <iterator>
+
+#include "tasks/InstallMessages.h"
+#include "tasks/TaskManager.h"
+#include "ui/InstallFolder.h"
+
+using UiLib::CControlUI;
+using UiLib::CProgressUI;
+
+namespace {
+
+constexpr wchar_t kCaption[] = L"提示";
+constexpr int kClientWidth = 680;
+constexpr int kClientHeight = 420;
+constexpr int kClientHeightWithPanel = 480;
+constexpr UINT kAnimationTimer = 100;
+constexpr UINT kSlideTimer = 100;  // same id: timers are kept per control
+
+const wchar_t* const kProgressGroup[] = {
+    L"ProgressInsatll",        L"LabelProgressTip",     L"ControlProAnimation", L"ControlNetInstallPanel",
+    L"ContronNetInstallHide",  L"ControlNetInstallImg", L"ControlProgressBk",
+};
+const wchar_t* const kStartGroup[] = {
+    L"BtnCustomInstall", L"BtnDown", L"BtnInstall", L"ControlICO", L"LabelShowSizeMini", L"ControlGameLogo",
+    L"LabelGameName",
+};
+
+}  // namespace
+
+void MainFrameWnd::SetVisible(const wchar_t* name, bool visible) {
+    if (CControlUI* control = Find(name)) control->SetVisible(visible);
+}
+
+void MainFrameWnd::ShowProgressGroup(bool visible) {
+    for (const wchar_t* name : kProgressGroup) SetVisible(name, visible);
+}
+
+void MainFrameWnd::HideStartGroup() {
+    for (const wchar_t* name : kStartGroup) SetVisible(name, false);
+}
+
+void MainFrameWnd::HideSlides() {
+    for (int i = 1; i <= 5; ++i) {
+        wchar_t name[20];
+        wsprintfW(name, L"ControlImage%d", i);
+        SetVisible(name, false);
+    }
+}
+
+void MainFrameWnd::ShowCustomPanel(bool visible) { SetVisible(L"PanelInstallInfo", visible); }
+
+void MainFrameWnd::OnWindowCreated() {
+    CWndShadow::RegisterShadowClass(UiLib::CPaintManagerUI::GetInstance());
+    shadow.AttachToParent(GetHWND());
+    shadow.SetShadowSize(4);
+    shadow.SetShadowOffset(0, 0);
+
+    wchar_t programFiles[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
+    installPath = programFiles;
+    // Its result does not matter here: the install button checks and creates the folder.
+    if (!::PathFileExistsW(installPath.c_str())) CreateDirectoryTree(installPath.c_str());
+    installPath += L"\\kavix";
+}
+
+void MainFrameWnd::OnWindowInit() {
+    ResizeClient(kClientWidth, kClientHeight);
+    ShowProgressGroup(false);
+    ShowCustomPanel(false);
+    HideSlides();
+    if (CControlUI* edit = Find(L"EditPath")) {
+        edit->SetText(installPath.c_str());
+        edit->SetEnabled(true);
+    }
+}
+
+void MainFrameWnd::Notify(UiLib::TNotifyUI& msg) {
+    if (msg.sType == L"windowinit") {
+        OnWindowInit();
+    } else if (msg.sType == L"click") {
+        OnControlClick(msg.pSender);
+    } else if (msg.sType == L"timer") {
+        OnTimer(msg.pSender);
+    }
+    // Other notifications are of no interest to this window.
+}
+
+void MainFrameWnd::OnControlClick(CControlUI* sender) {
+    if (sender == nullptr) return;
+    const UiLib::CDuiString& name = sender->GetName();
+    if (name == L"BtnClose") {
+        if (::MessageBoxW(GetHWND(), L"确认要退出Vexo模拟器安装程序吗？", kCaption, MB_OKCANCEL) == IDOK) EndProcess();
+    } else if (name == L"BtnMin") {
+        SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    } else if (name == L"BtnSelFolder") {
+        BrowseInstallFolder(GetHWND());
+    } else if (name == L"BtnCustomInstall" || name == L"BtnDown") {
+        CControlUI* panel = Find(L"PanelInstallInfo");
+        if (panel == nullptr) return;
+        if (panel->IsVisible()) {
+            ResizeClient(kClientWidth, kClientHeight);
+            ShowCustomPanel(false);
+        } else {
+            ResizeClient(kClientWidth, kClientHeightWithPanel);
+            ShowCustomPanel(true);
+        }
+    } else if (name == L"BtnInstall") {
+        OnInstallClick();
+    }
+}
+
+void MainFrameWnd::OnInstallClick() {
+    if (CControlUI* edit = Find(L"EditPath")) installPath = edit->GetText().str();
+    const FolderCheck check = CheckInstallFolder(installPath);
+    if (check != FolderCheck::Ok) {
+        ::MessageBoxW(GetHWND(), FolderCheckMessage(check), kCaption, MB_OK);
+        return;
+    }
+    StartInstallation();
+}
+
+void MainFrameWnd::BrowseInstallFolder(HWND owner) {
+    BROWSEINFOW info = {};
+    info.hwndOwner = owner;
+    info.lpszTitle = L"请您选择适合的安装目录(建议保留4G空间):";
+    info.ulFlags = BIF_BROWSEINCLUDEFILES;
+    LPITEMIDLIST chosen = ::SHBrowseForFolderW(&info);
+    if (chosen == nullptr) return;
+    wchar_t path[MAX_PATH] = {};
+    const BOOL converted = ::SHGetPathFromIDListW(chosen, path);
+    ::CoTaskMemFree(chosen);
+    if (!converted || path[0] == L'\0') return;
+    installPath = ProductFolderBelow(path);
+    if (CControlUI* edit = Find(L"EditPath")) {
+        edit->SetText(installPath.c_str());
+        edit->SetEnabled(true);
+    }
+}
+
+void MainFrameWnd::StartInstallation() {
+    if (CControlUI* background = Find(L"PanelBK"))
+        background->SetBkImage(L"file='MainFrame.png' source='708,358,1384,696'");
+    HideStartGroup();
+    ResizeClient(kClientWidth, kClientHeight);
+    ShowCustomPanel(false);
+    ShowProgressGroup(true);
+    HideSlides();
+
+    g_taskManager.SetInstallPath(installPath);
+    g_taskManager.StartTaskManager();
+
+    if (CControlUI* highlight = Find(L"ControlProAnimation")) {
+        highlight->SetVisible(false);
+        m_PaintManager.SetTimer(highlight, kAnimationTimer, 50);
+    }
+    if (CControlUI* slide = Find(L"ControlImage1")) {
+        slide->SetVisible(true);
+        m_PaintManager.SetTimer(slide, kSlideTimer, 2000);
+        slideIndex = 1;
+    }
+}
+
+void MainFrameWnd::OnTimer(CControlUI* sender) {
+    if (sender == nullptr) return;
+    if (sender->GetName() == L"ControlProAnimation") {
+        auto* progress = static_cast<CProgressUI*>(Find(L"ProgressInsatll"));
+        if (progress == nullptr || progress->GetValue() <= 5) return;
+        const RECT r = sender->GetPos();
+        int x = r.left + 5;
+        const int filled = static_cast<int>(progress->GetValue() * progress->GetWidth() / 100.0);
+        const int limit = filled - 20;
+        if (x >= limit) {
+            x = 20;
+        } else if (x + sender->GetWidth() > filled) {
+            x = limit;
+        }
+        if (!sender->IsVisible()) sender->SetVisible(true);
+        sender->SetPos(RECT{x, r.top, x + sender->GetWidth(), r.bottom});
+        return;
+    }
+    HideSlides();
+    if (sender->GetName() == L"ControlImage1") {
+        slideIndex = slideIndex + 1 > 5 ? 1 : slideIndex + 1;
+        wchar_t name[20];
+        wsprintfW(name, L"ControlImage%d", slideIndex);
+        SetVisible(name, true);
+    }
+}
+
+void MainFrameWnd::OnProgress(WPARAM percent, LPARAM kind) {
+    const int value = static_cast<int>(percent);
+    if (auto* progress = static_cast<CProgressUI*>(Find(L"ProgressInsatll"))) progress->SetValue(value);
+    CControlUI* label = Find(L"LabelProgressTip");
+    if (label == nullptr) return;
+    if (kind == kProgressNetFx) {
+        wchar_t text[120];
+        wsprintfW(text, L"正在安装 %d%%，检测到没有安装.NET，正在安装，安装需要3-5分钟，请耐心等候...", value);
+        label->SetText(text);
+    } else {
+        wchar_t text[20];
+        wsprintfW(text, L"正在安装 %d%%", value);
+        label->SetText(text);
+    }
+}
+
+void MainFrameWnd::OnTaskError(const wchar_t* text) {
+    errorShown = true;
+    if (::MessageBoxW(GetHWND(), text, kCaption, MB_OK) == IDOK) EndProcess();
+}
+
+void MainFrameWnd::EndProcess() {
+    Close(1);
+    ::PostQuitMessage(0);
+    std::exit(0);
+}
+
+LRESULT MainFrameWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+    switch (uMsg) {
+        case WM_INSTALL_PROGRESS:
+            OnProgress(wParam, lParam);
+            return 0;
+        case WM_INSTALL_DONE:
+            if (!errorShown) EndProcess();
+            return 0;
+        case WM_NETFX_DOWNLOAD_ERROR:
+            OnTaskError(L"下载.NET运行环境出错，请检查网络后再重新安装。");
+            return 0;
+        case WM_DISK_SPACE_ERROR:
+            OnTaskError(L"安装失败，硬盘空间不足，请重新选择安装路径再安装。");
+            return 0;
+        default:
+            return WindowImplBase::HandleMessage(uMsg, wParam, lParam);
+    }
+}
+
+LRESULT MainFrameWnd::OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& /*handled*/) {
+    CWindowWnd::HandleMessage(uMsg, wParam, lParam);
+    return 0;
+}

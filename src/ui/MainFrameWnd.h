@@ -1,0 +1,51 @@
+#pragma once
+// The installer's only window: start screen, custom-install panel, progress screen.
+
+#include <windows.h>
+
+#include <string>
+
+#include "uilib/UiLib.h"
+#include "ui/WndShadow.h"
+
+class MainFrameWnd : public UiLib::WindowImplBase {
+public:
+    MainFrameWnd() = default;
+    ~MainFrameWnd() override = default;
+
+    const wchar_t* WindowClassName() const override { return L"MainFrame_Wnd"; }
+    LRESULT HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) override;
+    void OnWindowCreated() override;
+    UiLib::CDuiString SkinFolder() override { return L""; }
+    UiLib::CDuiString SkinFile() override { return L"MainFrame.xml"; }
+    LRESULT OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& handled) override;
+    void Notify(UiLib::TNotifyUI& msg) override;
+
+    // Used by the install-folder handling.
+    void ShowCustomPanel(bool visible);
+    void StartInstallation();
+    void OnInstallClick();
+    void BrowseInstallFolder(HWND owner);
+
+    void ShowProgressGroup(bool visible);
+    void HideStartGroup();
+    void HideSlides();
+
+    bool errorShown = false;
+    CWndShadow shadow;
+    std::wstring installPath;
+    int slideIndex = 1;
+
+private:
+    UiLib::CControlUI* Find(const wchar_t* name) const { return m_PaintManager.FindControl(name); }
+    void SetVisible(const wchar_t* name, bool visible);
+    void OnWindowInit();
+    void OnControlClick(UiLib::CControlUI* sender);
+    void OnTimer(UiLib::CControlUI* sender);
+    void OnProgress(WPARAM percent, LPARAM kind);
+    void OnTaskError(const wchar_t* text);
+    // Closes the window and ends the process at once, whatever the runner is doing.
+    [[noreturn]] void EndProcess();
+};
+
+extern MainFrameWnd* g_mainFrame;

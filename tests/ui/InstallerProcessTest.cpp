@@ -1,0 +1,134 @@
+// The installer executable itself: the ways its window ends the process.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "TestFiles.h"
+#include "WindowDriver.h"
+#include "tasks/InstallMessages.h"
+#include "uilib/UiLib.h"
+
+namespace {
+
+struct WindowSearch {
+    DWORD pid;
+    HWND found;
+};
+
+BOOL CALLBACK FindMainWindow(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(hwnd, &pid);
+    wchar_t cls[32] = {};
+    ::GetClassNameW(hwnd, cls, 32);
+    if (pid == search->pid && lstrcmpW(cls, L"MainFrame_Wnd") == 0 && ::IsWindowVisible(hwnd)) {
+        search->found = hwnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The installer staged in a folder of its own beside its skin, started, its window found.
+class Installer {
+public:
+    explicit Installer(const std::wstring& name) {
+        folder_ = FreshScratch(name);
+        const std::wstring exe = folder_ + L"\\VexoInstaller.exe";
+        ::CopyFileW(WinPathFromEnv(L"VEXO_INSTALLER").c_str(), exe.c_str(), FALSE);
+        ::CopyFileW((WinPathFromEnv(L"VEXO_SKIN_DIR") + L"\\res.zip").c_str(), (folder_ + L"\\res.zip").c_str(), FALSE);
+        STARTUPINFOW si = {sizeof si};
+        std::wstring commandLine = L"\"" + exe + L"\"";
+        if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &si,
+                              &process_))
+            return;
+        WindowSearch search = {process_.dwProcessId, nullptr};
+        for (int i = 0; i < 500 && search.found == nullptr; ++i) {
+            ::Sleep(20);
+            ::EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&search));
+        }
+        window_ = search.found;
+        ::Sleep(200);  // let it finish its first paint
+    }
+    ~Installer() {
+        if (process_.hProcess == nullptr) return;
+        if (::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(process_.hProcess, 99);
+        ::CloseHandle(process_.hThread);
+        ::CloseHandle(process_.hProcess);
+    }
+    HWND window() const { return window_; }
+    DWORD pid() const { return process_.dwProcessId; }
+    const std::wstring& folder() const { return folder_; }
+    // The exit code once the process has ended, or STILL_ACTIVE.
+    DWORD ExitCodeWithin(DWORD ms) const {
+        ::WaitForSingleObject(process_.hProcess, ms);
+        DWORD code = STILL_ACTIVE;
+        ::GetExitCodeProcess(process_.hProcess, &code);
+        return code;
+    }
+
+private:
+    std::wstring folder_;
+    PROCESS_INFORMATION process_ = {};
+    HWND window_ = nullptr;
+};
+
+// Where the skin puts a control: the same skin, read by the same library in this process.
+POINT SkinCentre(const wchar_t* name) {
+    UiLib::CPaintManagerUI::SetResourcePath((WinPathFromEnv(L"VEXO_SKIN_DIR") + L"\\").c_str());
+    UiLib::CPaintManagerUI::SetResourceZip(L"res.zip", false);
+    UiLib::CPaintManagerUI skin;
+    UiLib::CControlUI* control = skin.LoadSkin(L"MainFrame.xml", nullptr) ? skin.FindControl(name) : nullptr;
+    if (control == nullptr) return POINT{-1, -1};
+    const RECT r = control->GetPos();
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+}  // namespace
+
+TEST(InstallerProcess, CloseConfirmedEndsTheProcessAtOnce) {
+    Installer installer(L"close");
+    ASSERT_NE(installer.window(), nullptr);
+    BoxAnswerer answerer(installer.pid(), IDOK);
+    PostClick(installer.window(), SkinCentre(L"BtnClose"));
+    ASSERT_TRUE(answerer.Wait());
+    EXPECT_EQ(answerer.seen().text, L"确认要退出Vexo模拟器安装程序吗？");
+    EXPECT_EQ(installer.ExitCodeWithin(5000), 0u);
+}
+
+TEST(InstallerProcess, ErrorBoxIgnoresTheEndAndEndsOnOk) {
+    Installer installer(L"error");
+    ASSERT_NE(installer.window(), nullptr);
+    ::PostMessageW(installer.window(), WM_DISK_SPACE_ERROR, 0, -1);
+    for (int i = 0; i < 250 && FindMessageBox(installer.pid()) == nullptr; ++i) ::Sleep(20);
+    ASSERT_NE(FindMessageBox(installer.pid()), nullptr);
+    ::Sleep(200);
+    EXPECT_TRUE(SaveWindowPng(installer.window(), ScreenshotPath(L"error-box.png")));
+    // While the box is up, the end of the runner is ignored.
+    ::PostMessageW(installer.window(), WM_INSTALL_DONE, 0, 0);
+    EXPECT_EQ(installer.ExitCodeWithin(500), STILL_ACTIVE);
+    BoxAnswerer answerer(installer.pid(), IDOK, 15000);
+    ASSERT_TRUE(answerer.Wait(15000));
+    EXPECT_EQ(answerer.seen().caption, L"提示");
+    EXPECT_EQ(answerer.seen().text, L"安装失败，硬盘空间不足，请重新选择安装路径再安装。");
+    EXPECT_FALSE(answerer.seen().hasCancel);
+    EXPECT_EQ(installer.ExitCodeWithin(5000), 0u);
+}
+
+TEST(InstallerProcess, InstallDoneEndsTheProcessWithZero) {
+    Installer installer(L"done");
+    ASSERT_NE(installer.window(), nullptr);
+    ::PostMessageW(installer.window(), WM_INSTALL_DONE, 0, 0);
+    EXPECT_EQ(installer.ExitCodeWithin(5000), 0u);
+}
+
+TEST(InstallerProcess, InstallWithTheDefaultFolderRunsTheRunnerAndEnds) {
+    Installer installer(L"install");
+    ASSERT_NE(installer.window(), nullptr);
+    PostClick(installer.window(), SkinCentre(L"BtnInstall"));
+    EXPECT_EQ(installer.ExitCodeWithin(10000), 0u);
+    std::string log;
+    ASSERT_TRUE(ReadWholeFile(installer.folder() + L"\\tmp.log", &log));
+    EXPECT_NE(log.find("[ERROR] Task Manager start ["), std::string::npos) << log;
+}

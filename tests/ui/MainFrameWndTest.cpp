@@ -1,0 +1,224 @@
+// The real installer window under Xvfb, driven by posted clicks and answered message boxes.
+// Paths that end the process are exercised against the installer executable itself.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "WindowDriver.h"
+#include "tasks/InstallMessages.h"
+#include "tasks/TaskManager.h"
+#include "ui/MainFrameWnd.h"
+
+using UiLib::CControlUI;
+using UiLib::CPaintManagerUI;
+using UiLib::CProgressUI;
+
+namespace {
+
+// Holds the runner in its first task so the window stays on its progress screen.
+class HeldTask : public TaskBase {
+public:
+    explicit HeldTask(HWND window) : TaskBase(window) { release_ = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    void Run() override {
+        ran_ = true;
+        ::WaitForSingleObject(release_, INFINITE);
+    }
+    HANDLE release_;
+    volatile bool ran_ = false;
+};
+
+class MainFrameWndTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        CPaintManagerUI::SetInstance(::GetModuleHandleW(nullptr));
+        CPaintManagerUI::SetResourcePath((WinPathFromEnv(L"VEXO_SKIN_DIR") + L"\\").c_str());
+        CPaintManagerUI::SetResourceZip(L"res.zip", false);
+        window_ = new MainFrameWnd();
+        g_mainFrame = window_;
+        window_->Create(nullptr, L"Vexo模拟器安装程序", 0x96C80000, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                        CW_USEDEFAULT, nullptr);
+        window_->CenterWindow();
+        window_->ShowWindow(true, true);
+        g_taskManager.mainWindow = window_->GetHWND();
+        PumpFor(300);
+    }
+
+    HWND hwnd() const { return window_->GetHWND(); }
+    CControlUI* Find(const wchar_t* name) const { return window_->m_PaintManager.FindControl(name); }
+    bool Visible(const wchar_t* name) const {
+        CControlUI* c = Find(name);
+        return c != nullptr && c->IsVisible();
+    }
+    void Click(const wchar_t* name) {
+        CControlUI* c = Find(name);
+        ASSERT_NE(c, nullptr) << "no control";
+        const RECT r = c->GetPos();
+        PostClick(hwnd(), POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
+    }
+    // Clicks `name` and answers the message box it opens with `answer`.
+    SeenBox ClickAndAnswer(const wchar_t* name, int answer) {
+        BoxAnswerer answerer(::GetCurrentProcessId(), answer);
+        Click(name);
+        EXPECT_TRUE(answerer.Wait()) << "no message box";
+        PumpFor(50);
+        return answerer.seen();
+    }
+
+    static MainFrameWnd* window_;
+};
+
+MainFrameWnd* MainFrameWndTest::window_ = nullptr;
+
+const wchar_t* const kProgressGroup[] = {L"ProgressInsatll",       L"LabelProgressTip",     L"ControlProAnimation",
+                                         L"ControlNetInstallPanel", L"ContronNetInstallHide", L"ControlNetInstallImg",
+                                         L"ControlProgressBk"};
+const wchar_t* const kStartGroup[] = {L"BtnCustomInstall", L"BtnDown",         L"BtnInstall",   L"ControlICO",
+                                      L"LabelShowSizeMini", L"ControlGameLogo", L"LabelGameName"};
+
+}  // namespace
+
+TEST_F(MainFrameWndTest, StartScreenProposesTheProgramFilesFolder) {
+    ASSERT_NE(hwnd(), nullptr);
+    const SIZE size = ClientSize(hwnd());
+    EXPECT_EQ(size.cx, 680);
+    EXPECT_EQ(size.cy, 420);
+    for (const wchar_t* name : kProgressGroup) EXPECT_FALSE(Visible(name));
+    for (const wchar_t* name : kStartGroup) EXPECT_TRUE(Visible(name));
+    EXPECT_FALSE(Visible(L"PanelInstallInfo"));
+    for (int i = 1; i <= 5; ++i) EXPECT_FALSE(Visible((L"ControlImage" + std::to_wstring(i)).c_str()));
+
+    wchar_t programFiles[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
+    EXPECT_EQ(window_->installPath, std::wstring(programFiles) + L"\\kavix");
+    ASSERT_NE(Find(L"EditPath"), nullptr);
+    EXPECT_EQ(Find(L"EditPath")->GetText().str(), window_->installPath);
+    EXPECT_TRUE(SaveWindowPng(hwnd(), ScreenshotPath(L"start-screen.png")));
+}
+
+TEST_F(MainFrameWndTest, CustomPanelTogglesWithEitherButton) {
+    Click(L"BtnCustomInstall");
+    PumpFor(100);
+    EXPECT_TRUE(Visible(L"PanelInstallInfo"));
+    EXPECT_EQ(ClientSize(hwnd()).cy, 480);
+    EXPECT_TRUE(SaveWindowPng(hwnd(), ScreenshotPath(L"custom-panel.png")));
+    Click(L"BtnDown");
+    PumpFor(100);
+    EXPECT_FALSE(Visible(L"PanelInstallInfo"));
+    EXPECT_EQ(ClientSize(hwnd()).cy, 420);
+    EXPECT_EQ(ClientSize(hwnd()).cx, 680);
+}
+
+TEST_F(MainFrameWndTest, InvalidFoldersAreRefusedWithTheirMessages) {
+    struct Case {
+        std::wstring folder;
+        const wchar_t* message;
+    };
+    const Case cases[] = {
+        {L"", L"安装路径不能为空"},
+        {L"C:\\" + std::wstring(48, L'a'), L"安装路径太长，容易导致安装失败，请修改再重试"},
+        {L"1:\\kavix", L"安装路径不存在"},
+        {L"C:\\Vexo模拟器", L"安装路径无效（不能包含中文或全角字符），请更换安装路径"},
+        {L"C:\\a.b", L"安装路径无效（不能包含中文或全角字符），请更换安装路径"},
+    };
+    for (const Case& c : cases) {
+        Find(L"EditPath")->SetText(c.folder.c_str());
+        const SeenBox box = ClickAndAnswer(L"BtnInstall", IDOK);
+        EXPECT_EQ(box.caption, L"提示");
+        EXPECT_EQ(box.text, c.message);
+        EXPECT_TRUE(box.hasOk);
+        // Refused: still the start screen, the typed text kept.
+        EXPECT_TRUE(Visible(L"BtnInstall"));
+        EXPECT_FALSE(Visible(L"ProgressInsatll"));
+        EXPECT_EQ(Find(L"EditPath")->GetText().str(), c.folder);
+    }
+}
+
+TEST_F(MainFrameWndTest, CloseAnsweredWithCancelChangesNothing) {
+    const SeenBox box = ClickAndAnswer(L"BtnClose", IDCANCEL);
+    EXPECT_EQ(box.caption, L"提示");
+    EXPECT_EQ(box.text, L"确认要退出Vexo模拟器安装程序吗？");
+    EXPECT_TRUE(box.hasOk);
+    EXPECT_TRUE(box.hasCancel);
+    EXPECT_TRUE(::IsWindowVisible(hwnd()));
+    EXPECT_TRUE(Visible(L"BtnInstall"));
+}
+
+TEST_F(MainFrameWndTest, InstallationShowsProgressHighlightAndSlides) {
+    HeldTask held(hwnd());
+    g_taskManager.firstTask = &held;
+    const std::wstring folder = L"C:\\vexo window test\\kavix";  // spaces are kept
+    RemoveTree(L"C:\\vexo window test");
+    Find(L"EditPath")->SetText(folder.c_str());
+    Click(L"BtnInstall");
+    ASSERT_TRUE(PumpUntil([&] { return held.ran_; }, 5000)) << "runner not started";
+    EXPECT_EQ(g_taskManager.installPath, folder);
+    EXPECT_TRUE(PathExists(folder));
+
+    EXPECT_EQ(Find(L"PanelBK")->GetBkImage().str(), L"file='MainFrame.png' source='708,358,1384,696'");
+    for (const wchar_t* name : kStartGroup) EXPECT_FALSE(Visible(name));
+    for (const wchar_t* name : kProgressGroup) {
+        if (lstrcmpW(name, L"ControlProAnimation") != 0) EXPECT_TRUE(Visible(name));
+    }
+    EXPECT_FALSE(Visible(L"ControlProAnimation"));  // until progress passes 5
+    EXPECT_TRUE(Visible(L"ControlImage1"));
+    EXPECT_EQ(ClientSize(hwnd()).cy, 420);
+
+    // Progress texts, plain and with the .NET notice.
+    auto* progress = static_cast<CProgressUI*>(Find(L"ProgressInsatll"));
+    ::PostMessageW(hwnd(), WM_INSTALL_PROGRESS, 5, kProgressPlain);
+    PumpFor(300);
+    EXPECT_EQ(progress->GetValue(), 5);
+    EXPECT_EQ(Find(L"LabelProgressTip")->GetText().str(), L"正在安装 5%");
+    EXPECT_FALSE(Visible(L"ControlProAnimation"));
+    ::PostMessageW(hwnd(), WM_INSTALL_PROGRESS, 20, kProgressNetFx);
+    PumpFor(50);
+    EXPECT_EQ(Find(L"LabelProgressTip")->GetText().str(),
+              L"正在安装 20%，检测到没有安装.NET，正在安装，安装需要3-5分钟，请耐心等候...");
+    ::PostMessageW(hwnd(), WM_INSTALL_PROGRESS, 60, 7);  // any lParam but -2 is plain
+    PumpFor(50);
+    EXPECT_EQ(Find(L"LabelProgressTip")->GetText().str(), L"正在安装 60%");
+    PumpFor(300);
+    EXPECT_TRUE(SaveWindowPng(hwnd(), ScreenshotPath(L"progress-screen.png")));
+
+    // The highlight: shown past 5 %, 5 units a tick, back to 20 near the end of the fill.
+    CControlUI* highlight = Find(L"ControlProAnimation");
+    ASSERT_TRUE(PumpUntil([&] { return highlight->IsVisible(); }, 1000));
+    const int filled = static_cast<int>(60 * progress->GetWidth() / 100.0);
+    const int width = highlight->GetWidth();
+    int previous = highlight->GetPos().left;
+    int steps = 0;
+    while (steps < 40) {
+        PumpUntil([&] { return highlight->GetPos().left != previous; }, 500);
+        const int now = highlight->GetPos().left;
+        int expected = previous + 5;
+        if (expected >= filled - 20)
+            expected = 20;
+        else if (expected + width > filled)
+            expected = filled - 20;
+        ASSERT_EQ(now, expected) << "after " << previous;
+        EXPECT_EQ(highlight->GetWidth(), width);
+        previous = now;
+        ++steps;
+    }
+    EXPECT_GT(steps, 0);
+
+    // Slides: 1, 2, 3, 4, 5, 1 at two-second steps, one at a time.
+    auto shown = [&] {
+        int which = 0, count = 0;
+        for (int i = 1; i <= 5; ++i)
+            if (Visible((L"ControlImage" + std::to_wstring(i)).c_str())) which = i, ++count;
+        return count == 1 ? which : -count;
+    };
+    std::vector<int> order = {shown()};
+    for (int step = 0; step < 5; ++step) {
+        const int before = order.back();
+        ASSERT_TRUE(PumpUntil([&] { return shown() != before; }, 3000));
+        order.push_back(shown());
+    }
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3, 4, 5, 1}));
+}
