@@ -5,13 +5,22 @@
 #include "app/NoDestroy.h"
 #include "archive/ZipReader.h"
 #include "tasks/TaskManager.h"
+#include "ui/WndShadow.h"
+
+class MainFrameWnd;
 
 std::map<std::string, CLog*> g_logRegistry;
 CLog* g_log = nullptr;
+MainFrameWnd* g_mainFrame = nullptr;
 
 // Never destroyed: the runner may still be inside a task when the window ends the
 // process with exit(0), so the chain and the install path stay valid to the very end.
 static NoDestroy<TaskManager> s_taskManager;
 TaskManager& g_taskManager = s_taskManager.get();
+
+// The shadow registry.
+UpdateLayeredWindowProc g_updateLayeredWindow = nullptr;
+HINSTANCE g_shadowInstance = nullptr;
+std::map<HWND, CWndShadow*> g_shadowMap;
 
 int32_t lastArchiveError = 0;

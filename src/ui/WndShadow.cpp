@@ -8,11 +8,6 @@
 
 #include "app/ScopedHandle.h"
 
-// TODO(Globals.cpp): these move to src/app/Globals.cpp, after g_taskManager.
-UpdateLayeredWindowProc g_updateLayeredWindow = nullptr;
-HINSTANCE g_shadowInstance = nullptr;
-std::map<HWND, CWndShadow*> g_shadowMap;
-
 namespace {
 
 constexpr wchar_t kShadowClass[] = L"UmbraShadowWnd";

@@ -1,5 +1,5 @@
 #pragma once
-// The main window's drop shadow (Part 4.4): a click-through layered popup owned by the
+// The main window's drop shadow: a click-through layered popup owned by the
 // parent, a little larger than it, filled with a premultiplied ARGB bitmap computed from the
 // parent's window region. It follows the parent by subclassing the parent's window procedure.
 
@@ -77,7 +77,7 @@ public:
 
     ShadowParams Params() const { return {size, offsetX, offsetY, darkness, sharpness, color}; }
 
-    // The data model of Part 4.4, public so the owner and the tests can read it.
+    // Public so the owner and the tests can read them.
     HWND hwnd = static_cast<HWND>(INVALID_HANDLE_VALUE);  // the shadow window
     WNDPROC parentProc = nullptr;                         // the parent's procedure before subclassing
     BYTE status = 0;                                      // kEnabled | kVisible | kParentVisible

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Checks a built res.zip against the window's contract (spec Part 4.1) and skin/FORMAT.md.
+"""Checks a built res.zip against the window's contract (the controls it addresses) and skin/FORMAT.md.
 
     check_skin.py res.zip [--regenerate make_skin.py scratch.zip]
 

@@ -28,7 +28,7 @@ Bitmap Render(HRGN region, int w, int h, const ShadowParams& params) {
     return b;
 }
 
-ShadowParams MainWindowParams() {  // Part 4.1's values
+ShadowParams MainWindowParams() {  // the main window's values
     ShadowParams p;
     p.size = 4;
     p.offsetX = 0;
@@ -272,7 +272,7 @@ protected:
         return parent_;
     }
 
-    // Part 4.1's calling order.
+    // The main window's calling order.
     void Attach(HWND parent) {
         shadow_.AttachToParent(parent);
         shadow_.SetShadowSize(4);
