@@ -1,0 +1,591 @@
+// The paint manager: skin resources (archive reading, XML, fonts), the control tree, painting,
+// mouse handling, per-control timers and notifications.
+
+#include <windows.h>
+
+#include <windowsx.h>
+
+#include <cstring>
+#include <cwctype>
+
+#include <expat.h>
+
+#include "archive/ZipReader.h"
+#include "uilib/UiInternal.h"
+
+namespace UiLib {
+
+namespace {
+
+HINSTANCE g_instance = nullptr;
+CDuiString g_resourcePath;
+CDuiString g_resourceZip;
+bool g_zipCached = false;
+ArchiveHandle* g_archive = nullptr;  // open between reads when the zip is cached
+
+std::wstring Widen(const char* text) {
+    if (!text || !*text) return L"";
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (n <= 1) return L"";
+    std::wstring wide(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], n);
+    wide.resize(static_cast<size_t>(n - 1));
+    return wide;
+}
+
+// Entry names compare without case and with either slash.
+std::wstring NormalName(const wchar_t* name) {
+    std::wstring out(name ? name : L"");
+    for (auto& c : out) c = c == L'\\' ? L'/' : static_cast<wchar_t>(towlower(c));
+    while (!out.empty() && out[0] == L'/') out.erase(0, 1);
+    return out;
+}
+
+bool ReadFileBytes(const wchar_t* path, std::string* bytes) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    bool ok = true;
+    bytes->clear();
+    char buffer[65536];
+    DWORD got = 0;
+    while ((ok = ReadFile(file, buffer, sizeof(buffer), &got, nullptr) != FALSE) && got > 0) bytes->append(buffer, got);
+    CloseHandle(file);
+    return ok;
+}
+
+// Reads one entry through extraction into a temporary file, which is deleted again.
+bool ReadArchiveEntry(ArchiveHandle* archive, const wchar_t* name, std::string* bytes) {
+    ArchiveEntry entry = {};
+    if (GetArchiveEntry(archive, -1, &entry) != kArchiveOk) return false;
+    const int count = entry.index;
+    const std::wstring wanted = NormalName(name);
+    int index = -1;
+    for (int i = 0; i < count && index < 0; ++i) {
+        if (GetArchiveEntry(archive, i, &entry) == kArchiveOk && NormalName(entry.name) == wanted) index = i;
+    }
+    if (index < 0 || (entry.attr & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    wchar_t folder[MAX_PATH], temp[MAX_PATH];
+    const DWORD n = GetTempPathW(MAX_PATH, folder);
+    if (n == 0 || n >= MAX_PATH || GetTempFileNameW(folder, L"vui", 0, temp) == 0) return false;
+    const bool ok = ExtractEntry(archive, index, temp) == kArchiveOk && ReadFileBytes(temp, bytes);
+    SetFileAttributesW(temp, FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(temp);
+    return ok;
+}
+
+void CloseCachedArchive() {
+    if (g_archive) CloseArchive(g_archive);
+    g_archive = nullptr;
+}
+
+bool TakesInput(CControlUI* control) {
+    return control->IsEnabled() && (dynamic_cast<CButtonUI*>(control) || dynamic_cast<CEditUI*>(control));
+}
+
+CControlUI* FindByName(CControlUI* control, const std::wstring& name) {
+    for (int i = 0; i < control->GetCount(); ++i) {
+        CControlUI* child = control->GetItemAt(i);
+        if (child->GetName().str() == name) return child;
+        if (CControlUI* found = FindByName(child, name)) return found;
+    }
+    return nullptr;
+}
+
+// Later controls are drawn on top, so they are asked first.
+CControlUI* FindAt(CControlUI* control, POINT pt) {
+    if (!control->IsVisible()) return nullptr;
+    for (int i = control->GetCount() - 1; i >= 0; --i) {
+        if (CControlUI* found = FindAt(control->GetItemAt(i), pt)) return found;
+    }
+    const RECT& pos = control->GetPos();
+    return TakesInput(control) && PtInRect(&pos, pt) ? control : nullptr;
+}
+
+CEditUI* FindEdit(CControlUI* control, HWND edit) {
+    if (auto* e = dynamic_cast<CEditUI*>(control))
+        if (e->GetEditWindow() == edit) return e;
+    for (int i = 0; i < control->GetCount(); ++i)
+        if (CEditUI* found = FindEdit(control->GetItemAt(i), edit)) return found;
+    return nullptr;
+}
+
+}  // namespace
+
+struct CPaintManagerUI::Impl {
+    struct Timer {
+        CControlUI* control;
+        UINT id;
+        UINT systemId;
+    };
+
+    std::unique_ptr<CContainerUI> root;
+    std::map<int, HFONT> fonts;
+    std::vector<INotifyUI*> notifiers;
+    std::vector<IMessageFilterUI*> filters;
+    std::vector<Timer> timers;
+    UINT nextTimerId = 0x5500;
+    CButtonUI* hot = nullptr;
+    CButtonUI* pushed = nullptr;
+    bool trackingLeave = false;
+
+    void NewRoot(HWND window) {
+        hot = pushed = nullptr;
+        root.reset();  // its edits go first: they use the fonts
+        for (auto& font : fonts) DeleteObject(font.second);
+        fonts.clear();
+        root.reset(new CContainerUI());
+        root->SetAttribute(L"bkcolor", L"#FFFFFFFF");
+        RECT rc = {0, 0, 0, 0};
+        if (window) GetClientRect(window, &rc);
+        root->SetPos(rc);
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Static set-up
+
+void CPaintManagerUI::SetInstance(HINSTANCE instance) {
+    g_instance = instance;
+}
+
+HINSTANCE CPaintManagerUI::GetInstance() {
+    return g_instance ? g_instance : GetModuleHandleW(nullptr);
+}
+
+CDuiString CPaintManagerUI::GetInstancePath() {
+    wchar_t path[MAX_PATH * 2] = {};
+    const DWORD n = GetModuleFileNameW(GetInstance(), path, MAX_PATH * 2);
+    if (n == 0 || n >= MAX_PATH * 2) return CDuiString();
+    std::wstring folder(path, n);
+    return CDuiString(folder.substr(0, folder.find_last_of(L"\\/") + 1));
+}
+
+void CPaintManagerUI::SetResourcePath(const wchar_t* path) {
+    std::wstring folder(path ? path : L"");
+    if (!folder.empty() && folder.back() != L'\\' && folder.back() != L'/') folder += L'\\';
+    g_resourcePath = CDuiString(folder);
+    CloseCachedArchive();
+    detail::ClearImageCache();
+}
+
+const CDuiString& CPaintManagerUI::GetResourcePath() {
+    return g_resourcePath;
+}
+
+void CPaintManagerUI::SetResourceZip(const wchar_t* zipName, bool cached) {
+    g_resourceZip = CDuiString(zipName);
+    g_zipCached = cached;
+    CloseCachedArchive();
+    detail::ClearImageCache();
+}
+
+const CDuiString& CPaintManagerUI::GetResourceZip() {
+    return g_resourceZip;
+}
+
+bool CPaintManagerUI::ReadSkinFile(const wchar_t* name, std::string* bytes) {
+    if (!name || !*name || !bytes) return false;
+    if (g_resourceZip.IsEmpty()) return ReadFileBytes((g_resourcePath.str() + name).c_str(), bytes);
+    ArchiveHandle* archive = g_archive;
+    if (!archive) archive = OpenArchive((g_resourcePath.str() + g_resourceZip.str()).c_str());
+    if (!archive) return false;
+    const bool ok = ReadArchiveEntry(archive, name, bytes);
+    if (g_zipCached)
+        g_archive = archive;
+    else
+        CloseArchive(archive);
+    return ok;
+}
+
+void CPaintManagerUI::MessageLoop() {
+    // A plain loop: keys go to the focused window, which is the native edit when it has focus.
+    MSG msg;
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Skin loading
+
+namespace {
+
+struct SkinBuilder {
+    CPaintManagerUI* manager;
+    IDialogBuilderCallback* callback;
+    CContainerUI* root;
+    std::map<int, HFONT>* fonts;
+    SIZE* initSize;
+    RECT* caption;
+    SIZE* roundCorner;
+    std::vector<CControlUI*> stack;  // null: an element whose children are skipped
+    XML_Parser parser;
+    bool failed = false;
+
+    static bool ParsePair(const wchar_t* text, SIZE* size) {
+        wchar_t* end = nullptr;
+        const long cx = wcstol(text, &end, 10);
+        if (end == text) return false;
+        while (*end == L',' || *end == L' ') ++end;
+        const long cy = wcstol(end, nullptr, 10);
+        *size = SIZE{cx, cy};
+        return true;
+    }
+
+    void WindowAttribute(const std::wstring& name, const std::wstring& value) {
+        if (name == L"size") {
+            ParsePair(value.c_str(), initSize);
+        } else if (name == L"caption") {
+            detail::ParseRect(value.c_str(), caption);
+        } else if (name == L"roundcorner") {
+            ParsePair(value.c_str(), roundCorner);
+        } else if (name == L"bkcolor" || name == L"bkimage") {
+            root->SetAttribute(name.c_str(), value.c_str());
+        }
+    }
+
+    void AddFont(const char** attrs) {
+        int id = 0, size = 12;
+        bool bold = false, italic = false, underline = false;
+        std::wstring face = L"Microsoft YaHei";
+        for (const char** a = attrs; a[0]; a += 2) {
+            const std::wstring name = Widen(a[0]), value = Widen(a[1]);
+            if (name == L"id") id = _wtoi(value.c_str());
+            else if (name == L"name") face = value;
+            else if (name == L"size") size = _wtoi(value.c_str());
+            else if (name == L"bold") bold = detail::ParseBool(value.c_str());
+            else if (name == L"italic") italic = detail::ParseBool(value.c_str());
+            else if (name == L"underline") underline = detail::ParseBool(value.c_str());
+        }
+        HFONT font = CreateFontW(-size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, italic, underline, FALSE, DEFAULT_CHARSET,
+                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                 face.c_str());
+        if (!font) return;
+        auto existing = fonts->find(id);
+        if (existing != fonts->end()) DeleteObject(existing->second);
+        (*fonts)[id] = font;
+    }
+
+    CControlUI* MakeControl(const std::wstring& name) {
+        if (name == L"Control") return new CControlUI();
+        if (name == L"Label") return new CLabelUI();
+        if (name == L"Button") return new CButtonUI();
+        if (name == L"Edit") return new CEditUI();
+        if (name == L"Progress") return new CProgressUI();
+        if (name == L"Container") return new CContainerUI();
+        return callback ? callback->CreateControl(name.c_str()) : nullptr;
+    }
+
+    void Start(const char* element, const char** attrs) {
+        const std::wstring name = Widen(element);
+        if (stack.empty()) {  // the document element
+            if (name == L"Window")
+                for (const char** a = attrs; a[0]; a += 2) WindowAttribute(Widen(a[0]), Widen(a[1]));
+            stack.push_back(root);
+            return;
+        }
+        auto* parent = dynamic_cast<CContainerUI*>(stack.back());
+        if (!parent) {
+            stack.push_back(nullptr);
+            return;
+        }
+        if (name == L"Font") {
+            AddFont(attrs);
+            stack.push_back(nullptr);
+            return;
+        }
+        CControlUI* control = MakeControl(name);
+        if (control) {
+            // A range comes before the value it bounds, whatever the attribute order.
+            for (int pass = 0; pass < 2; ++pass) {
+                for (const char** a = attrs; a[0]; a += 2) {
+                    const bool range = strcmp(a[0], "min") == 0 || strcmp(a[0], "max") == 0;
+                    if (range == (pass == 0)) control->SetAttribute(Widen(a[0]).c_str(), Widen(a[1]).c_str());
+                }
+            }
+            parent->Add(control);
+            control->SetManager(manager, parent);
+        }
+        stack.push_back(control);
+    }
+
+    static void XMLCALL OnStart(void* data, const char* element, const char** attrs) {
+        auto* self = static_cast<SkinBuilder*>(data);
+        try {
+            self->Start(element, attrs);
+        } catch (...) {
+            self->failed = true;
+            XML_StopParser(self->parser, XML_FALSE);
+        }
+    }
+
+    static void XMLCALL OnEnd(void* data, const char*) {
+        auto* self = static_cast<SkinBuilder*>(data);
+        if (!self->stack.empty()) self->stack.pop_back();
+    }
+};
+
+}  // namespace
+
+CPaintManagerUI::CPaintManagerUI() : impl_(new Impl()) {}
+
+CPaintManagerUI::~CPaintManagerUI() {
+    if (window_ && IsWindow(window_))
+        for (const auto& timer : impl_->timers) ::KillTimer(window_, timer.systemId);
+    impl_->root.reset();
+    for (auto& font : impl_->fonts) DeleteObject(font.second);
+}
+
+void CPaintManagerUI::Init(HWND window) {
+    window_ = window;
+    if (!impl_->root) impl_->NewRoot(window);
+}
+
+bool CPaintManagerUI::LoadSkin(const wchar_t* skinFile, IDialogBuilderCallback* callback) {
+    impl_->NewRoot(window_);
+    initSize_ = SIZE{0, 0};
+    caption_ = RECT{0, 0, 0, 0};
+    roundCorner_ = SIZE{0, 0};
+    std::string xml;
+    if (!ReadSkinFile(skinFile, &xml)) return false;
+
+    SkinBuilder builder{this, callback, impl_->root.get(), &impl_->fonts, &initSize_, &caption_, &roundCorner_,
+                        {}, nullptr};
+    XML_Parser parser = XML_ParserCreate("UTF-8");
+    if (!parser) return false;
+    builder.parser = parser;
+    XML_SetUserData(parser, &builder);
+    XML_SetElementHandler(parser, &SkinBuilder::OnStart, &SkinBuilder::OnEnd);
+    const bool parsed = XML_Parse(parser, xml.data(), static_cast<int>(xml.size()), XML_TRUE) == XML_STATUS_OK;
+    XML_ParserFree(parser);
+    if (!parsed || builder.failed) {
+        // Half a skin is no skin: the window stays, without controls.
+        impl_->NewRoot(window_);
+        initSize_ = SIZE{0, 0};
+        caption_ = RECT{0, 0, 0, 0};
+        roundCorner_ = SIZE{0, 0};
+        return false;
+    }
+    if (window_) InvalidateRect(window_, nullptr, FALSE);
+    return true;
+}
+
+CControlUI* CPaintManagerUI::GetRoot() const {
+    return impl_->root.get();
+}
+
+CControlUI* CPaintManagerUI::FindControl(const wchar_t* name) const {
+    if (!name || !*name || !impl_->root) return nullptr;
+    return FindByName(impl_->root.get(), name);
+}
+
+CControlUI* CPaintManagerUI::FindControl(POINT pt) const {
+    return impl_->root ? FindAt(impl_->root.get(), pt) : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Timers and notifications
+
+bool CPaintManagerUI::SetTimer(CControlUI* control, UINT timerId, UINT elapse) {
+    if (!window_ || !control) return false;
+    UINT systemId = 0;
+    for (const auto& timer : impl_->timers)
+        if (timer.control == control && timer.id == timerId) systemId = timer.systemId;
+    if (systemId == 0) {
+        systemId = impl_->nextTimerId++;
+        impl_->timers.push_back(Impl::Timer{control, timerId, systemId});
+    }
+    return ::SetTimer(window_, systemId, elapse, nullptr) != 0;
+}
+
+bool CPaintManagerUI::KillTimer(CControlUI* control, UINT timerId) {
+    auto& timers = impl_->timers;
+    for (auto it = timers.begin(); it != timers.end(); ++it) {
+        if (it->control != control || it->id != timerId) continue;
+        if (window_) ::KillTimer(window_, it->systemId);
+        timers.erase(it);
+        return true;
+    }
+    return false;
+}
+
+void CPaintManagerUI::AddNotifier(INotifyUI* notifier) {
+    if (notifier) impl_->notifiers.push_back(notifier);
+}
+
+void CPaintManagerUI::AddMessageFilter(IMessageFilterUI* filter) {
+    if (filter) impl_->filters.push_back(filter);
+}
+
+void CPaintManagerUI::SendNotify(CControlUI* control, const wchar_t* type, WPARAM wParam, LPARAM lParam) {
+    TNotifyUI msg;
+    msg.sType = type;
+    msg.pSender = control;
+    msg.dwTimestamp = GetTickCount();
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    GetCursorPos(&msg.ptMouse);
+    if (window_) ScreenToClient(window_, &msg.ptMouse);
+    const std::vector<INotifyUI*> notifiers = impl_->notifiers;  // a handler may add one
+    for (INotifyUI* notifier : notifiers) notifier->Notify(msg);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Messages
+
+void CPaintManagerUI::Invalidate(const RECT& rect) {
+    if (window_ && !IsRectEmpty(&rect)) InvalidateRect(window_, &rect, FALSE);
+}
+
+HFONT CPaintManagerUI::GetFont(int id) const {
+    const auto found = impl_->fonts.find(id);
+    if (found != impl_->fonts.end()) return found->second;
+    return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
+namespace {
+
+// Paints the controls inside `area` into a memory bitmap, then copies it to `dc` at once.
+void PaintArea(CControlUI* root, HDC dc, const RECT& area) {
+    const int width = area.right - area.left, height = area.bottom - area.top;
+    if (width <= 0 || height <= 0) return;
+    HDC memory = CreateCompatibleDC(dc);
+    HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
+    if (!memory || !bitmap) {
+        if (bitmap) DeleteObject(bitmap);
+        if (memory) DeleteDC(memory);
+        return;
+    }
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    SetViewportOrgEx(memory, -area.left, -area.top, nullptr);
+    detail::FillColor(memory, area, area, 0xFFFFFFFF);
+    if (root) root->DoPaint(memory, area);
+    BitBlt(dc, area.left, area.top, width, height, memory, area.left, area.top, SRCCOPY);
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+}
+
+}  // namespace
+
+bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (!window_) return false;
+    Impl& s = *impl_;
+    const POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    result = 0;
+    switch (uMsg) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(window_, &ps);
+        if (dc) PaintArea(s.root.get(), dc, ps.rcPaint);
+        EndPaint(window_, &ps);
+        return true;
+    }
+    case WM_PRINTCLIENT: {
+        RECT rc;
+        GetClientRect(window_, &rc);
+        PaintArea(s.root.get(), reinterpret_cast<HDC>(wParam), rc);
+        return true;
+    }
+    case WM_ERASEBKGND:
+        result = 1;
+        return true;
+    case WM_SIZE:
+        if (s.root && wParam != SIZE_MINIMIZED) {
+            RECT rc;
+            GetClientRect(window_, &rc);
+            s.root->SetPos(rc);
+            InvalidateRect(window_, nullptr, FALSE);
+        }
+        break;
+    case WM_TIMER:
+        for (const auto& timer : s.timers) {
+            if (timer.systemId != wParam) continue;
+            SendNotify(timer.control, L"timer", timer.id);
+            return true;
+        }
+        break;
+    case WM_NCHITTEST: {
+        POINT client = pt;
+        ScreenToClient(window_, &client);
+        result = PtInRect(&caption_, client) && !FindControl(client) ? HTCAPTION : HTCLIENT;
+        return true;
+    }
+    case WM_MOUSEMOVE: {
+        if (!s.trackingLeave) {
+            TRACKMOUSEEVENT track = {sizeof(track), TME_LEAVE, window_, 0};
+            s.trackingLeave = TrackMouseEvent(&track) != FALSE;
+        }
+        if (s.pushed) {
+            const RECT& pos = s.pushed->GetPos();
+            s.pushed->SetHot(PtInRect(&pos, pt) != FALSE);
+            return true;
+        }
+        auto* button = dynamic_cast<CButtonUI*>(FindControl(pt));
+        if (button != s.hot) {
+            if (s.hot) s.hot->SetHot(false);
+            s.hot = button;
+            if (button) button->SetHot(true);
+        }
+        return true;
+    }
+    case WM_MOUSELEAVE:
+        s.trackingLeave = false;
+        if (s.hot && !s.pushed) {
+            s.hot->SetHot(false);
+            s.hot = nullptr;
+        }
+        return true;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK: {
+        auto* button = dynamic_cast<CButtonUI*>(FindControl(pt));
+        if (!button) break;
+        if (s.hot && s.hot != button) s.hot->SetHot(false);
+        s.hot = s.pushed = button;
+        button->SetHot(true);
+        button->SetPushed(true);
+        SetCapture(window_);
+        return true;
+    }
+    case WM_LBUTTONUP: {
+        CButtonUI* button = s.pushed;
+        if (!button) break;
+        s.pushed = nullptr;
+        button->SetPushed(false);
+        if (GetCapture() == window_) ReleaseCapture();
+        const RECT& pos = button->GetPos();
+        if (PtInRect(&pos, pt) && button->IsVisible() && button->IsEnabled()) SendNotify(button, L"click");
+        return true;
+    }
+    case WM_CAPTURECHANGED:
+        if (s.pushed && reinterpret_cast<HWND>(lParam) != window_) {
+            s.pushed->SetPushed(false);
+            s.pushed = nullptr;
+        }
+        break;
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC:
+        if (s.root) {
+            if (CEditUI* edit = FindEdit(s.root.get(), reinterpret_cast<HWND>(lParam))) {
+                result = reinterpret_cast<LRESULT>(edit->PrepareColors(reinterpret_cast<HDC>(wParam)));
+                return true;
+            }
+        }
+        break;
+    default:
+        break;
+    }
+    const std::vector<IMessageFilterUI*> filters = s.filters;
+    for (IMessageFilterUI* filter : filters) {
+        bool handled = false;
+        const LRESULT r = filter->MessageHandler(uMsg, wParam, lParam, handled);
+        if (handled) {
+            result = r;
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace UiLib
