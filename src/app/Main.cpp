@@ -1,10 +1,34 @@
 #include <windows.h>
 
 #include "app/Log.h"
+#include "tasks/TaskManager.h"
+#include "ui/MainFrameWnd.h"
+#include "uilib/UiLib.h"
 
-// The window, the first task and the message loop arrive with the installer window; until
-// then start-up only opens the log beside the executable.
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+using UiLib::CPaintManagerUI;
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    CPaintManagerUI::SetInstance(instance);
+    CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath());
+    CPaintManagerUI::SetResourceZip(L"res.zip", false);
+
+    g_mainFrame = new (std::nothrow) MainFrameWnd();
+    if (g_mainFrame != nullptr) {
+        g_mainFrame->Create(nullptr, L"Vexo模拟器安装程序", 0x96C80000, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                            CW_USEDEFAULT, nullptr);
+        g_mainFrame->CenterWindow();
+        g_mainFrame->ShowWindow(true, true);
+    }
     InitLog();
+
+    g_taskManager.mainWindow = g_mainFrame != nullptr ? g_mainFrame->GetHWND() : nullptr;
+    // The chain's first task (the .NET Framework check) arrives with the prerequisites; until
+    // then the runner reports, finds no task and tells the window the installation is over.
+    g_taskManager.firstTask = nullptr;
+    g_taskManager.startEvent = nullptr;
+
+    CPaintManagerUI::MessageLoop();
+
+    delete g_mainFrame;
     return 0;
 }

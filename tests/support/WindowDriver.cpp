@@ -114,6 +114,7 @@ DWORD WINAPI BoxAnswerer::Run(LPVOID param) {
     return 0;
 }
 
+#include <objidl.h>  // PROPID, which the lean windows.h leaves out
 #include <gdiplus.h>
 
 #include "TestFiles.h"

@@ -38,7 +38,8 @@ public:
         const std::wstring exe = folder_ + L"\\VexoInstaller.exe";
         ::CopyFileW(WinPathFromEnv(L"VEXO_INSTALLER").c_str(), exe.c_str(), FALSE);
         ::CopyFileW((WinPathFromEnv(L"VEXO_SKIN_DIR") + L"\\res.zip").c_str(), (folder_ + L"\\res.zip").c_str(), FALSE);
-        STARTUPINFOW si = {sizeof si};
+        STARTUPINFOW si = {};
+        si.cb = sizeof si;
         std::wstring commandLine = L"\"" + exe + L"\"";
         if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &si,
                               &process_))
