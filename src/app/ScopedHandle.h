@@ -71,7 +71,23 @@ struct FindHandleTraits {
     static void Close(Handle h) noexcept { ::FindClose(h); }
 };
 
+// Bitmaps, brushes, fonts, regions.
+struct GdiObjectTraits {
+    using Handle = HGDIOBJ;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool Valid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::DeleteObject(h); }
+};
+// Device contexts made with CreateCompatibleDC.
+struct MemoryDcTraits {
+    using Handle = HDC;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool Valid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::DeleteDC(h); }
+};
 using UniqueFile = ScopedHandle<FileHandleTraits>;
 using UniqueHandle = ScopedHandle<KernelHandleTraits>;
 using UniqueRegKey = ScopedHandle<RegKeyTraits>;
 using UniqueFind = ScopedHandle<FindHandleTraits>;
+using UniqueGdiObject = ScopedHandle<GdiObjectTraits>;
+using UniqueMemoryDc = ScopedHandle<MemoryDcTraits>;

@@ -12,21 +12,6 @@ namespace {
 
 constexpr wchar_t kShadowClass[] = L"UmbraShadowWnd";
 
-struct GdiObjectTraits {
-    using Handle = HGDIOBJ;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool Valid(Handle h) noexcept { return h != nullptr; }
-    static void Close(Handle h) noexcept { ::DeleteObject(h); }
-};
-struct MemoryDcTraits {
-    using Handle = HDC;
-    static Handle Invalid() noexcept { return nullptr; }
-    static bool Valid(Handle h) noexcept { return h != nullptr; }
-    static void Close(Handle h) noexcept { ::DeleteDC(h); }
-};
-using UniqueGdiObject = ScopedHandle<GdiObjectTraits>;
-using UniqueMemoryDc = ScopedHandle<MemoryDcTraits>;
-
 // Alpha in bits 24-31, the colour premultiplied by it below (the DIB's byte order is B, G, R).
 uint32_t Premultiplied(COLORREF color, uint32_t alpha) {
     return alpha << 24 | (GetRValue(color) * alpha / 255) << 16 | (GetGValue(color) * alpha / 255) << 8 |

@@ -27,18 +27,19 @@ SIZE ClientSize(HWND window) {
 
 namespace {
 
-struct BoxSearch {
+struct WindowSearch {
     DWORD pid;
+    const wchar_t* className;
     HWND found;
 };
 
-BOOL CALLBACK FindBoxProc(HWND hwnd, LPARAM param) {
-    auto* search = reinterpret_cast<BoxSearch*>(param);
+BOOL CALLBACK FindWindowProc(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<WindowSearch*>(param);
     DWORD pid = 0;
     ::GetWindowThreadProcessId(hwnd, &pid);
-    wchar_t cls[16] = {};
-    ::GetClassNameW(hwnd, cls, 16);
-    if (pid == search->pid && ::IsWindowVisible(hwnd) && lstrcmpW(cls, L"#32770") == 0) {
+    wchar_t cls[64] = {};
+    ::GetClassNameW(hwnd, cls, 64);
+    if (pid == search->pid && ::IsWindowVisible(hwnd) && lstrcmpW(cls, search->className) == 0) {
         search->found = hwnd;
         return FALSE;
     }
@@ -61,11 +62,13 @@ BOOL CALLBACK FindTextProc(HWND child, LPARAM param) {
 
 }  // namespace
 
-HWND FindMessageBox(DWORD pid) {
-    BoxSearch search = {pid, nullptr};
-    ::EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&search));
+HWND FindProcessWindow(DWORD pid, const wchar_t* className) {
+    WindowSearch search = {pid, className, nullptr};
+    ::EnumWindows(FindWindowProc, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
+
+HWND FindMessageBox(DWORD pid) { return FindProcessWindow(pid, L"#32770"); }
 
 BoxAnswerer::BoxAnswerer(DWORD pid, int answer, DWORD timeoutMs) : pid_(pid), answer_(answer), timeoutMs_(timeoutMs) {
     thread_ = ::CreateThread(nullptr, 0, Run, this, 0, nullptr);

@@ -52,7 +52,9 @@ private:
     HANDLE thread_ = nullptr;
 };
 
-// Finds the next visible message box window of process `pid`, or null.
+// A visible top-level window of process `pid` with window class `className`, or null.
+HWND FindProcessWindow(DWORD pid, const wchar_t* className);
+// A visible message box of process `pid`, or null.
 HWND FindMessageBox(DWORD pid);
 
 // Saves what the screen shows of `window` (its whole window rectangle) as a PNG; false on failure.

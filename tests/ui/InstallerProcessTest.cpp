@@ -12,24 +12,6 @@
 
 namespace {
 
-struct WindowSearch {
-    DWORD pid;
-    HWND found;
-};
-
-BOOL CALLBACK FindMainWindow(HWND hwnd, LPARAM param) {
-    auto* search = reinterpret_cast<WindowSearch*>(param);
-    DWORD pid = 0;
-    ::GetWindowThreadProcessId(hwnd, &pid);
-    wchar_t cls[32] = {};
-    ::GetClassNameW(hwnd, cls, 32);
-    if (pid == search->pid && lstrcmpW(cls, L"MainFrame_Wnd") == 0 && ::IsWindowVisible(hwnd)) {
-        search->found = hwnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // The installer staged in a folder of its own beside its skin, started, its window found.
 class Installer {
 public:
@@ -44,12 +26,10 @@ public:
         if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &si,
                               &process_))
             return;
-        WindowSearch search = {process_.dwProcessId, nullptr};
-        for (int i = 0; i < 500 && search.found == nullptr; ++i) {
+        for (int i = 0; i < 500 && window_ == nullptr; ++i) {
             ::Sleep(20);
-            ::EnumWindows(FindMainWindow, reinterpret_cast<LPARAM>(&search));
+            window_ = FindProcessWindow(process_.dwProcessId, L"MainFrame_Wnd");
         }
-        window_ = search.found;
         ::Sleep(200);  // let it finish its first paint
     }
     ~Installer() {
