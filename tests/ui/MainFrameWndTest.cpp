@@ -113,6 +113,19 @@ TEST_F(MainFrameWndTest, CustomPanelTogglesWithEitherButton) {
     EXPECT_EQ(ClientSize(hwnd()).cx, 680);
 }
 
+TEST_F(MainFrameWndTest, FolderDialogCancelledChangesNothing) {
+    Click(L"BtnCustomInstall");
+    PumpFor(100);
+    const std::wstring before = Find(L"EditPath")->GetText().str();
+    const SeenBox dialog = ClickAndAnswer(L"BtnSelFolder", IDCANCEL);
+    EXPECT_EQ(dialog.text, L"请您选择适合的安装目录(建议保留4G空间):");
+    EXPECT_EQ(Find(L"EditPath")->GetText().str(), before);
+    EXPECT_EQ(window_->installPath, before);
+    Click(L"BtnDown");
+    PumpFor(100);
+    EXPECT_FALSE(Visible(L"PanelInstallInfo"));
+}
+
 TEST_F(MainFrameWndTest, InvalidFoldersAreRefusedWithTheirMessages) {
     struct Case {
         std::wstring folder;
