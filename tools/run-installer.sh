@@ -34,8 +34,11 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 
 "$src/tools/wine/wine-session.sh" start
-trap '"$src/tools/wine/wine-session.sh" stop' EXIT
 . "$src/tools/wine/wine-env.sh"
+# A compositor, so the window's layered drop shadow is blended as on Windows.
+xcompmgr </dev/null >/dev/null 2>&1 &
+compositor=$!
+trap 'kill "$compositor" 2>/dev/null; "$src/tools/wine/wine-session.sh" stop' EXIT
 
 # Control rectangles from the skin itself, so the clicks land where the buttons are drawn.
 control_centre() {
@@ -55,7 +58,8 @@ click() {
 }
 shot() {
     eval "$(xdotool getwindowgeometry --shell "$wid")"
-    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$shots/$1"
+    # A margin around the window shows its shadow.
+    import -window root -crop "$((WIDTH + 24))x$((HEIGHT + 24))+$((X - 12))+$((Y - 12))" +repage "$shots/$1"
     echo "saved $shots/$1"
 }
 

@@ -7,7 +7,7 @@ packages=(
     g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686 mingw-w64-i686-dev
     libz-mingw-w64-dev
     wine wine32:i386 wine64
-    xvfb xauth xdotool x11-apps imagemagick fonts-wqy-microhei
+    xvfb xauth xdotool x11-apps xcompmgr imagemagick fonts-wqy-microhei
     cmake make googletest python3 python3-pil zip unzip hyperfine time dpkg-dev autoconf automake libtool pkgconf
 )
 
