@@ -1,0 +1,15 @@
+#pragma once
+// Removing an install folder, limited to what belongs to the product.
+
+#include <string>
+
+// The product's own folder name: the default folder and every folder picked in the dialog end in it.
+constexpr wchar_t kProductFolderName[] = L"kavix";
+
+// True when the whole folder may go: its last component is the product's folder name, or the
+// path is empty. A folder the user typed otherwise may hold unrelated files.
+bool IsProductFolder(const std::wstring& installPath);
+
+// Deletes a file or folder tree permanently, silently, without the recycle bin; false when the
+// shell reports a failure (the caller traces "failed to delete file").
+bool DeleteTree(const std::wstring& path);
