@@ -1,0 +1,122 @@
+// The sample payload's programs under Wine: the emulator stand-in carries the configured product
+// version and runs as a window until closed; the runtime stand-in records how it was started.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "WindowDriver.h"
+#include "app/ScopedHandle.h"
+
+namespace {
+
+const std::wstring kTitle = L"Vexo\u6A21\u62DF\u5668";
+
+std::wstring PayloadFile(const wchar_t* relative) { return WinPathFromEnv(L"VEXO_PAYLOAD_TREE") + L"\\" + relative; }
+
+std::string Utf8(const std::wstring& text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                      nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+// Starts a program; the process handle, or an empty one.
+UniqueHandle Start(const std::wstring& exe, std::wstring commandLine, const std::wstring& folder) {
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
+        return UniqueHandle();
+    CloseHandle(pi.hThread);
+    return UniqueHandle(pi.hProcess);
+}
+
+DWORD WaitExit(const UniqueHandle& process) {
+    if (WaitForSingleObject(process.get(), 15000) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD code = STILL_ACTIVE;
+    GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+std::vector<std::wstring> FolderNames(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &fd));
+    if (!find) return names;
+    do {
+        if (wcscmp(fd.cFileName, L".") != 0 && wcscmp(fd.cFileName, L"..") != 0) names.push_back(fd.cFileName);
+    } while (FindNextFileW(find.get(), &fd));
+    return names;
+}
+
+TEST(PayloadTest, EmulatorCarriesTheBuildVersionAndRunsUntilClosed) {
+    const std::wstring folder = FreshScratch(L"emulator");
+    const std::wstring exe = folder + L"\\ZavozidaDedor.exe";
+    ASSERT_TRUE(CopyFileW(PayloadFile(L"ZavozidaDedor.exe").c_str(), exe.c_str(), FALSE));
+
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+    ASSERT_NE(size, 0u);
+    std::vector<BYTE> block(size);
+    ASSERT_TRUE(GetFileVersionInfoW(exe.c_str(), 0, size, block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    ASSERT_NE(length, 0u);
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    wchar_t version[64];
+    swprintf(version, 64, L"%u.%u.%u.%u", HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
+             HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS));
+    wchar_t expected[64] = L"";
+    GetEnvironmentVariableW(L"VEXO_PAYLOAD_VERSION", expected, 64);
+    EXPECT_EQ(std::wstring(version), std::wstring(expected));
+
+    UniqueHandle process = Start(exe, L"\"" + exe + L"\"", folder);
+    ASSERT_TRUE(process);
+    const DWORD pid = GetProcessId(process.get());
+    HWND window = nullptr;
+    EXPECT_TRUE(PumpUntil([&] { return (window = FindProcessWindow(pid, L"VexoEmulatorWindow")) != nullptr; }, 15000));
+    if (window != nullptr) {
+        wchar_t title[64] = L"";
+        GetWindowTextW(window, title, 64);
+        EXPECT_EQ(std::wstring(title), kTitle);
+        // Still running a moment later: it waits for the user, not for a timer.
+        EXPECT_EQ(WaitForSingleObject(process.get(), 300), static_cast<DWORD>(WAIT_TIMEOUT));
+        PostMessageW(window, WM_CLOSE, 0, 0);
+    } else {
+        TerminateProcess(process.get(), 1);
+    }
+    EXPECT_EQ(WaitExit(process), 0u);
+    EXPECT_EQ(FolderNames(folder), std::vector<std::wstring>{L"ZavozidaDedor.exe"});
+}
+
+TEST(PayloadTest, RuntimePackageRecordsEachCommandLine) {
+    // An install folder with a blank and Chinese characters, as users choose them.
+    const std::wstring root = FreshScratch(L"vc");
+    const std::wstring folder = root + L"\\Vexo " + kTitle.substr(4) + L"\\assets\\software";
+    ASSERT_TRUE(CreateDirectoryW((root + L"\\Vexo " + kTitle.substr(4)).c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((root + L"\\Vexo " + kTitle.substr(4) + L"\\assets").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring exe = folder + L"\\vc.exe";
+    ASSERT_TRUE(CopyFileW(PayloadFile(L"assets\\software\\vc.exe").c_str(), exe.c_str(), FALSE));
+
+    const std::wstring commandLine =
+        L"\"" + exe + L"\" /q /c:\"msiexec /i vcredist.msi /qn /l*v %temp%\\vcredist_x86.log\"";
+    for (int run = 0; run < 2; ++run) {
+        UniqueHandle process = Start(exe, commandLine, root);
+        ASSERT_TRUE(process);
+        EXPECT_EQ(WaitExit(process), 0u);
+    }
+    std::string recorded;
+    ASSERT_TRUE(ReadWholeFile(folder + L"\\vc-cmdline.txt", &recorded));
+    const std::string line = Utf8(commandLine) + "\r\n";
+    EXPECT_EQ(recorded, line + line);
+}
+
+}  // namespace
