@@ -32,23 +32,15 @@ def make_tree(root, files):
             os.utime(os.path.join(dirpath, n), (STAMP, STAMP))
 
 
-def ut_mtime(extra):
-    """The modification time of the first "UT" block, or None."""
-    at = 0
-    while at + 4 <= len(extra):
-        tag, size = struct.unpack_from("<HH", extra, at)
-        if tag == 0x5455 and extra[at + 4] & 1:
-            return struct.unpack_from("<l", extra, at + 5)[0]
-        at += 4 + size
-    return None
-
-
-def local_extra(archive, info):
+def local_ut_mtime(archive, info):
+    """The modification time of the entry's "UT" block in its local header (what the installer reads)."""
     with open(archive, "rb") as f:
         f.seek(info.header_offset + 26)
         nlen, xlen = struct.unpack("<HH", f.read(4))
         f.seek(nlen, 1)
-        return f.read(xlen)
+        extra = f.read(xlen)
+    at = extra.find(b"UT")
+    return struct.unpack_from("<l", extra, at + 5)[0] if at >= 0 and extra[at + 4] & 1 else None
 
 
 class PackTest(unittest.TestCase):
@@ -68,9 +60,9 @@ class PackTest(unittest.TestCase):
     def tearDown(self):
         self.tmp.cleanup()
 
-    def pack(self, tree, name="out.zip", files=None):
+    def pack(self, tree, name="out.zip"):
         src = os.path.join(self.dir, name + ".src")
-        make_tree(src, files or tree)
+        make_tree(src, tree)
         out = os.path.join(self.dir, name)
         pack_payload.pack(src, out)
         return src, out
@@ -91,7 +83,7 @@ class PackTest(unittest.TestCase):
                                                  "a_first_folder/deep/er/", "资源/"}
             self.assertEqual(set(names), expected)
             for info in infos:
-                self.assertEqual(ut_mtime(local_extra(out, info)), STAMP, info.filename)
+                self.assertEqual(local_ut_mtime(out, info), STAMP, info.filename)
                 self.assertEqual(bool(info.flag_bits & 0x800), not info.filename.isascii(), info.filename)
                 self.assertEqual(info.external_attr & 0x10, 0x10 if info.is_dir() else 0, info.filename)
                 if not info.is_dir():
@@ -130,10 +122,6 @@ class PackTest(unittest.TestCase):
                     pack_payload.pack(src, out)
                 self.assertEqual(sorted(f for f in os.listdir(self.dir) if f.endswith(".zip")), [])
                 shutil.rmtree(src)
-
-    def test_names_at_the_length_limit_pass(self):
-        _, out = self.pack({"top.txt": b"", "d" * 200 + "/" + "f" * 57: b"x"})
-        self.assertEqual(pack_payload.check(out)[0], [])
 
 
 def build_zip(entries, patch=None):
@@ -243,15 +231,11 @@ class CheckTest(unittest.TestCase):
                 self.assertRegex(problems[0], reason)
 
     def test_command_line_verdict(self):
-        with tempfile.TemporaryDirectory() as d:
-            bad = os.path.join(d, "bad.zip")
-            with open(bad, "wb") as f:
-                f.write(build_zip([("a/x.txt", b"x", D)]))
-            out = io.StringIO()
-            with contextlib.redirect_stdout(out):
-                code = pack_payload.main(["check", bad])
-            self.assertEqual(code, 1)
-            self.assertRegex(out.getvalue(), r"entry 0 'a/x.txt': .*\n.*bad.zip: 1 entries, 1 problem")
+        with tempfile.NamedTemporaryFile(suffix=".zip") as f, contextlib.redirect_stdout(io.StringIO()) as out:
+            f.write(build_zip([("a/x.txt", b"x", D)]))
+            f.flush()
+            self.assertEqual(pack_payload.main(["check", f.name]), 1)
+        self.assertRegex(out.getvalue(), r"entry 0 'a/x.txt': .*\n.*: 1 entries, 1 problem")
 
     def test_sample_payload_passes(self):
         sample = os.environ.get("VEXO_SAMPLE_PAYLOAD")

@@ -65,9 +65,12 @@ def _walk(folder, real_root, rel, ancestors):
     except OSError as e:
         raise PackError(f"{folder}: cannot list: {e.strerror}")
     for name in names:
-        bad = WINDOWS_BAD_CHARS.intersection(name)
         arc = rel + name
-        if bad or name.endswith((" ", ".")):
+        try:
+            name.encode("utf-8")
+        except UnicodeEncodeError:
+            raise PackError(f"{arc!r}: name is not valid UTF-8")
+        if WINDOWS_BAD_CHARS.intersection(name) or name.endswith((" ", ".")):
             raise PackError(f"{arc}: not a valid Windows file name")
         path = os.path.join(folder, name)
         if os.path.islink(path):
