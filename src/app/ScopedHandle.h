@@ -85,9 +85,17 @@ struct MemoryDcTraits {
     static bool Valid(Handle h) noexcept { return h != nullptr; }
     static void Close(Handle h) noexcept { ::DeleteDC(h); }
 };
+// Service control manager and service handles.
+struct ServiceHandleTraits {
+    using Handle = SC_HANDLE;
+    static Handle Invalid() noexcept { return nullptr; }
+    static bool Valid(Handle h) noexcept { return h != nullptr; }
+    static void Close(Handle h) noexcept { ::CloseServiceHandle(h); }
+};
 using UniqueFile = ScopedHandle<FileHandleTraits>;
 using UniqueHandle = ScopedHandle<KernelHandleTraits>;
 using UniqueRegKey = ScopedHandle<RegKeyTraits>;
 using UniqueFind = ScopedHandle<FindHandleTraits>;
 using UniqueGdiObject = ScopedHandle<GdiObjectTraits>;
 using UniqueMemoryDc = ScopedHandle<MemoryDcTraits>;
+using UniqueServiceHandle = ScopedHandle<ServiceHandleTraits>;

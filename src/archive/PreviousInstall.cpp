@@ -1,0 +1,144 @@
+#include "archive/PreviousInstall.h"
+
+#include <windows.h>
+// after windows.h, which it needs
+#include <tlhelp32.h>
+
+#include <cwchar>
+
+#include "app/Log.h"
+#include "app/ModulePath.h"
+#include "app/ScopedHandle.h"
+#include "archive/FolderRemoval.h"
+#include "archive/ZipReader.h"
+#include "tasks/TaskBase.h"
+
+namespace {
+
+struct ServiceNamePattern {
+    int firstSlot;
+    int lastSlot;
+    const wchar_t* first;
+    const wchar_t* second;
+};
+
+// The short prefix belongs to the one-digit slots, the long one to the two-digit slots.
+constexpr ServiceNamePattern kServiceNamePatterns[] = {
+    {1, 9, L"Vexo_09080%d_VaDerizavUve", L"Vexo_22270%d_VaDerizavUve"},
+    {10, 15, L"Vexo_090800%d_VaDerizavUve", L"Vexo_222700%d_VaDerizavUve"},
+};
+constexpr int kLastServiceSlot = 15;
+
+constexpr const wchar_t* kProcessNames[] = {L"ZavozidaDedor", L"kavix"};
+
+// Opens the service afresh and asks it to stop unless it already has; no wait.
+void StopServiceOnce(const wchar_t* name, UniqueServiceHandle* manager, UniqueServiceHandle* service) {
+    manager->reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
+    if (!*manager) return;
+    service->reset(::OpenServiceW(manager->get(), name, SERVICE_ALL_ACCESS));
+    if (!*service) return;  // not installed: nothing to do
+    SERVICE_STATUS status = {};
+    if (!::QueryServiceStatus(service->get(), &status)) return;
+    if (status.dwCurrentState != SERVICE_STOPPED) {
+        ::ControlService(service->get(), SERVICE_CONTROL_STOP, &status);  // refusal is passed over
+    }
+}
+
+void RemoveService(const wchar_t* name) {
+    {
+        UniqueServiceHandle manager, service;
+        StopServiceOnce(name, &manager, &service);
+    }
+    UniqueServiceHandle manager, service;
+    StopServiceOnce(name, &manager, &service);
+    // A service still stopping is only marked, and goes once it has stopped.
+    if (service) ::DeleteService(service.get());
+}
+
+// Case-sensitive containment in the executable's file name; this process is spared even when
+// its own name matches, or it would end itself before extracting anything.
+void EndProcessesNamed(const wchar_t* name) {
+    UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0));
+    if (!snapshot) return;
+    const DWORD self = ::GetCurrentProcessId();
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ProcessID == self || !std::wcsstr(entry.szExeFile, name)) continue;
+        UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+        if (process) ::TerminateProcess(process.get(), 9);  // not waited for; failure passed over
+    }
+}
+
+// A first component that names a child of the install folder and nothing else: no root, drive,
+// stream, parent step or wildcard (the shell would expand one).
+bool IsSafeChildName(const std::wstring& name) {
+    if (name.empty() || name == L"." || name == L"..") return false;
+    return name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos;
+}
+
+void TraceFailedDelete(const std::wstring& path) {
+    if (!DeleteTree(path)) DebugTrace(L"failed to delete file");
+}
+
+}  // namespace
+
+std::wstring PreviousServiceName(int slot, int which) {
+    for (const auto& pattern : kServiceNamePatterns) {
+        if (slot < pattern.firstSlot || slot > pattern.lastSlot) continue;
+        if (which != 0 && which != 1) return {};
+        wchar_t name[30] = {};
+        std::swprintf(name, 30, which == 0 ? pattern.first : pattern.second, slot);
+        return name;
+    }
+    return {};
+}
+
+bool PayloadTopLevelNames(const std::wstring& payloadPath, std::vector<std::wstring>* names) {
+    names->clear();
+    ArchiveHandle* archive = OpenArchive(payloadPath.c_str());
+    if (!archive) return false;
+    ArchiveEntry entry = {};
+    bool ok = GetArchiveEntry(archive, -1, &entry) == kArchiveOk;
+    const int32_t count = ok ? entry.index : 0;
+    for (int32_t i = 0; ok && i < count; ++i) {
+        ok = GetArchiveEntry(archive, i, &entry) == kArchiveOk;
+        if (!ok) break;
+        std::wstring name = entry.name;
+        for (auto& c : name)
+            if (c == L'/') c = L'\\';
+        // A leading backslash makes an empty first component: rooted names are skipped.
+        const std::wstring first = name.substr(0, name.find(L'\\'));
+        if (!IsSafeChildName(first)) continue;
+        bool seen = false;
+        for (const auto& known : *names) seen = seen || ::lstrcmpiW(known.c_str(), first.c_str()) == 0;
+        if (!seen) names->push_back(first);
+    }
+    CloseArchive(archive);
+    // A directory that cannot be walked to its end would leave some names out: act on none.
+    if (!ok) names->clear();
+    return ok;
+}
+
+void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& payloadPath) {
+    if (IsProductFolder(installPath)) {
+        TraceFailedDelete(installPath);
+        return;
+    }
+    std::vector<std::wstring> names;
+    if (!PayloadTopLevelNames(payloadPath, &names)) return;
+    std::wstring base = installPath;
+    while (!base.empty() && (base.back() == L'\\' || base.back() == L'/')) base.pop_back();
+    for (const auto& name : names) {
+        const std::wstring target = base + L"\\" + name;
+        if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) TraceFailedDelete(target);
+    }
+}
+
+void CleanPreviousInstall(const TaskBase& task) {
+    for (int slot = 1; slot <= kLastServiceSlot; ++slot) {
+        for (int which = 0; which < 2; ++which) RemoveService(PreviousServiceName(slot, which).c_str());
+    }
+    for (const wchar_t* name : kProcessNames) EndProcessesNamed(name);
+    RemovePreviousFiles(task.installPath, ModuleDirectory() + L"\\platform.zip");
+}
