@@ -26,6 +26,7 @@ run: build
 
 bench: build
 	bash tools/bench/zip-extract.sh $(BUILD)
+	MODE=task bash tools/bench/zip-extract.sh $(BUILD)
 	bash tools/bench/window-idle-cpu.sh $(BUILD)
 
 clean:

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Stages the installer beside its skin and runs it under Wine in the build tree's "run" prefix.
+# Stages the installer beside its skin and the sample payload, and runs it under Wine in the build tree's "run" prefix.
 # With DISPLAY set it opens on that display and waits for you. Without one it runs on a virtual
 # display, presses its buttons itself with real clicks, and saves screenshots.
 #
@@ -11,7 +11,7 @@ build=$(cd "$1" && pwd)
 stage="$build/stage"
 shots="$build/screenshots"
 mkdir -p "$stage" "$shots"
-cp "$build/src/VexoInstaller.exe" "$build/res.zip" "$stage/"
+cp "$build/src/VexoInstaller.exe" "$build/res.zip" "$build/platform.zip" "$stage/"
 
 export VEXO_BUILD_DIR="$build" VEXO_PREFIX=run
 summary() {
@@ -76,8 +76,9 @@ shot run-start-screen.png
 click BtnCustomInstall
 sleep 0.7
 shot run-custom-panel.png
-# Until the installation tasks exist the runner finds no task and the window ends at once.
 click BtnInstall
+sleep 0.4
+shot run-progress-screen.png || true
 set +e
 wait "$pid"
 code=$?

@@ -1,6 +1,9 @@
 #include <windows.h>
 
+#include <new>
+
 #include "app/Log.h"
+#include "archive/UnZipTask.h"
 #include "tasks/TaskManager.h"
 #include "ui/MainFrameWnd.h"
 #include "uilib/UiLib.h"
@@ -22,9 +25,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     InitLog();
 
     g_taskManager.mainWindow = g_mainFrame != nullptr ? g_mainFrame->GetHWND() : nullptr;
-    // The chain's first task (the .NET Framework check) arrives with the prerequisites; until
-    // then the runner reports, finds no task and tells the window the installation is over.
-    g_taskManager.firstTask = nullptr;
+    // Until the .NET Framework check exists, the chain starts where that check hands over:
+    // with the extraction, at 30 %.
+    auto* unzip = new (std::nothrow) UnZipTask(g_taskManager.mainWindow);
+    if (unzip != nullptr) unzip->progressBase = 30;
+    g_taskManager.firstTask = unzip;
     g_taskManager.startEvent = nullptr;
 
     CPaintManagerUI::MessageLoop();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 
@@ -15,11 +16,15 @@ namespace {
 // The installer staged in a folder of its own beside its skin, started, its window found.
 class Installer {
 public:
-    explicit Installer(const std::wstring& name) {
+    explicit Installer(const std::wstring& name, bool withPayload = true) {
         folder_ = FreshScratch(name);
         const std::wstring exe = folder_ + L"\\VexoInstaller.exe";
         ::CopyFileW(WinPathFromEnv(L"VEXO_INSTALLER").c_str(), exe.c_str(), FALSE);
         ::CopyFileW((WinPathFromEnv(L"VEXO_SKIN_DIR") + L"\\res.zip").c_str(), (folder_ + L"\\res.zip").c_str(), FALSE);
+        if (withPayload) {
+            ::CopyFileW((WinPathFromEnv(L"VEXO_SKIN_DIR") + L"\\platform.zip").c_str(),
+                        (folder_ + L"\\platform.zip").c_str(), FALSE);
+        }
         STARTUPINFOW si = {};
         si.cb = sizeof si;
         std::wstring commandLine = L"\"" + exe + L"\"";
@@ -104,12 +109,31 @@ TEST(InstallerProcess, InstallDoneEndsTheProcessWithZero) {
     EXPECT_EQ(installer.ExitCodeWithin(5000), 0u);
 }
 
-TEST(InstallerProcess, InstallWithTheDefaultFolderRunsTheRunnerAndEnds) {
+TEST(InstallerProcess, InstallWithTheDefaultFolderExtractsThePayloadAndEnds) {
     Installer installer(L"install");
     ASSERT_NE(installer.window(), nullptr);
+    wchar_t programFiles[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
+    const std::wstring target = std::wstring(programFiles) + L"\\kavix";
     PostClick(installer.window(), SkinCentre(L"BtnInstall"));
-    EXPECT_EQ(installer.ExitCodeWithin(10000), 0u);
+    EXPECT_EQ(installer.ExitCodeWithin(30000), 0u);
+    EXPECT_TRUE(PathExists(target + L"\\ZavozidaDedor.exe"));
+    EXPECT_TRUE(PathExists(target + L"\\assets\\software\\vc.exe"));
     std::string log;
     ASSERT_TRUE(ReadWholeFile(installer.folder() + L"\\tmp.log", &log));
     EXPECT_NE(log.find("[ERROR] Task Manager start ["), std::string::npos) << log;
+}
+
+TEST(InstallerProcess, MissingPayloadShowsTheDiskSpaceErrorAndRemovesTheFolder) {
+    Installer installer(L"nopayload", false);
+    ASSERT_NE(installer.window(), nullptr);
+    wchar_t programFiles[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
+    const std::wstring target = std::wstring(programFiles) + L"\\kavix";
+    BoxAnswerer answerer(installer.pid(), IDOK, 30000);
+    PostClick(installer.window(), SkinCentre(L"BtnInstall"));
+    ASSERT_TRUE(answerer.Wait(30000));
+    EXPECT_EQ(answerer.seen().text, L"安装失败，硬盘空间不足，请重新选择安装路径再安装。");
+    EXPECT_EQ(installer.ExitCodeWithin(5000), 0u);
+    EXPECT_FALSE(PathExists(target));
 }

@@ -4,31 +4,13 @@
 //   zip_bench <archive> <target-folder>
 
 #include <windows.h>
-#include <psapi.h>
 
 #include <cstdio>
 #include <string>
 
+#include "PeakMemory.h"
 #include "archive/ZipReader.h"
 
-namespace {
-
-// psapi at run time: the entry point lives in different DLLs across Windows versions.
-void PrintPeakMemory() {
-    using Fn = BOOL(WINAPI*)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
-    HMODULE psapi = LoadLibraryW(L"psapi.dll");
-    Fn fn =
-        psapi ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(psapi, "GetProcessMemoryInfo"))) : nullptr;
-    PROCESS_MEMORY_COUNTERS mc = {};
-    mc.cb = sizeof mc;
-    if (fn && fn(GetCurrentProcess(), &mc, sizeof mc)) {
-        printf("peak_working_set_kib=%u\npeak_pagefile_kib=%u\n", static_cast<unsigned>(mc.PeakWorkingSetSize >> 10),
-               static_cast<unsigned>(mc.PeakPagefileUsage >> 10));
-    }
-    if (psapi) FreeLibrary(psapi);
-}
-
-}  // namespace
 
 int wmain(int argc, wchar_t** argv) {
     if (argc != 3) {

@@ -88,6 +88,10 @@ def main():
     seen = set()
     total = 0
     with zipfile.ZipFile(args.out, "w", compression=zipfile.ZIP_DEFLATED, compresslevel=6) as zf:
+        # A payload starts with a top-level file: the installer makes one folder level per entry.
+        size = 300 * 1024
+        add(zf, "ZavozidaDedor.exe", binary(rng, size))
+        total += size
         add_dir(zf, "images/", seen)
         for i in range(4):
             size = rng.randrange(55, 75) * 1024 * 1024

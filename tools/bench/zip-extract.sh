@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Extraction benchmark: the installer's zip reader (Windows program under Wine) against
-# Info-ZIP unzip (native) on the same generated archive.
+# Extraction benchmark: the installer's zip reader, or its whole unzip task (MODE=task), as a
+# Windows program under Wine, against Info-ZIP unzip (native) on the same generated payload.
 #
 #   bash tools/bench/zip-extract.sh <build-dir>
-#   SEED=<n> RUNS=<n> to change the archive or the number of timed runs.
+#   SEED=<n> RUNS=<n> to change the archive or the number of timed runs; MODE=reader|task.
 set -euo pipefail
 
 [ $# -eq 1 ] || { echo "usage: $0 <build-dir>" >&2; exit 2; }
@@ -11,14 +11,14 @@ src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(cd "$1" && pwd)
 seed=${SEED:-1}
 runs=${RUNS:-5}
+mode=${MODE:-reader}
 
 cmake -S "$src" -B "$build" >/dev/null
-cmake --build "$build" --target zip_bench >/dev/null
-bench_exe="$build/tools/bench/zip_bench.exe"
+cmake --build "$build" --target zip_bench unzip_task_bench >/dev/null
 
 cache="$build/bench"
 mkdir -p "$cache"
-archive="$cache/payload-seed$seed.zip"
+archive="$cache/payload-v2-seed$seed.zip"
 if [ ! -f "$archive" ]; then
     echo "generating $archive (seed $seed) ..."
     python3 "$src/tools/bench/make_bench_zip.py" --seed "$seed" --out "$archive.tmp"
@@ -33,11 +33,22 @@ export VEXO_BUILD_DIR="$build"
 # The extracted trees (about 0.8 GB) go; the generated archive stays cached for the next run.
 trap '"$src/tools/wine/wine-session.sh" stop; rm -rf "$out_reader" "$out_unzip"' EXIT
 
-reader_cmd="$build/wine-run.sh $bench_exe '$(winpath "$archive")' '$(winpath "$out_reader")'"
+if [ "$mode" = task ]; then
+    # The task reads "platform.zip" beside itself and extracts into a product folder.
+    stage="$cache/task"
+    mkdir -p "$stage"
+    cp "$build/tools/bench/unzip_task_bench.exe" "$stage/"
+    ln -f "$archive" "$stage/platform.zip"
+    out_reader="$cache/out-task/kavix"
+    reader_cmd="$build/wine-run.sh $stage/unzip_task_bench.exe '$(winpath "$out_reader")'"
+else
+    reader_cmd="$build/wine-run.sh $build/tools/bench/zip_bench.exe '$(winpath "$archive")' '$(winpath "$out_reader")'"
+fi
 unzip_cmd="unzip -q -o '$archive' -d '$out_unzip'"
 
 # One untimed run each: the reader's own figures, peak memory, and a check that both agree.
 rm -rf "$out_reader" "$out_unzip"
+mkdir -p "$(dirname "$out_reader")"
 reader_report=$(eval "$reader_cmd" | tr -d '\r')
 reader_rss=$( { /usr/bin/time -f '%M' bash -c "rm -rf '$out_reader'; $reader_cmd" >/dev/null; } 2>&1 | tail -1)
 unzip_rss=$( { /usr/bin/time -f '%M' bash -c "$unzip_cmd" >/dev/null; } 2>&1 | tail -1)
@@ -48,26 +59,31 @@ fi
 
 json="$cache/hyperfine.json"
 hyperfine --style basic --warmup 1 --runs "$runs" --export-json "$json" \
-    --prepare "rm -rf '$out_reader'" -n reader "$reader_cmd" \
+    --prepare "rm -rf '$out_reader'; mkdir -p '$(dirname "$out_reader")'" -n "$mode" "$reader_cmd" \
     --prepare "rm -rf '$out_unzip'" -n unzip "$unzip_cmd"
 
-bytes=$(sed -n 's/^bytes=//p' <<<"$reader_report")
-python3 - "$json" "$bytes" "$reader_rss" "$unzip_rss" "$reader_report" <<'PY'
+read -r entries bytes < <(/usr/bin/python3 -c "import sys, zipfile
+infos = zipfile.ZipFile(sys.argv[1]).infolist()
+print(len(infos), sum(i.file_size for i in infos))" "$archive")
+python3 - "$json" "$bytes" "$reader_rss" "$unzip_rss" "$reader_report" "$mode" "$entries" <<'PY'
 import json, sys
 data = {r["command"]: r for r in json.load(open(sys.argv[1]))["results"]}
 size = int(sys.argv[2])
 reader_rss, unzip_rss = int(sys.argv[3]), int(sys.argv[4])
 own = dict(line.split("=", 1) for line in sys.argv[5].split() if "=" in line)
-r, u = data["reader"], data["unzip"]
+mode, entries = sys.argv[6], sys.argv[7]
+r, u = data[mode], data["unzip"]
+label = "unzip task" if mode == "task" else "reader"
 print()
-print(f"archive: {own['entries']} entries, {size / 1e6:.0f} MB uncompressed")
-for name, res, rss in (("reader (Wine, whole process)", r, reader_rss), ("unzip (native)", u, unzip_rss)):
-    print(f"{name:30s} {res['mean']:.3f} s  (min {res['min']:.3f}, sd {res['stddev']:.3f})  "
+print(f"archive: {entries} entries, {size / 1e6:.0f} MB uncompressed")
+for name, res, rss in ((f"{label} (Wine, whole process)", r, reader_rss), ("unzip (native)", u, unzip_rss)):
+    print(f"{name:34s} {res['mean']:.3f} s  (min {res['min']:.3f}, sd {res['stddev']:.3f})  "
           f"{size / 1e6 / res['mean']:.0f} MB/s  max RSS {rss / 1024:.1f} MiB")
-print(f"reader inside the process:     {float(own['seconds']):.3f} s  {own['mb_per_s']} MB/s  "
+seconds = float(own["seconds"])
+print(f"{label} inside the process:{'':9s}{seconds:.3f} s  {size / 1e6 / seconds:.1f} MB/s  "
       f"peak working set {int(own['peak_working_set_kib']) / 1024:.1f} MiB, "
       f"peak pagefile {int(own['peak_pagefile_kib']) / 1024:.1f} MiB")
 ratio = r["mean"] / u["mean"]
-print(f"time ratio reader/unzip: {ratio:.2f} (target <= 1.10)")
+print(f"time ratio {label}/unzip: {ratio:.2f} (target <= 1.10)")
 print(f"peak working set under 32 MiB: {'yes' if int(own['peak_working_set_kib']) < 32 * 1024 else 'NO'}")
 PY

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tasks/TaskBase.h"
+
+// Extracts "platform.zip" beside the installer into the install folder, after clearing an
+// earlier installation away. On success it chains the next task; on any failure it removes
+// what belongs to the product, reports a full disk to the window and ends the chain.
+class UnZipTask : public TaskBase {
+public:
+    // Makes the task that follows a successful extraction, given its starting progress.
+    using SuccessorFactory = TaskBase* (*)(HWND window, int32_t progressBase);
+
+    explicit UnZipTask(HWND window, SuccessorFactory successor = nullptr) noexcept
+        : TaskBase(window), successor_(successor) {}
+
+    void Run() override;
+
+    int32_t progressBase = 0;
+
+private:
+    bool ExtractAll(const std::wstring& archivePath, int32_t* progress);
+    void RemoveAfterFailure();
+
+    SuccessorFactory successor_;
+    // What this run made, so a failure in a folder of the user's own removes only that.
+    std::vector<std::wstring> createdFolders_;
+    std::vector<std::wstring> createdFiles_;
+};
+
+// True when an entry name, after "/" becomes "\", stays inside the folder it is extracted to:
+// not absolute, no drive or UNC prefix, no ".." component (nor one Windows would read as such).
+bool IsSafeEntryName(const std::wstring& name);

@@ -1,0 +1,193 @@
+// The unzip task under Wine: "platform.zip" is placed beside this test program, as beside the
+// installer, and the task runs against scratch install folders.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "app/ModulePath.h"
+#include "archive/UnZipTask.h"
+#include "tasks/InstallMessages.h"
+
+namespace {
+
+struct Successor : TaskBase {
+    explicit Successor(HWND window) : TaskBase(window) {}
+    int32_t progressBase = 0;
+};
+
+TaskBase* MakeSuccessor(HWND window, int32_t progressBase) {
+    auto* task = new Successor(window);
+    task->progressBase = progressBase;
+    return task;
+}
+
+class UnZipTaskTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window_ = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        ASSERT_NE(window_, nullptr);
+        const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        root_ = FreshScratch(std::wstring(name.begin(), name.end()));
+    }
+    void TearDown() override {
+        ::DestroyWindow(window_);
+        ::DeleteFileW(PayloadPath().c_str());
+    }
+    static std::wstring PayloadPath() { return ModuleDirectory() + L"\\platform.zip"; }
+    void UsePayload(const wchar_t* fixture) {
+        ASSERT_TRUE(::CopyFileW((WinPathFromEnv(L"VEXO_UNZIPDATA") + L"\\" + fixture).c_str(), PayloadPath().c_str(),
+                                FALSE));
+    }
+    // Runs a task for `folder` and returns what it posted to the window.
+    std::vector<MSG> Run(const std::wstring& folder) {
+        UnZipTask task(window_, MakeSuccessor);
+        task.progressBase = 30;
+        task.SetInstallPath(folder);
+        task.Run();
+        next_ = static_cast<Successor*>(task.next);
+        std::vector<MSG> posted;
+        MSG msg;
+        while (::PeekMessageW(&msg, window_, WM_USER, WM_USER + 100, PM_REMOVE)) posted.push_back(msg);
+        return posted;
+    }
+    static std::vector<int> Progress(const std::vector<MSG>& posted) {
+        std::vector<int> values;
+        for (const MSG& m : posted) {
+            if (m.message == WM_INSTALL_PROGRESS) {
+                EXPECT_EQ(m.lParam, kProgressPlain);
+                values.push_back(static_cast<int>(m.wParam));
+            }
+        }
+        return values;
+    }
+    static bool DiskSpaceError(const std::vector<MSG>& posted) {
+        return !posted.empty() && posted.back().message == WM_DISK_SPACE_ERROR && posted.back().wParam == 0 &&
+               posted.back().lParam == -1;
+    }
+
+    HWND window_ = nullptr;
+    std::wstring root_;
+    Successor* next_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(UnZipTaskTest, ProgressGrowsByFiveEveryTenEntriesAndIsHandedOn) {
+    struct Case {
+        const wchar_t* fixture;
+        std::vector<int> expected;
+    };
+    const Case cases[] = {
+        {L"n1.zip", {35}},
+        {L"n10.zip", {35}},
+        {L"n11.zip", {35, 40}},
+        {L"n25.zip", {35, 40, 45}},
+        {L"n100.zip", {35, 40, 45, 50, 55, 60, 65, 70, 75, 80}},
+    };
+    for (const Case& c : cases) {
+        UsePayload(c.fixture);
+        const std::wstring folder = root_ + L"\\kavix";
+        const auto posted = Run(folder);
+        EXPECT_EQ(Progress(posted), c.expected) << c.fixture;
+        EXPECT_FALSE(DiskSpaceError(posted));
+        ASSERT_NE(next_, nullptr);
+        EXPECT_EQ(next_->progressBase, c.expected.back());
+        EXPECT_EQ(next_->installPath, folder);
+        EXPECT_TRUE(PathExists(folder + L"\\f0.txt"));
+    }
+}
+
+TEST_F(UnZipTaskTest, ExtractsThePayloadWithItsFolders) {
+    UsePayload(L"payload.zip");
+    const std::wstring folder = root_ + L"\\kavix";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const auto posted = Run(folder);
+    ASSERT_NE(next_, nullptr);
+    std::string data;
+    ASSERT_TRUE(ReadWholeFile(folder + L"\\assets\\software\\vc.exe", &data));
+    EXPECT_EQ(data, "runtime");
+    ASSERT_TRUE(ReadWholeFile(folder + L"\\readme.txt", &data));
+    EXPECT_EQ(data.size(), 600u);
+}
+
+TEST_F(UnZipTaskTest, EveryFailureRemovesTheProductFolderAndReportsAFullDisk) {
+    const wchar_t* fixtures[] = {nullptr, L"empty.zip", L"badcrc.zip", L"subfirst.zip"};
+    for (const wchar_t* fixture : fixtures) {
+        if (fixture != nullptr) UsePayload(fixture);
+        else ::DeleteFileW(PayloadPath().c_str());
+        const std::wstring folder = root_ + L"\\kavix";
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        const auto posted = Run(folder);
+        const std::wstring label = fixture ? fixture : L"missing";
+        EXPECT_TRUE(DiskSpaceError(posted)) << std::string(label.begin(), label.end());
+        EXPECT_EQ(next_, nullptr);
+        EXPECT_FALSE(PathExists(folder)) << std::string(label.begin(), label.end());
+    }
+}
+
+TEST_F(UnZipTaskTest, ATargetInUseFailsTheTaskAndOnlyThisRunsFilesGo) {
+    UsePayload(L"payload.zip");
+    const std::wstring folder = root_ + L"\\Games";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring unrelated = folder + L"\\notes.txt";
+    const std::wstring busy = folder + L"\\readme.txt";
+    for (const std::wstring& path : {unrelated, busy}) {
+        HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        ::WriteFile(h, "mine", 4, &written, nullptr);
+        ::CloseHandle(h);
+    }
+    // Held open without sharing: it can be neither deleted nor replaced.
+    HANDLE held = ::CreateFileW(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const auto posted = Run(folder);
+    ::CloseHandle(held);
+
+    EXPECT_TRUE(DiskSpaceError(posted));
+    EXPECT_EQ(next_, nullptr);
+    std::string data;
+    EXPECT_TRUE(ReadWholeFile(busy, &data));
+    EXPECT_EQ(data, "mine");  // not replaced, not removed
+    EXPECT_TRUE(PathExists(unrelated));
+    EXPECT_FALSE(PathExists(folder + L"\\ZavozidaDedor.exe"));  // written by this run: removed
+    EXPECT_FALSE(PathExists(folder + L"\\assets"));
+}
+
+TEST_F(UnZipTaskTest, NamesLeavingTheInstallFolderFailTheArchiveAndWriteNothingOutside) {
+    const wchar_t* fixtures[] = {L"trav_dotdot.zip", L"trav_deep.zip", L"trav_absolute.zip", L"trav_backslash.zip",
+                                 L"trav_drive.zip",  L"trav_unc.zip",  L"trav_dots.zip"};
+    for (const wchar_t* fixture : fixtures) {
+        UsePayload(fixture);
+        const std::wstring outer = root_ + L"\\outer";
+        RemoveTree(outer);
+        ::CreateDirectoryW(outer.c_str(), nullptr);
+        const std::wstring folder = outer + L"\\kavix";
+        const auto posted = Run(folder);
+        const std::string label(fixture, fixture + wcslen(fixture));
+        EXPECT_TRUE(DiskSpaceError(posted)) << label;
+        EXPECT_FALSE(PathExists(outer + L"\\escape.txt")) << label;
+        EXPECT_FALSE(PathExists(L"C:\\escape.txt")) << label;
+        EXPECT_FALSE(PathExists(L"Z:\\escape.txt")) << label;
+        EXPECT_FALSE(PathExists(folder)) << label;
+    }
+    EXPECT_TRUE(IsSafeEntryName(L"a/b/c.txt"));
+    EXPECT_TRUE(IsSafeEntryName(L"dir/"));
+    EXPECT_TRUE(IsSafeEntryName(L"a..b/c..txt"));
+}
+
+TEST_F(UnZipTaskTest, AFolderOfTheUsersOwnKeepsItsFilesAfterAFailure) {
+    UsePayload(L"badcrc.zip");
+    const std::wstring folder = root_ + L"\\MyGames";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    ::CreateDirectoryW((folder + L"\\saves").c_str(), nullptr);
+    { HANDLE h = ::CreateFileW((folder + L"\\saves\\slot1.dat").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr); ::CloseHandle(h); }
+    const auto posted = Run(folder);
+    EXPECT_TRUE(DiskSpaceError(posted));
+    EXPECT_TRUE(PathExists(folder + L"\\saves\\slot1.dat"));
+    EXPECT_FALSE(PathExists(folder + L"\\first.txt"));  // made by this run: removed
+    EXPECT_FALSE(PathExists(folder + L"\\second.txt"));
+}

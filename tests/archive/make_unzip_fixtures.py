@@ -1,0 +1,61 @@
+#!/usr/bin/python3
+"""Payload archives for the unzip task's tests: sizes for the progress steps, damaged and
+badly ordered ones, and names that try to leave the install folder."""
+
+import os
+import sys
+import zipfile
+
+
+def write(path, entries, method=zipfile.ZIP_DEFLATED):
+    with zipfile.ZipFile(path, "w") as z:
+        for name, data in entries:
+            info = zipfile.ZipInfo(name, date_time=(2024, 5, 6, 7, 8, 10))
+            info.compress_type = method
+            if name.endswith("/"):
+                info.external_attr = 0x10
+            z.writestr(info, data)
+
+
+def main(out):
+    os.makedirs(out, exist_ok=True)
+    for n in (1, 10, 11, 25, 100):
+        write(os.path.join(out, f"n{n}.zip"), [(f"f{i}.txt", f"file {i}\n" * (i + 1)) for i in range(n)])
+
+    write(os.path.join(out, "payload.zip"), [
+        ("ZavozidaDedor.exe", "not really a program"),
+        ("assets/", ""),
+        ("assets/software/", ""),
+        ("assets/software/vc.exe", "runtime"),
+        ("readme.txt", "hello\n" * 100),
+    ])
+    write(os.path.join(out, "subfirst.zip"), [("sub/a.txt", "a"), ("b.txt", "b")])
+
+    # A bad CRC in the second entry: the first one is extracted, then the task fails.
+    path = os.path.join(out, "badcrc.zip")
+    write(path, [("first.txt", "first"), ("second.txt", "second entry " * 50)], zipfile.ZIP_STORED)
+    data = bytearray(open(path, "rb").read())
+    central = data.rfind(b"PK\x01\x02")
+    local = data.find(b"PK\x03\x04", 4)
+    for at in (local + 14, central + 16):
+        data[at] ^= 0xFF
+    open(path, "wb").write(bytes(data))
+
+    # An archive without entries: only the end record.
+    open(os.path.join(out, "empty.zip"), "wb").write(b"PK\x05\x06" + b"\0" * 18)
+
+    traversals = {
+        "dotdot": "../escape.txt",
+        "deep": "a/../../escape.txt",
+        "absolute": "/escape.txt",
+        "backslash": "\\escape.txt",
+        "drive": "C:/escape.txt",
+        "unc": "//server/share/escape.txt",
+        "dots": "a/.../escape.txt",
+    }
+    for label, name in traversals.items():
+        write(os.path.join(out, f"trav_{label}.zip"), [("ok.txt", "ok"), ("a/", ""), (name, "escaped")])
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
