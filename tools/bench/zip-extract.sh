@@ -40,7 +40,10 @@ if [ "$mode" = task ]; then
     cp "$build/tools/bench/unzip_task_bench.exe" "$stage/"
     ln -f "$archive" "$stage/platform.zip"
     out_reader="$cache/out-task/kavix"
-    reader_cmd="$build/wine-run.sh $stage/unzip_task_bench.exe '$(winpath "$out_reader")'"
+    # A drive of its own for the output, so the install folder's path is as short as a real
+    # one ("C:\Program Files\kavix"): every file operation resolves the whole path.
+    ln -sfn "$cache/out-task" "$build/wine/win32/dosdevices/x:"
+    reader_cmd="$build/wine-run.sh $stage/unzip_task_bench.exe 'X:\\kavix'"
 else
     reader_cmd="$build/wine-run.sh $build/tools/bench/zip_bench.exe '$(winpath "$archive")' '$(winpath "$out_reader")'"
 fi
@@ -57,10 +60,11 @@ if ! diff -rq "$out_reader" "$out_unzip" >/dev/null; then
     exit 1
 fi
 
+# Each timed run starts with the previous run's writes flushed, so neither side pays for the other.
 json="$cache/hyperfine.json"
 hyperfine --style basic --warmup 1 --runs "$runs" --export-json "$json" \
-    --prepare "rm -rf '$out_reader'; mkdir -p '$(dirname "$out_reader")'" -n "$mode" "$reader_cmd" \
-    --prepare "rm -rf '$out_unzip'" -n unzip "$unzip_cmd"
+    --prepare "rm -rf '$out_reader'; mkdir -p '$(dirname "$out_reader")'; sync" -n "$mode" "$reader_cmd" \
+    --prepare "rm -rf '$out_unzip'; sync" -n unzip "$unzip_cmd"
 
 read -r entries bytes < <(/usr/bin/python3 -c "import sys, zipfile
 infos = zipfile.ZipFile(sys.argv[1]).infolist()
