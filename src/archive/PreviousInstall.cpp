@@ -73,8 +73,7 @@ void EndProcessesNamed(const wchar_t* name) {
 // A first component that names a child of the install folder and nothing else: no root, drive,
 // stream, parent step or wildcard (the shell would expand one).
 bool IsSafeChildName(const std::wstring& name) {
-    if (name.empty() || name == L"." || name == L"..") return false;
-    return name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos;
+    return IsSafeEntryName(name) && name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos;
 }
 
 void TraceFailedDelete(const std::wstring& path) {

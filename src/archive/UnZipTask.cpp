@@ -11,23 +11,6 @@
 #include "archive/ZipReader.h"
 #include "tasks/InstallMessages.h"
 
-bool IsSafeEntryName(const std::wstring& name) {
-    std::wstring n = name;
-    std::replace(n.begin(), n.end(), L'/', L'\\');
-    if (n.empty() || n[0] == L'\\') return false;     // absolute or UNC
-    if (n.size() >= 2 && n[1] == L':') return false;  // drive
-    size_t start = 0;
-    while (start < n.size()) {
-        size_t end = n.find(L'\\', start);
-        if (end == std::wstring::npos) end = n.size();
-        // Windows drops trailing dots and blanks from a name, so "..." or ".. " would act as "..".
-        const std::wstring part = n.substr(start, end - start);
-        if (!part.empty() && part.find_first_not_of(L". ") == std::wstring::npos) return false;
-        start = end + 1;
-    }
-    return true;
-}
-
 namespace {
 
 // Closes the archive on every way out; CloseArchive also resets lastArchiveError.

@@ -32,7 +32,3 @@ private:
     std::vector<std::wstring> createdFolders_;
     std::vector<std::wstring> createdFiles_;
 };
-
-// True when an entry name, after "/" becomes "\", stays inside the folder it is extracted to:
-// not absolute, no drive or UNC prefix, no ".." component (nor one Windows would read as such).
-bool IsSafeEntryName(const std::wstring& name);

@@ -9,6 +9,7 @@
 
 #include "TestFiles.h"
 #include "app/ModulePath.h"
+#include "archive/FolderRemoval.h"
 #include "archive/UnZipTask.h"
 #include "tasks/InstallMessages.h"
 
