@@ -16,6 +16,15 @@ export WINEPREFIX="$VEXO_WINE_DIR/$VEXO_PREFIX"
 # A fresh prefix links Desktop and Documents to $HOME: keep them in the build tree.
 export HOME="$VEXO_WINE_DIR/home"
 export WINEDEBUG=${WINEDEBUG:--all}
+# Wine names Unix files in the locale's character set: without UTF-8, Chinese file names
+# (the payload has some) cannot be created at all.
+case "${LC_ALL:-${LC_CTYPE:-${LANG:-}}}" in
+*UTF-8* | *utf8* | *UTF8* | *utf-8*) ;;
+*)
+    unset LC_ALL LC_CTYPE
+    export LANG=C.UTF-8
+    ;;
+esac
 # No Mono or Gecko install prompts: the installer needs neither.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 
