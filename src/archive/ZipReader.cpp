@@ -343,6 +343,40 @@ int32_t GetArchiveEntry(ArchiveHandle* handle, int32_t index, ArchiveEntry* entr
     return kArchiveOk;
 }
 
+// Delivers an entry's bytes to `sink` block by block and checks its CRC; the entry must have
+// been described just before. A sink returning false fails the entry with 0x400.
+template <typename Sink>
+static int32_t StreamEntry(ArchiveReader& r, int32_t index, Sink sink) noexcept {
+    ArchiveState& s = *r.archive;
+    // A cached description may have left the directory walk elsewhere.
+    int32_t result = GoToEntry(s, index);
+    if (result != kArchiveOk) return result;
+    uint16_t extraLength = 0;
+    if (!s.dataPosKnown && !CheckLocalHeader(s, &extraLength)) return kArchiveErrCorrupt;
+
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kZipBufferSize]);
+    if (!buffer) return kArchiveErrExtract;
+    result = OpenEntryStream(s);
+    if (result != kArchiveOk) return result;
+    r.openEntry = index;
+
+    for (;;) {
+        const int32_t n = ReadEntryStream(s, buffer.get(), kZipBufferSize);
+        if (n < 0) {
+            result = kArchiveErrExtract;
+            break;
+        }
+        if (n == 0) break;
+        if (!sink(buffer.get(), static_cast<DWORD>(n))) {
+            result = kArchiveErrExtract;
+            break;
+        }
+    }
+    const int32_t crcResult = CloseEntryStream(s);
+    r.openEntry = -1;
+    return result == kArchiveOk ? crcResult : result;
+}
+
 int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target) noexcept {
     int32_t result = CheckHandle(handle);
     if (result != kArchiveOk) return SetResult(result);
@@ -363,40 +397,46 @@ int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target
     UniqueFile out(CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, e.attr, nullptr));
     if (!out) return SetResult(kArchiveErrOpenFile);
 
-    // A cached description may have left the directory walk elsewhere.
-    result = GoToEntry(s, index);
-    if (result != kArchiveOk) return SetResult(result);
-    uint16_t extraLength = 0;
-    if (!s.dataPosKnown && !CheckLocalHeader(s, &extraLength)) return SetResult(kArchiveErrCorrupt);
-
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kZipBufferSize]);
-    if (!buffer) return SetResult(kArchiveErrExtract);
-    result = OpenEntryStream(s);
-    if (result != kArchiveOk) return SetResult(result);
-    r.openEntry = index;
-
-    for (;;) {
-        const int32_t n = ReadEntryStream(s, buffer.get(), kZipBufferSize);
-        if (n < 0) {
-            result = kArchiveErrExtract;
-            break;
-        }
-        if (n == 0) break;
+    result = StreamEntry(r, index, [&out](const uint8_t* data, DWORD n) {
         DWORD written = 0;
-        if (!WriteFile(out.get(), buffer.get(), static_cast<DWORD>(n), &written, nullptr) ||
-            written != static_cast<DWORD>(n)) {
-            result = kArchiveErrExtract;
-            break;
-        }
-    }
+        return WriteFile(out.get(), data, n, &written, nullptr) && written == n;
+    });
     if (result == kArchiveOk && GetFileType(out.get()) == FILE_TYPE_DISK) {
         // Times are a courtesy: a file system that refuses them does not fail the extraction.
         SetFileTime(out.get(), &e.ctime, &e.atime, &e.mtime);
     }
-    out.reset();
-    const int32_t crcResult = CloseEntryStream(s);
-    r.openEntry = -1;
-    if (result == kArchiveOk) result = crcResult;
+    return SetResult(result);
+}
+
+int32_t ReadEntryToMemory(ArchiveHandle* handle, int32_t index, std::string* data, uint32_t maxBytes) noexcept {
+    int32_t result = CheckHandle(handle);
+    if (result != kArchiveOk) return SetResult(result);
+    ArchiveReader& r = *handle->reader;
+    ArchiveState& s = *r.archive;
+    CloseOpenEntry(r);
+    if (index < 0 || !IndexValid(s, index) || !data) return SetResult(kArchiveErrArgument);
+    ArchiveEntryA e;
+    result = DescribeEntry(r, index, &e);
+    if (result != kArchiveOk) return SetResult(result);
+    data->clear();
+    if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);
+    // The declared size is not trusted for the allocation: the limit is the caller's.
+    if (static_cast<uint32_t>(e.uncompSize) > maxBytes) return SetResult(kArchiveErrExtract);
+    try {
+        data->reserve(static_cast<uint32_t>(e.uncompSize));
+    } catch (...) {
+        return SetResult(kArchiveErrExtract);
+    }
+    result = StreamEntry(r, index, [data, maxBytes](const uint8_t* bytes, DWORD n) {
+        if (data->size() + n > maxBytes) return false;
+        try {
+            data->append(reinterpret_cast<const char*>(bytes), n);
+        } catch (...) {
+            return false;
+        }
+        return true;
+    });
+    if (result != kArchiveOk) data->clear();
     return SetResult(result);
 }
 

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 // Result code of the last archive operation.
 extern int32_t lastArchiveError;
@@ -69,4 +70,8 @@ struct ArchiveHandle {
 // target may be absolute or relative; a relative target's folders are created below the
 // current directory captured at open time.
 [[nodiscard]] int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target) noexcept;
+// Reads an entry whole into `data` (empty for a folder); an entry larger than maxBytes fails
+// with 0x400 before anything is allocated for it.
+[[nodiscard]] int32_t ReadEntryToMemory(ArchiveHandle* handle, int32_t index, std::string* data,
+                                        uint32_t maxBytes) noexcept;
 int32_t CloseArchive(ArchiveHandle* handle) noexcept;

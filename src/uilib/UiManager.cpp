@@ -53,7 +53,10 @@ bool ReadFileBytes(const wchar_t* path, std::string* bytes) {
     return ok;
 }
 
-// Reads one entry through extraction into a temporary file, which is deleted again.
+// A skin file larger than this is not a skin file.
+constexpr uint32_t kMaxSkinFileBytes = 32u << 20;
+
+// Reads one entry of the skin archive into memory.
 bool ReadArchiveEntry(ArchiveHandle* archive, const wchar_t* name, std::string* bytes) {
     ArchiveEntry entry = {};
     if (GetArchiveEntry(archive, -1, &entry) != kArchiveOk) return false;
@@ -64,13 +67,7 @@ bool ReadArchiveEntry(ArchiveHandle* archive, const wchar_t* name, std::string* 
         if (GetArchiveEntry(archive, i, &entry) == kArchiveOk && NormalName(entry.name) == wanted) index = i;
     }
     if (index < 0 || (entry.attr & FILE_ATTRIBUTE_DIRECTORY)) return false;
-    wchar_t folder[MAX_PATH], temp[MAX_PATH];
-    const DWORD n = GetTempPathW(MAX_PATH, folder);
-    if (n == 0 || n >= MAX_PATH || GetTempFileNameW(folder, L"vui", 0, temp) == 0) return false;
-    const bool ok = ExtractEntry(archive, index, temp) == kArchiveOk && ReadFileBytes(temp, bytes);
-    SetFileAttributesW(temp, FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(temp);
-    return ok;
+    return ReadEntryToMemory(archive, index, bytes, kMaxSkinFileBytes) == kArchiveOk;
 }
 
 void CloseCachedArchive() {

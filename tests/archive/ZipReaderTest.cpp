@@ -402,3 +402,25 @@ TEST_F(ZipTest, RelativeTargetFoldersAreCreatedBelowTheCurrentDirectory) {
 }
 
 }  // namespace
+
+TEST(ZipMemory, EntriesReadIntoMemoryWithTheSameChecksAsExtraction) {
+    Archive a = Open(L"infozip.zip");
+    ASSERT_TRUE(a);
+    std::string data = "stale";
+    ASSERT_EQ(ReadEntryToMemory(a.get(), 2, &data, 1u << 30), kArchiveOk);  // big.dat, deflated
+    EXPECT_EQ(data, Source(L"big.dat"));
+    EXPECT_EQ(ReadEntryToMemory(a.get(), 5, &data, 1u << 30), kArchiveOk);  // a folder: nothing
+    EXPECT_TRUE(data.empty());
+    // A limit below the declared size fails before anything is read.
+    EXPECT_EQ(ReadEntryToMemory(a.get(), 2, &data, 100), kArchiveErrExtract);
+    EXPECT_TRUE(data.empty());
+    EXPECT_EQ(ReadEntryToMemory(a.get(), -1, &data, 100), kArchiveErrArgument);
+
+    for (const wchar_t* damaged : {L"badcrc.zip", L"baddeflate.zip", L"shortdata.zip"}) {
+        Archive bad = Open(damaged);
+        ASSERT_TRUE(bad);
+        EXPECT_EQ(ReadEntryToMemory(bad.get(), 0, &data, 1u << 30), kArchiveErrExtract)
+            << std::string(damaged, damaged + wcslen(damaged));
+        EXPECT_TRUE(data.empty());
+    }
+}
