@@ -4,6 +4,7 @@
 #include "app/Log.h"
 #include "app/NoDestroy.h"
 #include "archive/ZipReader.h"
+#include "stats/InstallerInfo.h"
 #include "tasks/TaskManager.h"
 #include "ui/WndShadow.h"
 
@@ -11,6 +12,12 @@ class MainFrameWnd;
 
 std::map<std::string, CLog*> g_logRegistry;
 CLog* g_log = nullptr;
+
+// Never destroyed: reports read it on the runner thread, which may still be sending one when
+// the window ends the process with exit(0).
+static NoDestroy<InstallerInfo> s_installerInfo(LoadInstallerInfo());
+InstallerInfo& g_installerInfo = s_installerInfo.get();
+
 MainFrameWnd* g_mainFrame = nullptr;
 
 // Never destroyed: the runner may still be inside a task when the window ends the
