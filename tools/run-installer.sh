@@ -2,6 +2,7 @@
 # Stages the installer beside its skin and the sample payload, and runs it under Wine in the build tree's "run" prefix.
 # With DISPLAY set it opens on that display and waits for you. Without one it runs on a virtual
 # display, presses its buttons itself with real clicks, and saves screenshots.
+# A local statistics server on 127.0.0.1:10081 prints each report as it arrives.
 #
 #   bash tools/run-installer.sh <build-dir>
 set -euo pipefail
@@ -14,10 +15,20 @@ mkdir -p "$stage" "$shots"
 cp "$build/src/VexoInstaller.exe" "$build/res.zip" "$build/platform.zip" "$stage/"
 
 export VEXO_BUILD_DIR="$build" VEXO_PREFIX=run
+reports="$build/run-reports"
+mkdir -p "$reports"
+: >"$reports/reports.jsonl"
+/usr/bin/python3 "$src/tools/stats-server/stats_server.py" --port 10081 --log "$reports/reports.jsonl" \
+    --pid-file "$reports/server.pid" &
+stats_server=$!
+stop_stats_server() { kill "$stats_server" 2>/dev/null || true; }
+trap stop_stats_server EXIT
+
 summary() {
     echo
     echo "installer:   $stage/VexoInstaller.exe (exit code $1)"
     echo "log:         $stage/tmp.log"
+    echo "reports:     $(/usr/bin/python3 "$src/tools/stats-server/stats_server.py" --summarize "$reports/reports.jsonl")"
     [ -n "${2:-}" ] && echo "screenshots: $2"
     return 0
 }
@@ -38,7 +49,7 @@ fi
 # A compositor, so the window's layered drop shadow is blended as on Windows.
 xcompmgr </dev/null >/dev/null 2>&1 &
 compositor=$!
-trap 'kill "$compositor" 2>/dev/null; "$src/tools/wine/wine-session.sh" stop' EXIT
+trap 'kill "$compositor" 2>/dev/null; "$src/tools/wine/wine-session.sh" stop; stop_stats_server' EXIT
 
 # Control rectangles from the skin itself, so the clicks land where the buttons are drawn.
 control_centre() {

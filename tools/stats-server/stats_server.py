@@ -2,6 +2,7 @@
 """A local statistics server: accepts the installer's reports and shows each one.
 
     stats_server.py [--port 10081] [--log reports.jsonl] [--raw-dir D] [--pid-file F] [--quiet]
+    stats_server.py --summarize reports.jsonl    (the actions received, in order)
 
 Listens on 127.0.0.1 only. Every request is printed (method, path, headers, body) unless
 --quiet, and appended to --log as one JSON line with the raw bytes kept exactly:
@@ -91,6 +92,22 @@ class Handler(BaseHTTPRequestHandler):
         pass
 
 
+def summarize(path):
+    actions = []
+    try:
+        with open(path, encoding="utf-8") as log:
+            for line in log:
+                try:
+                    report = json.loads(json.loads(line)["body"])
+                    actions.append(str(report[0]["action"]))
+                except (ValueError, KeyError, IndexError, TypeError):
+                    actions.append("(unreadable)")
+    except OSError:
+        pass
+    print("%d received%s%s" % (len(actions), ": " if actions else "", ", ".join(actions)))
+    return 0
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--port", type=int, default=10081)
@@ -98,7 +115,10 @@ def main():
     ap.add_argument("--raw-dir")
     ap.add_argument("--pid-file")
     ap.add_argument("--quiet", action="store_true")
+    ap.add_argument("--summarize", metavar="LOG")
     args = ap.parse_args()
+    if args.summarize:
+        return summarize(args.summarize)
 
     ThreadingHTTPServer.allow_reuse_address = True
     try:
