@@ -1,8 +1,58 @@
 #include "stats/ReportSender.h"
 
-#include "app/Log.h"
+#include <windows.h>
 
-// Until the statistics client exists, a report is only traced to the debugger output.
+#include <string>
+
+#include "app/BuildConfig.h"
+#include "app/Log.h"
+#include "stats/InstallerInfo.h"
+#include "stats/SystemProbe.h"
+#include "stats/WinHttpClient.h"
+
+std::wstring ReportUrl() {
+    return std::wstring(L"http://") + kStatsHost + L":" + std::to_wstring(kReportPort) + L"/state/";
+}
+
+std::wstring FormatReportBody(const std::wstring& action, const std::wstring& a1, const std::wstring& a2,
+                              const std::wstring& a3, const std::wstring& fragment) {
+    return L"[{\"action\":\"" + JsonEscape(action) + L"\",\"a1\":\"" + JsonEscape(a1) + L"\",\"a2\":\"" +
+           JsonEscape(a2) + L"\",\"a3\":\"" + JsonEscape(a3) + L"\"," + fragment + L"}]";
+}
+
+namespace {
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return {};
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &bytes[0], size, nullptr, nullptr);
+    bytes.resize(static_cast<size_t>(size) - 1);  // without the terminating null
+    return bytes;
+}
+
+}  // namespace
+
+void SendReportTo(const std::wstring& url, const std::wstring& action, const std::wstring& a1,
+                  const std::wstring& a2, const std::wstring& a3) {
+    const std::wstring body = FormatReportBody(action, a1, a2, a3, BuildCommonFields(g_installerInfo));
+
+    WinHttpClient client(url);
+    client.userAgent = kReportAgent;
+    client.resolveTimeout = 10000;
+    client.connectTimeout = 5000;
+    client.sendTimeout = 5000;
+    client.receiveTimeout = 5000;
+
+    const std::string bytes = ToUtf8(body);
+    client.SetRequestBody(bytes.data(), static_cast<DWORD>(bytes.size()));
+    client.requestHeaders = L"Content-Length: " + std::to_wstring(bytes.size()) +
+                            L"\r\nContent-Type: application/json;charset=UTF-8\r\n";
+    client.Execute(L"POST");
+    DebugTrace(L"rsp %s", client.responseBody.c_str());
+}
+
 void SendReport(std::wstring action, std::wstring a1, std::wstring a2, std::wstring a3) {
-    DebugTrace(L"report %s %s %s %s", action.c_str(), a1.c_str(), a2.c_str(), a3.c_str());
+    SendReportTo(ReportUrl(), action, a1, a2, a3);
 }

@@ -1,0 +1,144 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "app/Log.h"
+#include "stats/InstallerInfo.h"
+#include "stats/ReportSender.h"
+#include "stats/SystemProbe.h"
+#include "tasks/TaskManager.h"
+
+// Reports go to the statistics server the test run started on 127.0.0.1:10081, which keeps
+// every request it receives as a raw file in its folder (VEXO_STATS_DIR).
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
+    return bytes;
+}
+
+struct Request {
+    std::string requestLine;
+    std::vector<std::string> headers;  // "Name: value", in arrival order
+    std::string body;
+    bool validJson = false;
+};
+
+// Every request the server received whose body holds `marker`, oldest first.
+std::vector<Request> ReceivedWith(const std::string& marker) {
+    const std::wstring dir = WinPathFromEnv(L"VEXO_STATS_DIR");
+    std::string journal;
+    ReadWholeFile(dir + L"\\reports.jsonl", &journal);
+    std::vector<Request> found;
+    for (int seq = 1;; ++seq) {
+        wchar_t name[32];
+        swprintf(name, 32, L"\\requests\\%06d.http", seq);
+        std::string raw;
+        if (!ReadWholeFile(dir + name, &raw)) break;
+        const size_t headEnd = raw.find("\r\n\r\n");
+        if (headEnd == std::string::npos || raw.find(marker, headEnd) == std::string::npos) continue;
+        Request request;
+        request.body = raw.substr(headEnd + 4);
+        size_t start = 0;
+        for (size_t end; (end = raw.find("\r\n", start)) <= headEnd; start = end + 2) {
+            if (start == 0) request.requestLine = raw.substr(0, end);
+            else request.headers.push_back(raw.substr(start, end - start));
+        }
+        const std::string entry = "{\"seq\": " + std::to_string(seq) + ",";
+        const size_t at = journal.find(entry);
+        request.validJson = at != std::string::npos &&
+                            journal.find("\"json_valid\": true}", at) < journal.find('\n', at);
+        found.push_back(request);
+    }
+    return found;
+}
+
+std::string Header(const Request& request, const std::string& name) {
+    for (const auto& line : request.headers)
+        if (line.compare(0, name.size() + 2, name + ": ") == 0) return line.substr(name.size() + 2);
+    return "<missing>";
+}
+
+// Unique to this process, so reports of tests running beside it are told apart.
+const std::wstring& Marker() {
+    static const std::wstring marker = L"report-tests-" + std::to_wstring(::GetCurrentProcessId());
+    return marker;
+}
+
+class ReportSenderTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // Identity values that are not JSON-safe; the first report fixes them in the fragment.
+        g_installerInfo.version = L"1.0\"6\\30";
+        g_installerInfo.build = Marker();
+        g_installerInfo.channel = L"web\t07";
+        g_installerInfo.engine = L"3.2\n";
+        g_installerInfo.commonFields.clear();
+    }
+};
+
+TEST_F(ReportSenderTest, PostsTheExactRequestWithItsByteCount) {
+    SendReport(L"install_err", L"下载.net出错", L"", L"");
+
+    const auto received = ReceivedWith(Utf8(Marker()));
+    ASSERT_EQ(received.size(), 1u);
+    const Request& r = received[0];
+    EXPECT_EQ(r.requestLine, "POST /state/ HTTP/1.1");
+    EXPECT_EQ(Header(r, "User-Agent"), Utf8(kReportAgent));
+    EXPECT_EQ(Header(r, "Content-Type"), "application/json;charset=UTF-8");
+    EXPECT_EQ(Header(r, "Content-Length"), std::to_string(r.body.size()));
+    EXPECT_EQ(Header(r, "Host"), "127.0.0.1:10081");
+
+    // Member order and bytes exactly: the texts, then the cached fragment.
+    const std::wstring fragment = BuildCommonFields(g_installerInfo);
+    EXPECT_EQ(r.body, Utf8(L"[{\"action\":\"install_err\",\"a1\":\"下载.net出错\",\"a2\":\"\",\"a3\":\"\"," + fragment + L"}]"));
+    // Four Chinese characters are three bytes each in UTF-8.
+    const std::string a1 = "\"a1\":\"\xE4\xB8\x8B\xE8\xBD\xBD.net\xE5\x87\xBA\xE9\x94\x99\"";
+    EXPECT_NE(r.body.find(a1), std::string::npos) << r.body;
+
+    // Quotes, backslashes and control characters of the identity are escaped, so it parses.
+    EXPECT_TRUE(r.validJson) << r.body;
+    EXPECT_NE(r.body.find("\"ver\":\"1.0\\\"6\\\\30\",\"build\""), std::string::npos) << r.body;
+    EXPECT_NE(r.body.find("\"ch\":\"web\\t07\",\"engines\":\"3.2\\n\",\"vt\":\"-1\""), std::string::npos) << r.body;
+    EXPECT_EQ(r.body.find('\n'), std::string::npos);
+}
+
+TEST_F(ReportSenderTest, RunnerReportsInOrderWithOneFragment) {
+    const size_t before = ReceivedWith(Utf8(Marker())).size();
+    InitLogAt(Utf8(FreshScratch(L"runner")) + "\\tmp.log");
+
+    TaskManager manager;
+    manager.SetInstallPath(L"C:\\kavix");
+    manager.StartTaskManager();
+    for (int i = 0; i < 3000 && manager.startEvent.load() != nullptr; ++i) ::Sleep(10);
+    ASSERT_EQ(manager.startEvent.load(), nullptr) << "runner did not finish";
+
+    const auto received = ReceivedWith(Utf8(Marker()));
+    ASSERT_EQ(received.size(), before + 3);
+    const char* actions[] = {"[{\"action\":\"activate\",\"a1\":\"\",", "[{\"action\":\"install_start\",\"a1\":\"ptaz_all\",",
+                             "[{\"action\":\"install_done\",\"a1\":\"ptaz_all\","};
+    const std::string fragment = Utf8(BuildCommonFields(g_installerInfo));
+    for (size_t i = 0; i < 3; ++i) {
+        const std::string& body = received[before + i].body;
+        EXPECT_EQ(body.rfind(actions[i], 0), 0u) << body;
+        // The fragment, its "time" included, is the one built by this process's first report.
+        EXPECT_EQ(body.substr(body.size() - fragment.size() - 2), fragment + "}]");
+    }
+}
+
+TEST(ReportSenderUnreachable, ReturnsQuietlyWhenNobodyListens) {
+    const std::string logPath = Utf8(FreshScratch(L"refused")) + "\\tmp.log";
+    InitLogAt(logPath);
+    // Port 9 on loopback: nothing listens, the connection is refused at once.
+    SendReportTo(L"http://127.0.0.1:9/state/", L"install_done", L"ptaz_all", L"", L"");
+    std::string log;
+    ReadWholeFile(std::wstring(logPath.begin(), logPath.end()), &log);
+    EXPECT_EQ(log, "") << "a statistics failure must not reach the log";
+}
+
+}  // namespace
