@@ -2,6 +2,8 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 DEPS_DIR ?= /var/cache/vexo-deps
+# Extra configure options, e.g. CMAKE_ARGS="-DVEXO_STATS_HOST=127.0.0.2 -DVEXO_DOWNLOAD_HOST=127.0.0.2"
+CMAKE_ARGS ?=
 
 .PHONY: all setup configure build test run bench clean
 
@@ -13,7 +15,7 @@ setup:
 
 configure: setup
 	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
-		-DVEXO_DEPS_PREFIX=$(DEPS_DIR)/i686-w64-mingw32
+		-DVEXO_DEPS_PREFIX=$(DEPS_DIR)/i686-w64-mingw32 $(CMAKE_ARGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)

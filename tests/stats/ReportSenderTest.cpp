@@ -5,13 +5,15 @@
 #include <vector>
 
 #include "TestFiles.h"
+#include "app/BuildConfig.h"
 #include "app/Log.h"
 #include "stats/InstallerInfo.h"
 #include "stats/ReportSender.h"
 #include "stats/SystemProbe.h"
 #include "tasks/TaskManager.h"
 
-// Reports go to the statistics server the test run started on 127.0.0.1:10081, which keeps
+// Reports go to the statistics server the test run started on port 10081 of the build's
+// statistics host (a loopback address), which keeps
 // every request it receives as a raw file in its folder (VEXO_STATS_DIR).
 namespace {
 
@@ -92,7 +94,7 @@ TEST_F(ReportSenderTest, PostsTheExactRequestWithItsByteCount) {
     EXPECT_EQ(Header(r, "User-Agent"), Utf8(kReportAgent));
     EXPECT_EQ(Header(r, "Content-Type"), "application/json;charset=UTF-8");
     EXPECT_EQ(Header(r, "Content-Length"), std::to_string(r.body.size()));
-    EXPECT_EQ(Header(r, "Host"), "127.0.0.1:10081");
+    EXPECT_EQ(Header(r, "Host"), Utf8(kStatsHost) + ":10081");
 
     // Member order and bytes exactly: the texts, then the cached fragment.
     const std::wstring fragment = BuildCommonFields(g_installerInfo);

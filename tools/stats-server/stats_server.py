@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """A local statistics server: accepts the installer's reports and shows each one.
 
-    stats_server.py [--port 10081] [--log reports.jsonl] [--raw-dir D] [--pid-file F] [--quiet]
+    stats_server.py [--host 127.0.0.1] [--port 10081] [--log reports.jsonl] [--raw-dir D] [--pid-file F] [--quiet]
     stats_server.py --summarize reports.jsonl    (the actions received, in order)
 
-Listens on 127.0.0.1 only. Every request is printed (method, path, headers, body) unless
+Listens on a loopback address only (127.0.0.1 unless --host names another 127.x.y.z, which lets
+two build trees on one machine run their tests side by side). Every request is printed (method, path, headers, body) unless
 --quiet, and appended to --log as one JSON line with the raw bytes kept exactly:
   {"seq", "time", "method", "target", "version", "headers": [[name, value], ...],
    "body_hex", "body", "json_valid"}
@@ -110,6 +111,7 @@ def summarize(path):
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--host", default="127.0.0.1")
     ap.add_argument("--port", type=int, default=10081)
     ap.add_argument("--log")
     ap.add_argument("--raw-dir")
@@ -120,11 +122,14 @@ def main():
     if args.summarize:
         return summarize(args.summarize)
 
+    if not args.host.startswith("127."):
+        sys.stderr.write("stats server: %s is not a loopback address\n" % args.host)
+        return 2
     ThreadingHTTPServer.allow_reuse_address = True
     try:
-        server = ThreadingHTTPServer(("127.0.0.1", args.port), Handler)
+        server = ThreadingHTTPServer((args.host, args.port), Handler)
     except OSError as e:
-        sys.stderr.write("stats server: cannot listen on 127.0.0.1:%d: %s\n" % (args.port, e.strerror))
+        sys.stderr.write("stats server: cannot listen on %s:%d: %s\n" % (args.host, args.port, e.strerror))
         return 1
     server.daemon_threads = True
     server.log_path = args.log
@@ -137,7 +142,7 @@ def main():
             f.write("%d\n" % os.getpid())
     signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown).start())
     if not args.quiet:
-        sys.stdout.write("stats server: listening on 127.0.0.1:%d\n" % args.port)
+        sys.stdout.write("stats server: listening on %s:%d\n" % (args.host, args.port))
         sys.stdout.flush()
     try:
         server.serve_forever(poll_interval=0.2)
