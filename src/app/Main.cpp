@@ -3,7 +3,7 @@
 #include <new>
 
 #include "app/Log.h"
-#include "archive/UnZipTask.h"
+#include "prereq/DotNetFrameworkTask.h"
 #include "tasks/TaskManager.h"
 #include "ui/MainFrameWnd.h"
 #include "uilib/UiLib.h"
@@ -25,11 +25,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     InitLog();
 
     g_taskManager.mainWindow = g_mainFrame != nullptr ? g_mainFrame->GetHWND() : nullptr;
-    // Until the .NET Framework check exists, the chain starts where that check hands over:
-    // with the extraction, at 30 %.
-    auto* unzip = new (std::nothrow) UnZipTask(g_taskManager.mainWindow);
-    if (unzip != nullptr) unzip->progressBase = 30;
-    g_taskManager.firstTask = unzip;
+    g_taskManager.firstTask = new (std::nothrow) DotNetFrameworkTask(g_taskManager.mainWindow);
     g_taskManager.startEvent = nullptr;
 
     CPaintManagerUI::MessageLoop();

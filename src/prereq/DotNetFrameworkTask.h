@@ -1,0 +1,57 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "tasks/TaskBase.h"
+
+enum class NetFxState : int32_t {
+    Check = 0,
+    DownloadSp2 = 1,
+    InstallSp2 = 2,
+    WaitSp2 = 3,
+    Abort = 4,
+    Finish = 5,
+    DownloadNetFx = 6,
+    InstallNetFx = 7,
+};
+
+// The first task: makes sure the .NET Framework this Windows needs is present, downloading and
+// running its installer when it is not, then chains the extraction. A failed download ends the chain.
+class DotNetFrameworkTask : public TaskBase {
+public:
+    explicit DotNetFrameworkTask(HWND window) noexcept : TaskBase(window) {}
+    void Run() override;
+
+    NetFxState state = NetFxState::Check;
+    bool finished = false;
+    std::wstring installerName;
+
+    // How long WaitForSp2 polls before it gives up and goes on; a test may shorten it.
+    DWORD sp2WaitLimitMs = 20 * 60 * 1000;
+};
+
+void CheckFramework(DotNetFrameworkTask& task);
+void InstallSp2(DotNetFrameworkTask& task);
+void WaitForSp2(DotNetFrameworkTask& task);
+void Install35NetFx(DotNetFrameworkTask& task);
+void FinishTask(DotNetFrameworkTask& task);
+
+// Whether dism reports the .NET 3.5 feature as enabled.
+bool CheckNet32();
+// On 64-bit Windows other than XP, adds the 32-bit framework's missing "InstallRoot".
+void FixInstallRoot();
+
+constexpr wchar_t kNet2Key[] = L"Software\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727";
+constexpr wchar_t kInstallRootKey[] = L"Software\\Wow6432Node\\Microsoft\\.NETFramework";
+constexpr wchar_t kInstallRoot[] = L"C:\\Windows\\Microsoft.NET\\Framework\\";
+
+bool IsNet2Installed();
+// "SP" of .NET 2.0, or -1 when it cannot be read.
+int GetNet2ServicePack();
+bool IsNet40ClientInstalled();
+bool IsNet4ClientInstalled();
+// True for Windows XP (NT 5.1).
+bool IsWindowsXp();

@@ -1,0 +1,131 @@
+#include "prereq/NetFxDownloader.h"
+
+#include <windows.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <vector>
+
+#include <curl/curl.h>
+
+#include "app/BuildConfig.h"
+#include "app/Log.h"
+#include "prereq/DotNetFrameworkTask.h"
+#include "stats/ReportSender.h"
+#include "tasks/InstallMessages.h"
+
+namespace {
+
+// Wide text in the user's default ANSI code page, through the C library as the paths need it.
+std::string Narrow(const std::wstring& text) {
+    std::setlocale(LC_ALL, "");
+    std::vector<char> buffer(text.size() * MB_LEN_MAX + 1, '\0');
+    const size_t length = std::wcstombs(buffer.data(), text.c_str(), buffer.size());
+    std::setlocale(LC_ALL, "C");
+    return length == static_cast<size_t>(-1) ? std::string() : std::string(buffer.data(), length);
+}
+
+// The failure path of both downloads: report, tell the window, end the chain.
+void Fail(DotNetFrameworkTask& task) {
+    SendReport(L"install_err", L"下载.net出错", L"", L"");
+    PostNetFxDownloadError(task.mainWindow);
+    task.state = NetFxState::Abort;
+}
+
+bool StartsWithMz(const std::wstring& path) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char head[2] = {};
+    DWORD got = 0;
+    const bool ok = ::ReadFile(file, head, 2, &got, nullptr) && got == 2 && head[0] == 'M' && head[1] == 'Z';
+    ::CloseHandle(file);
+    return ok;
+}
+
+// Streams url into path and releases curl. Only a complete program is kept: a failed
+// transfer, an error status or any other body is deleted, so it is never run.
+DownloadResult Transfer(CURL* curl, const std::wstring& url, const std::wstring& path, bool logUrl) {
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    if (file == nullptr) {
+        curl_easy_cleanup(curl);
+        return DownloadResult::NoFile;
+    }
+    const std::string narrowUrl = Narrow(url);
+    if (logUrl) LogFormat(g_log, 3, "downloadURL %s", narrowUrl.c_str());
+    curl_easy_setopt(curl, CURLOPT_URL, narrowUrl.c_str());
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CurlWriteToFile);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, file);
+    // An unreachable or stalled server must end in the error box, not in a window that waits forever.
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1024L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+    const CURLcode code = curl_easy_perform(curl);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(curl);
+    const bool closed = std::fclose(file) == 0;
+
+    DownloadResult result = DownloadResult::Ok;
+    if (code != CURLE_OK || !closed) result = DownloadResult::TransferFailed;
+    else if (status >= 400) result = DownloadResult::HttpError;
+    else if (!StartsWithMz(path)) result = DownloadResult::NotAnExecutable;
+    if (result != DownloadResult::Ok) ::DeleteFileW(path.c_str());
+    return result;
+}
+
+const char* Describe(DownloadResult result) {
+    switch (result) {
+        case DownloadResult::Ok: return "ok";
+        case DownloadResult::NoHandle: return "no transfer handle";
+        case DownloadResult::NoFile: return "the target file cannot be created";
+        case DownloadResult::TransferFailed: return "the transfer failed";
+        case DownloadResult::HttpError: return "the server answered with an error status";
+        case DownloadResult::NotAnExecutable: return "the body is not a Windows program";
+    }
+    return "?";
+}
+
+void Download(DotNetFrameworkTask& task, const std::wstring& url, const std::wstring& path, bool logUrl,
+              NetFxState success) {
+    LogFormatW(g_log, L"DotNetFrameworkTask download framework enter now");
+    CURL* curl = curl_easy_init();
+    DownloadResult result = DownloadResult::NoHandle;
+    if (curl != nullptr) {
+        PostProgress(task.mainWindow, 15, kProgressNetFx);
+        result = Transfer(curl, url, path, logUrl);
+    }
+    if (result == DownloadResult::Ok) {
+        task.state = success;
+    } else {
+        LogFormat(g_log, 3, "download failed: %s", Describe(result));
+        Fail(task);
+    }
+    LogFormatW(g_log, L"DotNetFrameworkTask downlaod framework exit now");
+}
+
+}  // namespace
+
+size_t CurlWriteToFile(void* data, size_t size, size_t count, FILE* file) {
+    return std::fwrite(data, size, count, file);
+}
+
+std::wstring Sp2Url() { return std::wstring(L"http://") + kDownloadHost + L"/others/dotnet/sp2.exe"; }
+
+std::wstring NetFxUrl(const std::wstring& installerName) {
+    return std::wstring(L"http://") + kStatsHost + L":10080/dotnet/ver.php?ver=" + installerName;
+}
+
+DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path) {
+    CURL* curl = curl_easy_init();
+    return curl != nullptr ? Transfer(curl, url, path, false) : DownloadResult::NoHandle;
+}
+
+void DownloadSp2(DotNetFrameworkTask& task) {
+    Download(task, Sp2Url(), task.moduleDir + L"\\sp2.exe", false, NetFxState::InstallSp2);
+}
+
+void DownloadNetFx(DotNetFrameworkTask& task) {
+    const std::wstring url = NetFxUrl(task.installerName);
+    Download(task, url, task.moduleDir + L"\\" + task.installerName + L".exe", true, NetFxState::InstallNetFx);
+}

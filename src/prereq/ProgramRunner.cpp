@@ -1,0 +1,67 @@
+#include "prereq/ProgramRunner.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "app/Log.h"
+#include "app/ScopedHandle.h"
+
+std::wstring RunProgram(const std::wstring& application, const std::wstring& commandLine) {
+    LogFormatW(g_log, L"RunProgram path %s and args %s", application.c_str(), commandLine.c_str());
+
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    UniqueHandle readEnd, writeEnd;
+    if (!::CreatePipe(readEnd.out(), writeEnd.out(), &inherit, 0)) return {};
+    // Only the child may inherit the write end; our read end stays ours.
+    ::SetHandleInformation(readEnd.get(), HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW startup = {};
+    ::GetStartupInfoW(&startup);
+    startup.hStdOutput = writeEnd.get();
+    startup.hStdError = writeEnd.get();
+    startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+    startup.wShowWindow = SW_HIDE;
+
+    std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                          &process)) {
+        LogFormatW(g_log, L"create process failed %d", static_cast<int>(::GetLastError()));
+        return {};
+    }
+    UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    // Without our copy of the write end, the read fails once the program (and anything it
+    // handed the pipe to) has ended.
+    writeEnd.reset();
+
+    // Drained while the program runs, so output beyond the pipe's capacity cannot block it.
+    std::string output;
+    char chunk[1024];
+    DWORD got = 0;
+    while (::ReadFile(readEnd.get(), chunk, sizeof chunk, &got, nullptr)) output.append(chunk, got);
+    ::WaitForSingleObject(processHandle.get(), INFINITE);
+
+    if (output.empty()) return {};
+    const int size = ::MultiByteToWideChar(CP_THREAD_ACP, 0, output.data(), static_cast<int>(output.size()), nullptr, 0);
+    if (size <= 0) return {};
+    std::wstring text(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_THREAD_ACP, 0, output.data(), static_cast<int>(output.size()), &text[0], size);
+    return text;
+}
+
+void ShellRun(const std::wstring& file, const wchar_t* parameters, const std::wstring& folder, bool wait) {
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpFile = file.c_str();
+    info.lpParameters = parameters;
+    info.lpDirectory = folder.c_str();
+    info.nShow = SW_HIDE;
+    if (!::ShellExecuteExW(&info)) return;
+    UniqueHandle process(info.hProcess);
+    if (wait && process) ::WaitForSingleObject(process.get(), INFINITE);
+}

@@ -1,0 +1,13 @@
+#pragma once
+// Starting other programs from the runner thread: hidden, with or without waiting.
+
+#include <string>
+
+// Runs the program hidden and waits for it without a time limit; returns everything it wrote to
+// standard output and standard error (in the thread's ANSI code page), or empty when it could
+// not be started.
+std::wstring RunProgram(const std::wstring& application, const std::wstring& commandLine);
+
+// Hands the file to the shell hidden; with wait, returns when the started process has ended.
+// A file that cannot be started is ignored (parameters may be null).
+void ShellRun(const std::wstring& file, const wchar_t* parameters, const std::wstring& folder, bool wait);

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "tasks/TaskBase.h"
+
+// After extraction: the shortcuts and the uninstall entry, then the runtime task.
+class RegSoftwareTask : public TaskBase {
+public:
+    explicit RegSoftwareTask(HWND window) noexcept : TaskBase(window) {}
+    void Run() override;
+
+    int32_t progressBase = 0;
+};
+
+// The successor of a successful extraction.
+TaskBase* MakeRegSoftwareTask(HWND window, int32_t progressBase);
+
+constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kavix";
+constexpr wchar_t kFallbackEmulatorVersion[] = L"1.0.6.25";
+
+// The product's entry among the installed programs, written in place over an existing one.
+// A key that cannot be opened or created is skipped silently.
+void WriteUninstallEntry(const TaskBase& task, HKEY root = HKEY_LOCAL_MACHINE, const wchar_t* subkey = kUninstallKey);
+// " major.minor.build.revision" (leading blank) of the installed emulator's product version,
+// or "1.0.6.25" when it has none.
+std::wstring GetEmulatorVersion(const TaskBase& task);
+// True when this 32-bit process runs on 64-bit Windows.
+BOOL IsWow64();

@@ -1,0 +1,16 @@
+#pragma once
+// The product's shortcuts for the current user: the emulator on the desktop, and a start-menu
+// folder with the emulator and its uninstaller.
+
+#include <string>
+
+class TaskBase;
+
+constexpr wchar_t kProductDisplayName[] = L"Vexo模拟器";
+
+// Writes the three links for the task's install folder; a link that cannot be written is skipped.
+void CreateShortcuts(const TaskBase& task);
+// Writes folder\linkFileName pointing at target, shown normally; true when the file was saved.
+// An existing link of that name is replaced.
+bool CreateShellLink(const std::wstring& target, const std::wstring& folder, const wchar_t* description,
+                     const std::wstring& linkFileName);
