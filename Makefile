@@ -5,7 +5,18 @@ DEPS_DIR ?= /var/cache/vexo-deps
 # Extra configure options, e.g. CMAKE_ARGS="-DVEXO_STATS_HOST=127.0.0.2 -DVEXO_DOWNLOAD_HOST=127.0.0.2"
 CMAKE_ARGS ?=
 
-.PHONY: all setup configure build test run bench clean
+# make dist: the release folder. Its own build tree, so the test build keeps its loopback hosts.
+DIST ?= dist
+DIST_BUILD ?= build-dist
+VERSION ?= 1.0.6.30
+CHANNEL ?= ot
+BUILD_LABEL ?= kavix2015083012_build
+ENGINE ?= 0.9.8.4114
+STATS_HOST ?= 127.0.0.1
+DOWNLOAD_HOST ?= 127.0.0.1
+PAYLOAD ?=
+
+.PHONY: all setup configure build test run bench dist clean
 
 all: build
 
@@ -30,6 +41,14 @@ bench: build
 	bash tools/bench/zip-extract.sh $(BUILD)
 	MODE=task bash tools/bench/zip-extract.sh $(BUILD)
 	bash tools/bench/window-idle-cpu.sh $(BUILD)
+
+dist: setup
+	cmake -S . -B $(DIST_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
+		-DVEXO_DEPS_PREFIX=$(DEPS_DIR)/i686-w64-mingw32 -DBUILD_TESTING=OFF -DVEXO_VERSION=$(VERSION) \
+		-DVEXO_STATS_HOST=$(STATS_HOST) -DVEXO_DOWNLOAD_HOST=$(DOWNLOAD_HOST)
+	cmake --build $(DIST_BUILD) -j $(JOBS) --target VexoInstaller skin sample_payload
+	CHANNEL=$(CHANNEL) BUILD_LABEL=$(BUILD_LABEL) ENGINE=$(ENGINE) PAYLOAD=$(PAYLOAD) \
+		bash tools/dist/make-dist.sh $(DIST_BUILD) $(DIST)
 
 clean:
 	rm -rf $(BUILD)
