@@ -56,7 +56,9 @@ std::wstring RunProgram(const std::wstring& application, const std::wstring& com
 void ShellRun(const std::wstring& file, const wchar_t* parameters, const std::wstring& folder, bool wait) {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // No error box: a file that cannot be started must not stop the runner thread on a dialog
+    // nobody expects during a quiet install.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpFile = file.c_str();
     info.lpParameters = parameters;
     info.lpDirectory = folder.c_str();

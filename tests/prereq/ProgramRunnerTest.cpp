@@ -1,0 +1,155 @@
+// Starting other programs: RunProgram with a helper that writes known output, and the runtime
+// task with the sample payload's runtime package and emulator stand-ins.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "TestFiles.h"
+#include "WindowDriver.h"
+#include "app/Log.h"
+#include "app/ScopedHandle.h"
+#include "prereq/ProgramRunner.h"
+#include "prereq/RunVCTask.h"
+#include "tasks/InstallMessages.h"
+
+namespace {
+
+// These calls wait without a time limit: one that has not returned within a minute has hung,
+// and the test program ends there rather than hang the whole run.
+template <typename Call>
+void MustReturn(const char* what, Call call) {
+    UniqueHandle done(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread worker([&] {
+        call();
+        ::SetEvent(done.get());
+    });
+    if (::WaitForSingleObject(done.get(), 60000) != WAIT_OBJECT_0) {
+        std::fprintf(stderr, "FAILED: %s did not return%s\n", what,
+                     FindMessageBox(::GetCurrentProcessId()) != nullptr ? " (a message box is up)" : "");
+        std::fflush(stderr);
+        ::TerminateProcess(::GetCurrentProcess(), 3);
+    }
+    worker.join();
+}
+
+std::wstring Output(const std::wstring& program, const std::wstring& arguments = L"") {
+    std::wstring text = L"<unset>";
+    MustReturn("RunProgram", [&] { text = RunProgram(program, L"\"" + program + L"\"" + arguments); });
+    return text;
+}
+
+TEST(RunProgram, ReturnsAllItsOutputAsWideTextAndLogsOnlyAFailedStart) {
+    const std::wstring folder = FreshScratch(L"runner"), log = folder + L"\\tmp.log";
+    ASSERT_NE(InitLogAt(ToUserAnsi(log, MAX_PATH)), nullptr);
+    const std::wstring writer = folder + L"\\output_writer.exe";
+    ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_OUTPUT_WRITER").c_str(), writer.c_str(), FALSE));
+
+    // Both streams, one read's worth, and far more than the pipe holds.
+    const std::pair<int, int> cases[] = {{0, 0}, {1024, 0}, {1000, 24}, {0, 1025}, {256 * 1024, 3}};
+    for (const auto& sizes : cases) {
+        std::wstring expected;
+        for (int i = 0; i < sizes.first; ++i) expected += static_cast<wchar_t>('a' + i % 26);
+        for (int i = 0; i < sizes.second; ++i) expected += static_cast<wchar_t>('A' + i % 26);
+        const std::wstring text =
+            Output(writer, L" " + std::to_wstring(sizes.first) + L" " + std::to_wstring(sizes.second));
+        EXPECT_TRUE(text == expected) << sizes.first << "+" << sizes.second << ": " << text.size() << " characters";
+    }
+    // Text in this system's ANSI code page, beyond ASCII.
+    const wchar_t* ansi = L"Vexo café ü";
+    char bytes[32] = "";
+    BOOL lossy = FALSE;
+    if (::WideCharToMultiByte(CP_ACP, 0, ansi, -1, bytes, sizeof bytes, nullptr, &lossy) > 0 && !lossy) {
+        std::wstring arguments = L" 0 0 ";
+        for (const unsigned char b : std::string(bytes)) {
+            wchar_t pair[3];
+            swprintf(pair, 3, L"%02x", b);
+            arguments += pair;
+        }
+        EXPECT_EQ(Output(writer, arguments), ansi) << "code page " << ::GetACP();
+    } else {
+        ADD_FAILURE() << "code page " << ::GetACP() << " cannot hold the test text";
+    }
+
+    std::string logged;
+    ReadWholeFile(log, &logged);
+    EXPECT_NE(logged.find("RunProgram path " + ToUserAnsi(writer, MAX_PATH) + " and args \""), std::string::npos);
+    EXPECT_EQ(logged.find("create process failed"), std::string::npos) << logged;
+
+    // Missing, and not a program at all.
+    EXPECT_EQ(Output(writer + L".missing.exe"), L"");
+    const std::wstring text = folder + L"\\text.exe";
+    ::CopyFileW(log.c_str(), text.c_str(), FALSE);
+    EXPECT_EQ(Output(text), L"");
+    ReadWholeFile(log, &logged);
+    EXPECT_NE(logged.find("create process failed 2 ["), std::string::npos) << logged;
+    EXPECT_NE(logged.find("create process failed 193 ["), std::string::npos) << logged;
+}
+
+// Emulators this test started that are still running.
+std::vector<DWORD> OurEmulators() {
+    std::vector<DWORD> found;
+    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry))
+        if (entry.th32ParentProcessID == ::GetCurrentProcessId() &&
+            lstrcmpiW(entry.szExeFile, L"ZavozidaDedor.exe") == 0)
+            found.push_back(entry.th32ProcessID);
+    return found;
+}
+
+// Runs the task for the folder; the progress it posted.
+std::vector<WPARAM> RunTask(const std::wstring& folder) {
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    RunVCTask task(window);
+    task.SetInstallPath(folder);
+    MustReturn("RunVCTask::Run", [&] { task.Run(); });
+    std::vector<WPARAM> progress;
+    for (MSG msg; ::PeekMessageW(&msg, window, 0, 0, PM_REMOVE);)
+        progress.push_back(msg.message == WM_INSTALL_PROGRESS && msg.lParam == -1 ? msg.wParam : msg.message);
+    ::DestroyWindow(window);
+    return progress;
+}
+
+TEST(RunVCTask, RuntimePackageWaitedForOnEveryInstallThenTheEmulatorLeftRunning) {
+    // A folder with a blank: the shell gets paths, not command lines. ASCII, so the record, which
+    // is UTF-8, compares byte for byte.
+    const std::wstring folder = FreshScratch(L"vc") + L"\\Vexo kavix", software = folder + L"\\assets\\software";
+    for (const std::wstring& f : {folder, folder + L"\\assets", software}) ::CreateDirectoryW(f.c_str(), nullptr);
+    ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_VC").c_str(), (software + L"\\vc.exe").c_str(), FALSE));
+    ASSERT_TRUE(
+        ::CopyFileW(WinPathFromEnv(L"VEXO_EMULATOR").c_str(), (folder + L"\\ZavozidaDedor.exe").c_str(), FALSE));
+    const std::wstring vc = software + L"\\vc.exe";
+    const std::string expected = "\"" + std::string(vc.begin(), vc.end()) +
+                                 "\" /q /c:\"msiexec /i vcredist.msi /qn /l*v %temp%\\vcredist_x86.log\"\r\n";
+
+    for (size_t run = 1; run <= 2; ++run) {
+        EXPECT_EQ(RunTask(folder), (std::vector<WPARAM>{90, 98}));
+        // Recorded by the time Run returns: the package was waited for.
+        std::string record;
+        EXPECT_TRUE(ReadWholeFile(software + L"\\vc-cmdline.txt", &record));
+        EXPECT_EQ(record, run == 1 ? expected : expected + expected);
+        // Started, and still running once Run has returned: it runs until closed.
+        std::vector<DWORD> running;
+        for (int i = 0; i < 100 && (running = OurEmulators()).size() < run; ++i) ::Sleep(50);
+        EXPECT_EQ(running.size(), run);
+    }
+    for (const DWORD pid : OurEmulators()) {
+        UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
+        if (::TerminateProcess(process.get(), 0)) ::WaitForSingleObject(process.get(), 5000);
+    }
+    EXPECT_TRUE(OurEmulators().empty());
+}
+
+TEST(RunVCTask, MissingProgramsAreSkippedWithoutABox) {
+    const std::wstring folder = FreshScratch(L"vc-missing");
+    EXPECT_EQ(RunTask(folder), (std::vector<WPARAM>{90, 98}));
+    EXPECT_TRUE(OurEmulators().empty());
+}
+
+}  // namespace

@@ -1,0 +1,262 @@
+// Registration in the shared 32-bit prefix: the uninstall entry (its details in a key of the
+// test's own, the real one through Run), the emulator's version, and the user's real links read
+// back through the shell. Everything written is removed again. The Wow64 test runs in the 64-bit
+// prefix (registration_wow64).
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <map>
+#include <string>
+#include <thread>
+#include <utility>
+
+#include "TestFiles.h"
+#include "app/ScopedHandle.h"
+#include "prereq/RunVCTask.h"
+#include "registration/RegSoftwareTask.h"
+#include "registration/Shortcuts.h"
+#include "tasks/InstallMessages.h"
+
+namespace {
+
+constexpr wchar_t kTestKey[] = L"Software\\VexoTests\\kavix";
+
+std::wstring SampleVersion() {
+    wchar_t version[64] = L"";
+    ::GetEnvironmentVariableW(L"VEXO_PAYLOAD_VERSION", version, 64);
+    return std::wstring(L" ") + version;
+}
+
+// An install folder with a blank and Chinese characters: the uninstaller, and the build output
+// named by `emulator` as the emulator.
+std::wstring InstallFolder(const std::wstring& name, const wchar_t* emulator = L"VEXO_EMULATOR") {
+    const std::wstring folder = FreshScratch(name) + L"\\Vexo 模拟器";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    if (emulator != nullptr)
+        ::CopyFileW(WinPathFromEnv(emulator).c_str(), (folder + L"\\ZavozidaDedor.exe").c_str(), FALSE);
+    ::CopyFileW(WinPathFromEnv(L"VEXO_UNINSTALLER").c_str(), (folder + L"\\Uninstaller.exe").c_str(), FALSE);
+    return folder;
+}
+
+// Every value of the key: texts as "sz:" with the bytes stored (so with their terminator), and
+// numbers as "dword:". Wine stores a missing terminator itself; a surplus one still shows.
+std::map<std::wstring, std::wstring> Values(HKEY root, const wchar_t* subkey, REGSAM view = 0) {
+    std::map<std::wstring, std::wstring> values;
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(root, subkey, 0, KEY_READ | view, key.out()) != ERROR_SUCCESS) return values;
+    wchar_t name[256], data[512];
+    for (DWORD i = 0, chars = 256, bytes = sizeof data, type = 0;
+         ::RegEnumValueW(key.get(), i, name, &chars, nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes) == 0;
+         ++i, chars = 256, bytes = sizeof data) {
+        values[name] = type == REG_SZ      ? L"sz:" + std::wstring(data, bytes / sizeof(wchar_t))
+                       : type == REG_DWORD ? L"dword:" + std::to_wstring(data[0] | data[1] << 16)
+                                           : L"type " + std::to_wstring(type);
+    }
+    return values;
+}
+
+std::map<std::wstring, std::wstring> Entry(const std::wstring& folder, const std::wstring& version) {
+    const auto sz = [](const std::wstring& text) { return L"sz:" + text + L'\0'; };
+    return {{L"DisplayName", sz(L"Vexo模拟器")},
+            {L"NoModify", L"dword:1"},
+            {L"NoRepair", L"dword:1"},
+            {L"Publisher", sz(L"Vexo模拟器")},
+            {L"DisplayIcon", sz(folder + L"\\ZavozidaDedor.exe")},
+            {L"DisplayVersion", sz(version)},
+            {L"UninstallString", sz(folder + L"\\Uninstaller.exe")}};
+}
+
+// Whether a lasting subkey can be made under the key: a volatile key refuses one.
+LONG LastingChild(HKEY root, const std::wstring& subkey) {
+    UniqueRegKey child;
+    return ::RegCreateKeyExW(root, (subkey + L"\\lasting").c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                             nullptr, child.out(), nullptr);
+}
+
+TEST(UninstallEntry, WrittenWholeToALastingKeyAndRewrittenInPlace) {
+    ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
+    RegSoftwareTask task(nullptr);
+    task.SetInstallPath(InstallFolder(L"entry"));
+    WriteUninstallEntry(task, HKEY_CURRENT_USER, kTestKey);
+    EXPECT_EQ(Values(HKEY_CURRENT_USER, kTestKey), Entry(task.installPath, SampleVersion()));
+    // Listed after a restart too; the volatile key shows the check tells the two apart here.
+    EXPECT_EQ(LastingChild(HKEY_CURRENT_USER, kTestKey), ERROR_SUCCESS);
+    UniqueRegKey volatileKey;
+    ::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\VexoTests\\volatile", 0, nullptr, REG_OPTION_VOLATILE,
+                      KEY_ALL_ACCESS, nullptr, volatileKey.out(), nullptr);
+    EXPECT_EQ(LastingChild(HKEY_CURRENT_USER, L"Software\\VexoTests\\volatile"), ERROR_CHILD_MUST_BE_VOLATILE);
+    ::SHDeleteKeyW(HKEY_CURRENT_USER, (std::wstring(kTestKey) + L"\\lasting").c_str());
+
+    // Over an older entry with values of other types, from a folder without the emulator.
+    ::SHSetValueW(HKEY_CURRENT_USER, kTestKey, L"NoModify", REG_SZ, L"0", 4);
+    const DWORD five = 5;
+    ::SHSetValueW(HKEY_CURRENT_USER, kTestKey, L"DisplayVersion", REG_DWORD, &five, sizeof five);
+    task.SetInstallPath(InstallFolder(L"entry-again", nullptr));
+    WriteUninstallEntry(task, HKEY_CURRENT_USER, kTestKey);
+    EXPECT_EQ(Values(HKEY_CURRENT_USER, kTestKey), Entry(task.installPath, L"1.0.6.25"));
+    ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
+}
+
+TEST(EmulatorVersion, ProductVersionWordsWholeWithALeadingBlankOrTheFallback) {
+    const std::pair<std::wstring, std::wstring> cases[] = {
+        {InstallFolder(L"version-missing", nullptr), L"1.0.6.25"},
+        {InstallFolder(L"version-none", L"VEXO_UNINSTALLER"), L"1.0.6.25"},  // no version resource
+        {InstallFolder(L"version-sample"), SampleVersion()},
+        // The product version, not the file version (9.8.7.6), with words above 255.
+        {InstallFolder(L"version-wide", L"VEXO_WIDE_EMULATOR"), L" 300.256.1000.65535"}};
+    for (const auto& c : cases) {
+        RegSoftwareTask task(nullptr);
+        task.SetInstallPath(c.first);
+        EXPECT_EQ(GetEmulatorVersion(task), c.second) << c.first;
+    }
+    EXPECT_FALSE(IsWow64());
+}
+
+std::wstring Folder(int csidl) {
+    wchar_t path[MAX_PATH] = L"";
+    return SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, 0, path)) ? path : L"<none>";
+}
+const std::wstring kDesktopLink = Folder(CSIDL_DESKTOPDIRECTORY) + L"\\Vexo模拟器.lnk";
+const std::wstring kStartMenu = Folder(CSIDL_PROGRAMS) + L"\\Vexo模拟器";
+
+void RemoveRealEntryAndLinks() {
+    ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+    ::DeleteFileW(kDesktopLink.c_str());
+    RemoveTree(kStartMenu);
+}
+
+// The entry in both views of the registry, gone: this test must leave its prefix as it found it.
+void RemoveEntryFromBothViews() {
+    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        UniqueRegKey parent;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0,
+                            KEY_ALL_ACCESS | view, parent.out()) == ERROR_SUCCESS)
+            ::RegDeleteKeyW(parent.get(), L"kavix");
+    }
+}
+
+TEST(Wow64, EntryInThe32BitViewWithWholeVersionWords) {
+    if (!IsWow64()) GTEST_SKIP() << "for the 64-bit prefix";
+    RemoveEntryFromBothViews();
+    RegSoftwareTask task(nullptr);
+    task.SetInstallPath(InstallFolder(L"wow64", L"VEXO_WIDE_EMULATOR"));
+    WriteUninstallEntry(task);
+    EXPECT_EQ(Values(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY),
+              Entry(task.installPath, L" 300.256.1000.65535"));
+    EXPECT_TRUE(Values(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY).empty());
+    RemoveEntryFromBothViews();
+}
+
+TEST(RegSoftwareTaskRun, PostsTwoStepsWritesTheEntryAndLinksAndChainsTheRuntimeTask) {
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    RemoveRealEntryAndLinks();
+    RegSoftwareTask task(window);
+    task.progressBase = 60;
+    task.SetInstallPath(InstallFolder(L"run"));
+    task.SetModuleDir(L"Z:\\installer");
+    task.Run();
+
+    std::vector<std::pair<WPARAM, LPARAM>> posted;
+    for (MSG msg; ::PeekMessageW(&msg, window, 0, 0, PM_REMOVE);)
+        posted.emplace_back(msg.message == WM_INSTALL_PROGRESS ? msg.wParam : msg.message, msg.lParam);
+    EXPECT_EQ(posted, (std::vector<std::pair<WPARAM, LPARAM>>{{70, -1}, {80, -1}}));
+
+    auto* runtime = dynamic_cast<RunVCTask*>(task.next);
+    ASSERT_NE(runtime, nullptr);
+    EXPECT_EQ(runtime->mainWindow, window);
+    EXPECT_EQ(runtime->installPath, task.installPath);
+    EXPECT_EQ(runtime->moduleDir, L"");
+    EXPECT_EQ(runtime->progressBase, 80);
+    EXPECT_EQ(runtime->next, nullptr);
+    delete runtime;
+    EXPECT_EQ(Values(HKEY_LOCAL_MACHINE, kUninstallKey), Entry(task.installPath, SampleVersion()));
+    EXPECT_TRUE(PathExists(kDesktopLink));
+    RemoveRealEntryAndLinks();
+    ::DestroyWindow(window);
+}
+
+template <typename T>
+struct Com {
+    T* p = nullptr;
+    ~Com() {
+        if (p != nullptr) p->Release();
+    }
+};
+
+// The link's target, description, arguments, working folder and show command, as one text.
+std::wstring ReadLink(const std::wstring& path) {
+    Com<IShellLinkW> link;
+    Com<IPersistFile> file;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                  reinterpret_cast<void**>(&link.p))) ||
+        FAILED(link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p))) ||
+        FAILED(file.p->Load(path.c_str(), STGM_READ)))
+        return L"<no link>";
+    // Wine's GetPath gives the target in the ANSI code page (Chinese names as '?'); the item list
+    // keeps it whole. Texts are cut at their first null: they may come back with one included.
+    wchar_t target[MAX_PATH] = L"", description[512] = L"", arguments[512] = L"", folder[MAX_PATH] = L"";
+    LPITEMIDLIST items = nullptr;
+    if (SUCCEEDED(link.p->GetIDList(&items)) && items != nullptr) ::SHGetPathFromIDListW(items, target);
+    ::CoTaskMemFree(items);
+    link.p->GetDescription(description, 512);
+    link.p->GetArguments(arguments, 512);
+    link.p->GetWorkingDirectory(folder, MAX_PATH);
+    int show = -1;
+    link.p->GetShowCmd(&show);
+    return std::wstring(target) + L"|" + description + L"|" + arguments + L"|" + folder + L"|" + std::to_wstring(show);
+}
+
+std::wstring Expected(const std::wstring& target, const std::wstring& description) {
+    return target + L"|" + description + L"|||" + std::to_wstring(SW_SHOWNORMAL);
+}
+
+void ExpectLinks(const std::wstring& installPath) {
+    EXPECT_EQ(ReadLink(kDesktopLink), Expected(installPath + L"\\ZavozidaDedor.exe", L"Vexo模拟器"));
+    EXPECT_EQ(ReadLink(kStartMenu + L"\\Vexo模拟器.lnk"),
+              Expected(installPath + L"\\ZavozidaDedor.exe", L"Vexo模拟器"));
+    EXPECT_EQ(ReadLink(kStartMenu + L"\\卸载Vexo模拟器.lnk"),
+              Expected(installPath + L"\\Uninstaller.exe", L"Vexo模拟器卸载程序"));
+}
+
+// As the runner does it: on a thread of its own that has not set up COM.
+void CreateShortcutsOnAThread(const std::wstring& installPath) {
+    RegSoftwareTask task(nullptr);
+    task.SetInstallPath(installPath);
+    std::thread([&task] { CreateShortcuts(task); }).join();
+}
+
+TEST(Shortcuts, ThreeUserLinksOverwrittenByASecondInstallInTheSameFolder) {
+    ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+    RemoveRealEntryAndLinks();
+    const std::wstring first = InstallFolder(L"links");
+    CreateShortcutsOnAThread(first);
+    ExpectLinks(first);
+    EXPECT_FALSE(PathExists(Folder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Vexo模拟器.lnk"));
+    EXPECT_FALSE(PathExists(Folder(CSIDL_COMMON_PROGRAMS) + L"\\Vexo模拟器"));
+
+    const std::wstring marker = kStartMenu + L"\\marker";
+    ASSERT_TRUE(::CreateDirectoryW(marker.c_str(), nullptr));
+    const std::wstring second = InstallFolder(L"links-again");
+    CreateShortcutsOnAThread(second);
+    ExpectLinks(second);
+    EXPECT_TRUE(PathExists(marker));
+    RemoveRealEntryAndLinks();
+    ::CoUninitialize();
+}
+
+TEST(Shortcuts, LinkPathMustFitMaxPath) {
+    ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+    const std::wstring target = InstallFolder(L"long") + L"\\ZavozidaDedor.exe";
+    const std::wstring folder = FreshScratch(L"long-links");
+    // Folder, separator and name: 259 characters fit with the terminator, 260 do not.
+    const std::wstring fits = std::wstring(MAX_PATH - 2 - folder.size() - 4, L'k') + L".lnk";
+    EXPECT_TRUE(CreateShellLink(target, folder, L"Vexo模拟器", fits));
+    EXPECT_EQ(ReadLink(folder + L"\\" + fits), Expected(target, L"Vexo模拟器"));
+    EXPECT_FALSE(CreateShellLink(target, folder, L"Vexo模拟器", L"k" + fits));
+    EXPECT_FALSE(PathExists(L"\\\\?\\" + folder + L"\\k" + fits));
+    ::CoUninitialize();
+}
+
+}  // namespace
