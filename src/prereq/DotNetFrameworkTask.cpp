@@ -166,10 +166,7 @@ void WaitForSp2(DotNetFrameworkTask& task) {
     const DWORD start = ::GetTickCount();
     for (;;) {
         DWORD sp = 0;
-        if (IsNet2Installed() && ReadDword(kNet2Key, L"SP", &sp) && sp == 2) {
-            ::DeleteFileW((task.moduleDir + L"\\sp2.exe").c_str());
-            break;
-        }
+        if (IsNet2Installed() && ReadDword(kNet2Key, L"SP", &sp) && sp == 2) break;
         // Not forever: an installer that failed quietly would otherwise hold the window for good.
         if (::GetTickCount() - start >= task.sp2WaitLimitMs) {
             LogFormatW(g_log, L"sp2 still not installed after %u seconds, going on",
@@ -178,6 +175,8 @@ void WaitForSp2(DotNetFrameworkTask& task) {
         }
         ::Sleep(1000);
     }
+    // Its installer has ended either way (InstallSp2 waited for it), so it is not left behind.
+    ::DeleteFileW((task.moduleDir + L"\\sp2.exe").c_str());
     task.state = NetFxState::Finish;
 }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "prereq/NetFxDownloader.h"
 #include "tasks/TaskBase.h"
 
 enum class NetFxState : int32_t {
@@ -29,8 +30,10 @@ public:
     bool finished = false;
     std::wstring installerName;
 
-    // How long WaitForSp2 polls before it gives up and goes on; a test may shorten it.
+    // How long WaitForSp2 polls before it gives up and goes on, and when a download is given
+    // up; a test may shorten both.
     DWORD sp2WaitLimitMs = 20 * 60 * 1000;
+    TransferLimits downloadLimits;
 };
 
 void CheckFramework(DotNetFrameworkTask& task);

@@ -44,7 +44,8 @@ bool StartsWithMz(const std::wstring& path) {
 
 // Streams url into path and releases curl. Only a complete program is kept: a failed
 // transfer, an error status or any other body is deleted, so it is never run.
-DownloadResult Transfer(CURL* curl, const std::wstring& url, const std::wstring& path, bool logUrl) {
+DownloadResult Transfer(CURL* curl, const std::wstring& url, const std::wstring& path, bool logUrl,
+                        const TransferLimits& limits) {
     FILE* file = _wfopen(path.c_str(), L"wb");
     if (file == nullptr) {
         curl_easy_cleanup(curl);
@@ -54,12 +55,14 @@ DownloadResult Transfer(CURL* curl, const std::wstring& url, const std::wstring&
     if (logUrl) LogFormat(g_log, 3, "downloadURL %s", narrowUrl.c_str());
     curl_easy_setopt(curl, CURLOPT_URL, narrowUrl.c_str());
     curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    // This libcurl follows redirects without end by default: a circle would never finish.
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CurlWriteToFile);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, file);
     // An unreachable or stalled server must end in the error box, not in a window that waits forever.
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 30L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1024L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
     const CURLcode code = curl_easy_perform(curl);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
@@ -93,7 +96,7 @@ void Download(DotNetFrameworkTask& task, const std::wstring& url, const std::wst
     DownloadResult result = DownloadResult::NoHandle;
     if (curl != nullptr) {
         PostProgress(task.mainWindow, 15, kProgressNetFx);
-        result = Transfer(curl, url, path, logUrl);
+        result = Transfer(curl, url, path, logUrl, task.downloadLimits);
     }
     if (result == DownloadResult::Ok) {
         task.state = success;
@@ -116,9 +119,9 @@ std::wstring NetFxUrl(const std::wstring& installerName) {
     return std::wstring(L"http://") + kStatsHost + L":10080/dotnet/ver.php?ver=" + installerName;
 }
 
-DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path) {
+DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path, const TransferLimits& limits) {
     CURL* curl = curl_easy_init();
-    return curl != nullptr ? Transfer(curl, url, path, false) : DownloadResult::NoHandle;
+    return curl != nullptr ? Transfer(curl, url, path, false, limits) : DownloadResult::NoHandle;
 }
 
 void DownloadSp2(DotNetFrameworkTask& task) {
