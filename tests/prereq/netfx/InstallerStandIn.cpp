@@ -1,0 +1,59 @@
+// Stand-in for a downloaded .NET Framework installer, served by the tests' download server.
+// It notes how it was started in "<its own path>.ran" (command line, then working folder), which
+// outlives the installer file the task deletes. The NETFX_STANDIN_SP2 form also acts as the
+// service pack: .NET 2.0 "Install" = 1 at once, and "SP" = 2 about two seconds after it has
+// ended, from a copy of itself, as an installer that finishes behind its own back would.
+
+#include <cstring>
+
+#include "StandInUtil.h"
+
+#ifdef NETFX_STANDIN_SP2
+namespace {
+
+void SetNet2Value(const wchar_t* name, DWORD value) {
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\NET Framework Setup\\NDP\\v2.0.50727", 0, nullptr,
+                          REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+    ::RegCloseKey(key);
+}
+
+}  // namespace
+#endif
+
+int main(int argc, char** argv) {
+#ifdef NETFX_STANDIN_SP2
+    if (argc > 1 && std::strcmp(argv[1], "--late") == 0) {
+        ::Sleep(2000);
+        SetNet2Value(L"SP", 2);
+        return 0;
+    }
+#endif
+    (void)argc;
+    (void)argv;
+    wchar_t folder[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, folder);
+    const std::wstring ran = OwnPath() + L".ran";
+    AppendLine(ran, ::GetCommandLineW());
+    AppendLine(ran, folder);
+#ifdef NETFX_STANDIN_SP2
+    SetNet2Value(L"Install", 1);
+    // The copy, not this file, lives on: the task deletes this one once the pack shows. It goes
+    // into the folder above, which belongs to the test.
+    const std::wstring own = OwnPath();
+    const std::wstring folderOfOwn = own.substr(0, own.find_last_of(L'\\'));
+    const std::wstring late = folderOfOwn.substr(0, folderOfOwn.find_last_of(L'\\')) + L"\\sp2-late.exe";
+    ::CopyFileW(own.c_str(), late.c_str(), FALSE);
+    std::wstring line = L"\"" + late + L"\" --late";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (::CreateProcessW(late.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+#endif
+    return 0;
+}

@@ -1,0 +1,186 @@
+#!/usr/bin/env python3
+"""Scripted download server (port 80) and version server (port 10080) for the .NET tests.
+
+  start DIR DOWNLOAD_HOST VERSION_HOST   start in the background, wait until both ports listen
+  stop DIR                               stop the server started for DIR (by the pid in DIR/pid)
+  serve DIR DOWNLOAD_HOST VERSION_HOST   run in the foreground (what start launches)
+
+Both ports answer by the routes in DIR/routes, read at every request: one route a line,
+"PATH KIND [ARGUMENT]", the path without its query. Kinds:
+  file UNIX_PATH     200 with the file's bytes
+  redirect LOCATION  302 to LOCATION
+  status CODE        CODE with a small HTML page
+  text TEXT...       200 with the rest of the line as a plain-text body
+  empty              200 with an empty body
+  stall              promises a megabyte, sends 16 bytes, then nothing until the client leaves
+  drop               closes the connection without an answer
+A path without a route gets 404. Every request is appended to DIR/requests as
+"PORT METHOD TARGET". DIR/refused-port names a port of VERSION_HOST that is bound but never
+listened on, so connecting to it is refused while the server runs. The server ends by itself after
+an idle hour, in case nobody stops it.
+"""
+import http.server
+import os
+import signal
+import socket
+import subprocess
+import sys
+import threading
+import time
+
+IDLE_LIMIT = 3600
+last_request = time.monotonic()
+journal_lock = threading.Lock()
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def do_GET(self):
+        global last_request
+        last_request = time.monotonic()
+        folder = self.server.folder
+        with journal_lock, open(os.path.join(folder, "requests"), "a") as journal:
+            journal.write("%d %s %s\n" % (self.server.server_address[1], self.command, self.path))
+        kind, argument = self.route(folder, self.path.split("?", 1)[0])
+        if kind == "file":
+            with open(argument, "rb") as f:
+                self.send(200, f.read(), "application/octet-stream")
+        elif kind == "redirect":
+            self.send(302, b"moved", "text/plain", [("Location", argument)])
+        elif kind == "status":
+            self.send(int(argument), b"<html><body>status %s</body></html>" % argument.encode(), "text/html")
+        elif kind == "text":
+            self.send(200, argument.encode(), "text/plain")
+        elif kind == "empty":
+            self.send(200, b"", "application/octet-stream")
+        elif kind == "stall":
+            self.send_response(200)
+            self.send_header("Content-Length", str(1 << 20))
+            self.end_headers()
+            self.wfile.write(b"MZ" + b"\0" * 14)
+            self.wfile.flush()
+            # Until the client gives up: longer than any test may run, so one that waits is caught.
+            end = time.monotonic() + 900
+            while time.monotonic() < end:
+                time.sleep(0.2)
+                try:
+                    self.connection.settimeout(0)
+                    if self.connection.recv(1) == b"":
+                        break
+                except BlockingIOError:
+                    pass
+                except OSError:
+                    break
+            self.connection.settimeout(None)
+            self.close_connection = True
+        elif kind == "drop":
+            self.close_connection = True
+        else:
+            self.send(404, b"<html><body>no route</body></html>", "text/html")
+
+    @staticmethod
+    def route(folder, path):
+        try:
+            with open(os.path.join(folder, "routes")) as f:
+                for line in f:
+                    parts = line.rstrip("\r\n").split(" ", 2)
+                    if len(parts) >= 2 and parts[0] == path:
+                        return parts[1], parts[2] if len(parts) > 2 else ""
+        except OSError:
+            pass
+        return None, None
+
+    def send(self, status, body, kind, headers=()):
+        self.send_response(status)
+        self.send_header("Content-Type", kind)
+        self.send_header("Content-Length", str(len(body)))
+        for name, value in headers:
+            self.send_header(name, value)
+        self.end_headers()
+        self.wfile.write(body)
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def serve(folder, download_host, version_host):
+    servers = [Server((download_host, 80), Handler), Server((version_host, 10080), Handler)]
+    for server in servers:
+        server.folder = folder
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    refused = socket.socket()
+    refused.bind((version_host, 0))
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    with open(os.path.join(folder, "refused-port.tmp"), "w") as f:
+        f.write("%d\n" % refused.getsockname()[1])
+    os.replace(os.path.join(folder, "refused-port.tmp"), os.path.join(folder, "refused-port"))
+    while time.monotonic() - last_request < IDLE_LIMIT:
+        time.sleep(1)
+
+
+def our_server(pid):
+    try:
+        with open("/proc/%d/cmdline" % pid, "rb") as f:
+            return os.path.basename(__file__).encode() in f.read()
+    except OSError:
+        return False
+
+
+def stop(folder):
+    pid_file = os.path.join(folder, "pid")
+    try:
+        pid = int(open(pid_file).read())
+    except (OSError, ValueError):
+        return
+    if our_server(pid):
+        os.kill(pid, signal.SIGTERM)
+        for _ in range(50):
+            if not our_server(pid):
+                break
+            time.sleep(0.1)
+        else:
+            os.kill(pid, signal.SIGKILL)
+    for name in ("pid", "refused-port"):
+        try:
+            os.remove(os.path.join(folder, name))
+        except OSError:
+            pass
+
+
+def start(folder, download_host, version_host):
+    os.makedirs(folder, exist_ok=True)
+    stop(folder)  # one left over from an interrupted run
+    for name in ("routes", "requests"):
+        open(os.path.join(folder, name), "w").close()
+    with open(os.path.join(folder, "server.log"), "wb") as log:
+        # Own session and no inherited pipes: CTest must not wait for the server's output.
+        child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", folder, download_host,
+                                  version_host], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                 start_new_session=True)
+    with open(os.path.join(folder, "pid"), "w") as f:
+        f.write(str(child.pid))
+    for _ in range(100):
+        if os.path.exists(os.path.join(folder, "refused-port")):
+            return 0
+        if child.poll() is not None:
+            break
+        time.sleep(0.1)
+    print("the server did not start; see", os.path.join(folder, "server.log"), file=sys.stderr)
+    stop(folder)
+    return 1
+
+
+if __name__ == "__main__":
+    command, folder = sys.argv[1], sys.argv[2]
+    if command == "serve":
+        serve(folder, sys.argv[3], sys.argv[4])
+    elif command == "start":
+        sys.exit(start(folder, sys.argv[3], sys.argv[4]))
+    elif command == "stop":
+        stop(folder)
