@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Stages the installer beside its skin and the sample payload, and runs it under Wine in the build tree's "run" prefix.
-# With DISPLAY set it opens on that display and waits for you. Without one it runs on a virtual
-# display, presses its buttons itself with real clicks, and saves screenshots.
-# A local statistics server on 127.0.0.1:10081 prints each report as it arrives.
+# A whole installation under Wine, in the build tree's "run" prefix (32-bit Windows 7):
+# the installer staged in <build>/stage beside installer.ini, res.zip and the sample platform.zip,
+# a local statistics server (127.0.0.1:10081) that prints each report as it arrives, and a local
+# download server (127.0.0.1:80 and :10080) that serves a stand-in .NET service pack the first
+# time the prefix needs one.
+# With DISPLAY set the window opens on that display and waits for you to press install. Without
+# one it runs on a virtual display, presses install itself with real clicks and saves
+# screenshots. Either way it ends with a summary of what the installation left behind.
 #
 #   bash tools/run-installer.sh <build-dir>
 set -euo pipefail
@@ -11,45 +15,57 @@ src=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$(cd "$1" && pwd)
 stage="$build/stage"
 shots="$build/screenshots"
-mkdir -p "$stage" "$shots"
-cp "$build/src/VexoInstaller.exe" "$build/res.zip" "$build/platform.zip" "$stage/"
-
-export VEXO_BUILD_DIR="$build" VEXO_PREFIX=run
 reports="$build/run-reports"
-mkdir -p "$reports"
+downloads="$build/run-downloads"
+rm -rf "$stage"
+mkdir -p "$stage" "$shots" "$reports"
+cp "$build/src/VexoInstaller.exe" "$build/res.zip" "$build/platform.zip" "$stage/"
+printf '[Platform]\r\nversion=1.0.6.30\r\nbuild=kavix2015083012_build\r\nengine=0.9.8.4114\r\n' >"$stage/installer.ini"
+
+cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+stats_host=$(cached VEXO_STATS_HOST)
+download_host=$(cached VEXO_DOWNLOAD_HOST)
+export VEXO_BUILD_DIR="$build" VEXO_PREFIX=run
+
 : >"$reports/reports.jsonl"
-/usr/bin/python3 "$src/tools/stats-server/stats_server.py" --port 10081 --log "$reports/reports.jsonl" \
-    --pid-file "$reports/server.pid" &
+/usr/bin/python3 "$src/tools/stats-server/stats_server.py" --host "$stats_host" --port 10081 \
+    --log "$reports/reports.jsonl" &
 stats_server=$!
-stop_stats_server() { kill "$stats_server" 2>/dev/null || true; }
-trap stop_stats_server EXIT
+/usr/bin/python3 "$src/tools/download-server/download_server.py" start "$downloads" "$download_host" "$stats_host"
+# The service pack stand-in records the .NET 2.0 service pack as installed, as the real one would.
+echo "/others/dotnet/sp2.exe file $build/tests/prereq/netfx_sp2_standin.exe" >"$downloads/routes"
+compositor=
+session=
+cleanup() {
+    [ -n "$compositor" ] && kill "$compositor" 2>/dev/null
+    [ -n "$session" ] && "$src/tools/wine/wine-session.sh" stop
+    /usr/bin/python3 "$src/tools/download-server/download_server.py" stop "$downloads"
+    kill "$stats_server" 2>/dev/null || true
+}
+trap cleanup EXIT
 
 summary() {
-    echo
-    echo "installer:   $stage/VexoInstaller.exe (exit code $1)"
-    echo "log:         $stage/tmp.log"
-    echo "reports:     $(/usr/bin/python3 "$src/tools/stats-server/stats_server.py" --summarize "$reports/reports.jsonl")"
-    [ -n "${2:-}" ] && echo "screenshots: $2"
-    return 0
+    bash "$src/tools/run-summary.sh" "$stage" "$1" "$reports/reports.jsonl" "${2:-}"
+    echo "downloads:       $(cut -d' ' -f3 "$downloads/requests" | tr '\n' ' ')"
 }
 
 if [ -n "${DISPLAY:-}" ]; then
     . "$src/tools/wine/wine-env.sh"
     vexo_wine_prefix_ready || vexo_wine_prefix_create
     set +e
-    wine "$stage/VexoInstaller.exe"
+    (cd "$stage" && wine "$stage/VexoInstaller.exe")
     code=$?
     set -e
     summary "$code"
     exit 0
 fi
 
+session=1
 "$src/tools/wine/wine-session.sh" start
 . "$src/tools/wine/wine-env.sh"
 # A compositor, so the window's layered drop shadow is blended as on Windows.
 xcompmgr </dev/null >/dev/null 2>&1 &
 compositor=$!
-trap 'kill "$compositor" 2>/dev/null; "$src/tools/wine/wine-session.sh" stop; stop_stats_server' EXIT
 
 # Control rectangles from the skin itself, so the clicks land where the buttons are drawn.
 control_centre() {
@@ -74,7 +90,7 @@ shot() {
     echo "saved $shots/$1"
 }
 
-wine "$stage/VexoInstaller.exe" &
+(cd "$stage" && exec wine "$stage/VexoInstaller.exe") &
 pid=$!
 wid=
 for _ in $(seq 100); do
@@ -87,6 +103,7 @@ shot run-start-screen.png
 click BtnCustomInstall
 sleep 0.7
 shot run-custom-panel.png
+started=$(date +%s.%N)
 click BtnInstall
 sleep 0.4
 shot run-progress-screen.png 2>/dev/null || true  # the sample payload may finish first
@@ -94,4 +111,6 @@ set +e
 wait "$pid"
 code=$?
 set -e
+awk -v a="$started" -v b="$(date +%s.%N)" \
+    'BEGIN { printf "run: the installation took %.1f s from the click to the end of the installer\n", b - a }'
 summary "$code" "$shots"

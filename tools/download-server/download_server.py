@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Scripted download server (port 80) and version server (port 10080) for the .NET tests.
+"""Scripted download server (port 80) and version server (port 10080): the .NET installers for
+the tests and for `make run`.
 
   start DIR DOWNLOAD_HOST VERSION_HOST   start in the background, wait until both ports listen
   stop DIR                               stop the server started for DIR (by the pid in DIR/pid)
