@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "app/Log.h"
 #include "app/ModulePath.h"
@@ -12,6 +13,12 @@
 #include "tasks/InstallMessages.h"
 
 namespace {
+
+// Windows compares names without regard to case.
+std::wstring FoldCase(std::wstring path) {
+    if (!path.empty()) ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+    return path;
+}
 
 // Closes the archive on every way out; CloseArchive also resets lastArchiveError.
 struct ArchiveCloser {
@@ -29,6 +36,9 @@ bool UnZipTask::ExtractAll(const std::wstring& archivePath, int32_t* progress) {
     int32_t count = 0;
     if (archive != nullptr && GetArchiveEntry(archive, -1, &entry) == kArchiveOk) count = entry.index;
 
+    // Folders this run created, and every target it has written, case folded.
+    std::unordered_set<std::wstring> newFolders;
+    std::unordered_set<std::wstring> written;
     bool success = false;
     for (int32_t i = 0; i < count; ++i) {
         entry = {};
@@ -44,9 +54,21 @@ bool UnZipTask::ExtractAll(const std::wstring& archivePath, int32_t* progress) {
 
         const size_t slash = target.rfind(L'\\');
         const std::wstring folder = target.substr(0, slash);
-        if (!::PathFileExistsW(folder.c_str()) && ::CreateDirectoryW(folder.c_str(), nullptr))
+        const std::wstring folderKey = FoldCase(folder);
+        bool folderIsNew = newFolders.count(folderKey) != 0;
+        if (!folderIsNew && !::PathFileExistsW(folder.c_str()) && ::CreateDirectoryW(folder.c_str(), nullptr)) {
             createdFolders_.push_back(folder);
-        if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) ::DeleteFileW(target.c_str());
+            newFolders.insert(folderKey);
+            folderIsNew = true;
+        }
+        // Nothing can be in a folder this run created but what this run wrote there; asking
+        // anyway would cost a directory scan per file where names are matched without regard
+        // to case, for an answer known in advance.
+        const std::wstring targetKey = FoldCase(target);
+        const bool knownAbsent = folderIsNew && written.count(targetKey) == 0;
+        if (!knownAbsent && ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES)
+            ::DeleteFileW(target.c_str());
+        written.insert(targetKey);
 
         lastArchiveError = ExtractEntry(archive, i, target.c_str());
         // A target that could not even be created was never ours: leave it to its owner.
