@@ -9,6 +9,7 @@
 # screenshots. Either way it ends with a summary of what the installation left behind.
 #
 #   bash tools/run-installer.sh <build-dir>
+#   PAYLOAD_ZIP=<archive> to install another platform.zip than the sample one (make run PAYLOAD_ZIP=...)
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 <build-dir>" >&2; exit 2; }
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -19,7 +20,8 @@ reports="$build/run-reports"
 downloads="$build/run-downloads"
 rm -rf "$stage"
 mkdir -p "$stage" "$shots" "$reports"
-cp "$build/src/VexoInstaller.exe" "$build/res.zip" "$build/platform.zip" "$stage/"
+cp "$build/src/VexoInstaller.exe" "$build/res.zip" "$stage/"
+cp "${PAYLOAD_ZIP:-$build/platform.zip}" "$stage/platform.zip"
 printf '[Platform]\r\nversion=1.0.6.30\r\nbuild=kavix2015083012_build\r\nengine=0.9.8.4114\r\n' >"$stage/installer.ini"
 
 cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
