@@ -60,9 +60,10 @@ DWORD WINAPI TaskManagerThread(LPVOID param) {
     }
 
     SendReport(L"install_done", L"ptaz_all", L"", L"");
-    PostInstallDone(manager->mainWindow);
     ::CloseHandle(manager->threadHandle);
+    // Before the window hears of the end: it ends the process at once, and would cut the line off.
     LogRunner("exit TaskManager excute now");
+    PostInstallDone(manager->mainWindow);
     manager->startEvent = nullptr;
     return 0;
 }
