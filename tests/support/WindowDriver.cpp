@@ -1,5 +1,12 @@
 #include "WindowDriver.h"
 
+#include <objidl.h>  // PROPID, which the lean windows.h leaves out
+// after objidl.h, which it needs
+#include <gdiplus.h>
+
+#include "TestFiles.h"
+#include "uilib/UiLib.h"
+
 void PumpFor(DWORD ms) {
     const DWORD start = ::GetTickCount();
     MSG msg;
@@ -105,22 +112,34 @@ DWORD WINAPI BoxAnswerer::Run(LPVOID param) {
         ::Sleep(20);
     }
     ::Sleep(100);  // let the box finish laying itself out
-    wchar_t caption[256] = {};
-    ::GetWindowTextW(box, caption, 256);
-    self->seen_.caption = caption;
-    ::EnumChildWindows(box, FindTextProc, reinterpret_cast<LPARAM>(&self->seen_.text));
-    self->seen_.hasOk = ::GetDlgItem(box, IDOK) != nullptr;
-    self->seen_.hasCancel = ::GetDlgItem(box, IDCANCEL) != nullptr;
-    self->found_ = true;
+    self->found_ = ReadMessageBox(box, &self->seen_);
     ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(self->answer_, BN_CLICKED),
                    reinterpret_cast<LPARAM>(::GetDlgItem(box, self->answer_)));
     return 0;
 }
 
-#include <objidl.h>  // PROPID, which the lean windows.h leaves out
-#include <gdiplus.h>
+bool ReadMessageBox(HWND box, SeenBox* seen) {
+    if (!::IsWindow(box)) return false;
+    wchar_t caption[256] = {};
+    ::GetWindowTextW(box, caption, 256);
+    seen->caption = caption;
+    seen->text.clear();
+    ::EnumChildWindows(box, FindTextProc, reinterpret_cast<LPARAM>(&seen->text));
+    seen->hasOk = ::GetDlgItem(box, IDOK) != nullptr;
+    seen->hasCancel = ::GetDlgItem(box, IDCANCEL) != nullptr;
+    return true;
+}
 
-#include "TestFiles.h"
+POINT SkinCentre(const wchar_t* name) {
+    // The same skin, read by the same library in this process.
+    UiLib::CPaintManagerUI::SetResourcePath((WinPathFromEnv(L"VEXO_SKIN_DIR") + L"\\").c_str());
+    UiLib::CPaintManagerUI::SetResourceZip(L"res.zip", false);
+    UiLib::CPaintManagerUI skin;
+    UiLib::CControlUI* control = skin.LoadSkin(L"MainFrame.xml", nullptr) ? skin.FindControl(name) : nullptr;
+    if (control == nullptr) return POINT{-1, -1};
+    const RECT r = control->GetPos();
+    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
 
 namespace {
 

@@ -52,6 +52,13 @@ private:
     HANDLE thread_ = nullptr;
 };
 
+// Reads a message box's caption, text and buttons; false when `box` is no longer a window.
+bool ReadMessageBox(HWND box, SeenBox* seen);
+
+// Centre of a control in the client area, as the installer's skin (res.zip in VEXO_SKIN_DIR)
+// places it; (-1, -1) when the skin has no such control.
+POINT SkinCentre(const wchar_t* name);
+
 // A visible top-level window of process `pid` with window class `className`, or null.
 HWND FindProcessWindow(DWORD pid, const wchar_t* className);
 // A visible message box of process `pid`, or null.

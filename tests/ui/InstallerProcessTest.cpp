@@ -12,7 +12,6 @@
 #include "app/ScopedHandle.h"
 #include "WindowDriver.h"
 #include "tasks/InstallMessages.h"
-#include "uilib/UiLib.h"
 
 namespace {
 
@@ -62,17 +61,6 @@ private:
     PROCESS_INFORMATION process_ = {};
     HWND window_ = nullptr;
 };
-
-// Where the skin puts a control: the same skin, read by the same library in this process.
-POINT SkinCentre(const wchar_t* name) {
-    UiLib::CPaintManagerUI::SetResourcePath((WinPathFromEnv(L"VEXO_SKIN_DIR") + L"\\").c_str());
-    UiLib::CPaintManagerUI::SetResourceZip(L"res.zip", false);
-    UiLib::CPaintManagerUI skin;
-    UiLib::CControlUI* control = skin.LoadSkin(L"MainFrame.xml", nullptr) ? skin.FindControl(name) : nullptr;
-    if (control == nullptr) return POINT{-1, -1};
-    const RECT r = control->GetPos();
-    return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
-}
 
 // The .NET Framework 4 client profile as Windows records it, so the installer goes straight on.
 void MarkFrameworkPresent() {

@@ -5,6 +5,8 @@ the tests and for `make run`.
   start DIR DOWNLOAD_HOST VERSION_HOST   start in the background, wait until both ports listen
   stop DIR                               stop the server started for DIR (by the pid in DIR/pid)
   serve DIR DOWNLOAD_HOST VERSION_HOST   run in the foreground (what start launches)
+  close DIR                              stop listening on port 80, so downloads are refused
+  reopen DIR                             listen on port 80 again
 
 Both ports answer by the routes in DIR/routes, read at every request: one route a line,
 "PATH KIND [ARGUMENT]", the path without its query. Kinds:
@@ -110,19 +112,51 @@ class Server(http.server.ThreadingHTTPServer):
     allow_reuse_address = True
 
 
+def listen(folder, host, port):
+    server = Server((host, port), Handler)
+    server.folder = folder
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server
+
+
 def serve(folder, download_host, version_host):
-    servers = [Server((download_host, 80), Handler), Server((version_host, 10080), Handler)]
-    for server in servers:
-        server.folder = folder
-        threading.Thread(target=server.serve_forever, daemon=True).start()
+    downloads = listen(folder, download_host, 80)
+    listen(folder, version_host, 10080)
     refused = socket.socket()
     refused.bind((version_host, 0))
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     with open(os.path.join(folder, "refused-port.tmp"), "w") as f:
         f.write("%d\n" % refused.getsockname()[1])
     os.replace(os.path.join(folder, "refused-port.tmp"), os.path.join(folder, "refused-port"))
+    # Port 80 follows DIR/close-80 (see close and reopen); DIR/closed-80 says it is closed.
+    request, state = os.path.join(folder, "close-80"), os.path.join(folder, "closed-80")
     while time.monotonic() - last_request < IDLE_LIMIT:
-        time.sleep(1)
+        time.sleep(0.1)
+        if os.path.exists(request) and downloads is not None:
+            downloads.shutdown()
+            downloads.server_close()
+            downloads = None
+            open(state, "w").close()
+        elif not os.path.exists(request) and downloads is None:
+            try:
+                downloads = listen(folder, download_host, 80)
+            except OSError:
+                continue  # the address is still in use: next round
+            os.remove(state)
+
+
+def set_port_80(folder, closed):
+    request, state = os.path.join(folder, "close-80"), os.path.join(folder, "closed-80")
+    if closed:
+        open(request, "w").close()
+    elif os.path.exists(request):
+        os.remove(request)
+    for _ in range(100):
+        if os.path.exists(state) == closed:
+            return 0
+        time.sleep(0.1)
+    print("the server did not %s port 80" % ("close" if closed else "reopen"), file=sys.stderr)
+    return 1
 
 
 def our_server(pid):
@@ -147,7 +181,7 @@ def stop(folder):
             time.sleep(0.1)
         else:
             os.kill(pid, signal.SIGKILL)
-    for name in ("pid", "refused-port"):
+    for name in ("pid", "refused-port", "close-80", "closed-80"):
         try:
             os.remove(os.path.join(folder, name))
         except OSError:
@@ -185,3 +219,5 @@ if __name__ == "__main__":
         sys.exit(start(folder, sys.argv[3], sys.argv[4]))
     elif command == "stop":
         stop(folder)
+    elif command in ("close", "reopen"):
+        sys.exit(set_port_80(folder, command == "close"))

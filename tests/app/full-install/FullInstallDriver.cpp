@@ -1,0 +1,767 @@
+// Whole installations: the real installer, staged beside its skin, payload and installer.ini,
+// driven by real input (SendInput, so the clicks and keys take the system's input path) in a
+// prefix made for these tests (full-install.sh), and the outcome checked on the system.
+//
+//   full_install_driver.exe --gtest_filter=FullInstall.<scenario>
+//   full_install_driver.exe --service   runs as a service of an earlier installation until stopped
+//   full_install_driver.exe --sleep     stands in for an earlier installation's running emulator
+//
+// Environment: VEXO_TEST_TMP, VEXO_INSTALLER, VEXO_SKIN_DIR (res.zip and platform.zip),
+// VEXO_PAYLOAD_TREE (what platform.zip was packed from), VEXO_PAYLOAD_VERSION, VEXO_STATS_DIR,
+// VEXO_NETFX_SERVER, VEXO_SCREENSHOTS.
+
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+#include <tlhelp32.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "WindowDriver.h"
+#include "app/ScopedHandle.h"
+
+namespace {
+
+constexpr DWORD kInstallTimeoutMs = 120000;
+constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kavix";
+constexpr wchar_t kNdpKey[] = L"Software\\Microsoft\\NET Framework Setup\\NDP";
+constexpr wchar_t kDiskSpaceText[] = L"安装失败，硬盘空间不足，请重新选择安装路径再安装。";
+
+std::string Utf8(const std::wstring& text) {
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
+    return bytes;
+}
+
+std::wstring EnvText(const wchar_t* name) {
+    wchar_t value[512] = {};
+    const DWORD n = ::GetEnvironmentVariableW(name, value, 512);
+    return n > 0 && n < 512 ? value : L"";
+}
+
+bool IsWow64() {
+    using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    const auto query = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32"), "IsWow64Process")));
+    BOOL wow64 = FALSE;
+    return query != nullptr && query(::GetCurrentProcess(), &wow64) && wow64;
+}
+
+// Where a 32-bit program's Program Files folder is on this Windows, written out rather than asked.
+std::wstring DefaultFolder() { return IsWow64() ? L"C:\\Program Files (x86)\\kavix" : L"C:\\Program Files\\kavix"; }
+
+std::wstring ShellFolder(int csidl) {
+    wchar_t path[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, path, csidl, FALSE);
+    return path;
+}
+
+std::wstring DesktopLink() { return ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Vexo模拟器.lnk"; }
+std::wstring StartMenuFolder() { return ShellFolder(CSIDL_PROGRAMS) + L"\\Vexo模拟器"; }
+
+void WriteFileText(const std::wstring& path, const std::string& text) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(file && ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+        << Utf8(path);
+}
+
+// The scenarios share their prefix: each starts without the product and with the .NET state it needs.
+void ResetSystem(bool withFramework) {
+    RemoveTree(DefaultFolder());
+    ::DeleteFileW(DesktopLink().c_str());
+    RemoveTree(StartMenuFolder());
+    ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
+    ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kNdpKey);
+    if (!withFramework) return;
+    // The .NET 4 client profile as its setup records it (the 32-bit view, which this program sees).
+    UniqueRegKey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, (std::wstring(kNdpKey) + L"\\v4\\Client").c_str(), 0, nullptr, 0,
+                                KEY_ALL_ACCESS, nullptr, key.out(), nullptr),
+              ERROR_SUCCESS);
+    const DWORD one = 1;
+    ASSERT_EQ(::RegSetValueExW(key.get(), L"Install", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one),
+              ERROR_SUCCESS);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Real input
+
+void SendOne(INPUT input) { ASSERT_EQ(::SendInput(1, &input, sizeof input), 1u) << ::GetLastError(); }
+
+void ClickAt(POINT screen) {
+    INPUT input = {};
+    input.type = INPUT_MOUSE;
+    const int width = ::GetSystemMetrics(SM_CXSCREEN), height = ::GetSystemMetrics(SM_CYSCREEN);
+    // Absolute positions are in 1/65536 of the screen; aim at the pixel's middle.
+    input.mi.dx = static_cast<LONG>((screen.x * 65536LL + 32768) / width);
+    input.mi.dy = static_cast<LONG>((screen.y * 65536LL + 32768) / height);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendOne(input);
+    ::Sleep(50);
+    POINT at = {};
+    ::GetCursorPos(&at);
+    ASSERT_TRUE(at.x == screen.x && at.y == screen.y)
+        << "pointer at " << at.x << "," << at.y << " not at " << screen.x << "," << screen.y;
+    input.mi.dx = input.mi.dy = 0;
+    input.mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    SendOne(input);
+    ::Sleep(30);
+    input.mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendOne(input);
+    ::Sleep(150);
+}
+
+// A click on a control of the installer's window, where its skin draws it.
+void ClickControl(HWND window, const wchar_t* name) {
+    POINT point = SkinCentre(name);
+    ASSERT_GE(point.x, 0) << "the skin has no " << Utf8(name);
+    ASSERT_TRUE(::ClientToScreen(window, &point));
+    ClickAt(point);
+}
+
+void Key(WORD vk, bool up) {
+    INPUT input = {};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = vk;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    SendOne(input);
+}
+
+// Each character as the keys that make it on the keyboard's layout, shift included.
+void TypeText(const std::wstring& text) {
+    for (wchar_t c : text) {
+        const SHORT scan = ::VkKeyScanW(c);
+        ASSERT_NE(scan, -1) << "no key makes " << static_cast<int>(c);
+        const bool shift = (scan & 0x100) != 0;
+        if (shift) Key(VK_SHIFT, false);
+        Key(LOBYTE(scan), false);
+        Key(LOBYTE(scan), true);
+        if (shift) Key(VK_SHIFT, true);
+    }
+    ::Sleep(150);
+}
+
+BOOL CALLBACK FindEditProc(HWND child, LPARAM param) {
+    wchar_t cls[16] = {};
+    ::GetClassNameW(child, cls, 16);
+    if (lstrcmpiW(cls, L"Edit") != 0) return TRUE;
+    *reinterpret_cast<HWND*>(param) = child;
+    return FALSE;
+}
+
+// What an edit of another process holds (GetWindowText would give its creation text).
+std::wstring EditText(HWND edit) {
+    wchar_t text[512] = {};
+    DWORD_PTR copied = 0;
+    ::SendMessageTimeoutW(edit, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 5000, &copied);
+    return text;
+}
+
+// Opens the custom-install panel if needed and types `folder` over the folder field's text.
+void TypeFolder(HWND window, const std::wstring& folder) {
+    if (ClientSize(window).cy != 480) {
+        ASSERT_NO_FATAL_FAILURE(ClickControl(window, L"BtnCustomInstall"));
+    }
+    for (int i = 0; i < 40 && ClientSize(window).cy != 480; ++i) ::Sleep(50);
+    ASSERT_EQ(ClientSize(window).cy, 480) << "the custom-install panel did not open";
+    HWND edit = nullptr;
+    ::EnumChildWindows(window, FindEditProc, reinterpret_cast<LPARAM>(&edit));
+    ASSERT_NE(edit, nullptr);
+    ASSERT_NO_FATAL_FAILURE(ClickControl(window, L"EditPath"));
+    Key(VK_END, false), Key(VK_END, true);
+    Key(VK_SHIFT, false), Key(VK_HOME, false), Key(VK_HOME, true), Key(VK_SHIFT, true);
+    Key(VK_DELETE, false), Key(VK_DELETE, true);
+    ASSERT_NO_FATAL_FAILURE(TypeText(folder));
+    ASSERT_EQ(EditText(edit), folder) << "typing into the folder field";
+}
+
+// ---------------------------------------------------------------------------------------------
+// The installer
+
+// The prefix group these tests run in (full-install.sh names the prefix after it).
+std::wstring Group() {
+    const std::wstring prefix = EnvText(L"VEXO_PREFIX");
+    return prefix.compare(0, 13, L"full_install_") == 0 ? prefix.substr(13) : prefix;
+}
+
+// A unique "build" in installer.ini: the reports of this run carry it.
+std::wstring Marker() {
+    static const std::wstring marker =
+        L"full-install-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount());
+    return marker;
+}
+
+class Installer {
+public:
+    // Stages the installer in a fresh folder and starts it; the window is there once it returns.
+    explicit Installer(bool withPayload = true) {
+        folder_ = FreshScratch(L"stage");
+        const std::wstring skin = WinPathFromEnv(L"VEXO_SKIN_DIR");
+        const std::wstring exe = folder_ + L"\\VexoInstaller.exe";
+        EXPECT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_INSTALLER").c_str(), exe.c_str(), FALSE));
+        EXPECT_TRUE(::CopyFileW((skin + L"\\res.zip").c_str(), (folder_ + L"\\res.zip").c_str(), FALSE));
+        if (withPayload) {
+            EXPECT_TRUE(::CopyFileW((skin + L"\\platform.zip").c_str(), (folder_ + L"\\platform.zip").c_str(), FALSE));
+        }
+        WriteFileText(folder_ + L"\\installer.ini",
+                      "[Platform]\r\nbuild=" + Utf8(Marker()) + "\r\nversion=1.0.6.30\r\nengine=0.9.8.4114\r\n");
+
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        std::wstring commandLine = L"\"" + exe + L"\"";
+        if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(),
+                              &startup, &process_)) {
+            ADD_FAILURE() << "the installer did not start: " << ::GetLastError();
+            return;
+        }
+        for (int i = 0; i < 1000 && window_ == nullptr; ++i) {
+            ::Sleep(20);
+            window_ = FindProcessWindow(process_.dwProcessId, L"MainFrame_Wnd");
+        }
+        ::Sleep(500);  // its first paint
+    }
+    ~Installer() {
+        if (process_.hProcess == nullptr) return;
+        if (::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) ::TerminateProcess(process_.hProcess, 99);
+        ::CloseHandle(process_.hThread);
+        ::CloseHandle(process_.hProcess);
+    }
+    Installer(const Installer&) = delete;
+    Installer& operator=(const Installer&) = delete;
+
+    HWND window() const { return window_; }
+    DWORD pid() const { return process_.dwProcessId; }
+    const std::wstring& folder() const { return folder_; }
+    bool Running() const { return ::WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+    // The exit code once the process has ended, or STILL_ACTIVE.
+    DWORD ExitCodeWithin(DWORD ms) const {
+        ::WaitForSingleObject(process_.hProcess, ms);
+        DWORD code = STILL_ACTIVE;
+        ::GetExitCodeProcess(process_.hProcess, &code);
+        return code;
+    }
+    // <build>/screenshots/full-install-<group>-<name>.png
+    void Screenshot(const std::wstring& name) const {
+        if (::IsWindow(window_))
+            SaveWindowPng(window_, ScreenshotPath(L"full-install-" + Group() + L"-" + name + L".png"));
+    }
+
+private:
+    std::wstring folder_;
+    PROCESS_INFORMATION process_ = {};
+    HWND window_ = nullptr;
+};
+
+// Waits for the installer's message box, reads it and presses its OK button with a click.
+SeenBox AnswerBox(const Installer& installer, DWORD timeoutMs) {
+    SeenBox seen;
+    HWND box = nullptr;
+    for (DWORD waited = 0; (box = FindMessageBox(installer.pid())) == nullptr && waited < timeoutMs; waited += 50)
+        ::Sleep(50);
+    if (box == nullptr) {
+        ADD_FAILURE() << "no message box";
+        return seen;
+    }
+    ::Sleep(300);  // laid out and painted
+    EXPECT_TRUE(ReadMessageBox(box, &seen));
+    RECT ok = {};
+    if (HWND button = ::GetDlgItem(box, IDOK); button != nullptr && ::GetWindowRect(button, &ok)) {
+        ClickAt(POINT{(ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2});
+    } else {
+        ADD_FAILURE() << "the box has no OK button";
+    }
+    for (int i = 0; i < 100 && ::IsWindow(box); ++i) ::Sleep(50);
+    EXPECT_FALSE(::IsWindow(box)) << "the box is still open after the click on OK";
+    return seen;
+}
+
+// ---------------------------------------------------------------------------------------------
+// What the installation left
+
+// Messages of tmp.log, without level tags and times.
+std::vector<std::string> LogMessages(const std::wstring& folder) {
+    std::string text;
+    ReadWholeFile(folder + L"\\tmp.log", &text);
+    std::vector<std::string> messages;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.compare(0, 1, "[") == 0) line = line.substr(line.find("] ") + 2);
+        const size_t time = line.rfind(" [");
+        messages.push_back(time == std::string::npos ? line : line.substr(0, time));
+    }
+    return messages;
+}
+
+// The runner's first and last lines, and `inner` between them.
+void ExpectLogFrames(const std::wstring& folder, const std::vector<std::string>& inner) {
+    const auto messages = LogMessages(folder);
+    ASSERT_FALSE(messages.empty()) << "no tmp.log beside the installer";
+    EXPECT_EQ(messages.front(), "Task Manager start");
+    EXPECT_EQ(messages.back(), "exit TaskManager excute now");
+    auto at = messages.begin();
+    for (const auto& line : inner) {
+        at = std::find(at, messages.end(), line);
+        EXPECT_NE(at, messages.end()) << "tmp.log lacks, or has out of order: " << line;
+    }
+}
+
+struct Report {
+    std::string action, a1, fragment;
+};
+
+// The reports of this run (its marker in the body), in the order the server received them.
+std::vector<Report> ReportsOfThisRun() {
+    const std::wstring dir = WinPathFromEnv(L"VEXO_STATS_DIR") + L"\\requests";
+    const std::string marker = Utf8(Marker());
+    std::vector<Report> reports;
+    for (int seq = 1;; ++seq) {
+        wchar_t name[32];
+        swprintf(name, 32, L"\\%06d.http", seq);
+        std::string raw;
+        if (!ReadWholeFile(dir + name, &raw)) break;
+        const size_t body = raw.find("\r\n\r\n");
+        if (body == std::string::npos || raw.find(marker, body) == std::string::npos) continue;
+        // [{"action":"..","a1":"..","a2":"..","a3":"..",<fragment>}]
+        auto field = [&](const std::string& key, size_t* end) {
+            const size_t from = raw.find("\"" + key + "\":\"", body) + key.size() + 4;
+            *end = raw.find('"', from);
+            return raw.substr(from, *end - from);
+        };
+        Report report;
+        size_t end = 0;
+        report.action = field("action", &end);
+        report.a1 = field("a1", &end);
+        field("a3", &end);
+        report.fragment = raw.substr(end + 2, raw.rfind("}]") - end - 2);
+        reports.push_back(report);
+    }
+    return reports;
+}
+
+void ExpectReports(const std::vector<std::string>& actions) {
+    const auto reports = ReportsOfThisRun();
+    std::vector<std::string> got;
+    for (const auto& report : reports) got.push_back(report.action);
+    EXPECT_EQ(got, actions);
+    for (const auto& report : reports) {
+        EXPECT_EQ(report.fragment, reports.front().fragment) << report.action;
+        EXPECT_NE(report.fragment.find("\"build\":\"" + Utf8(Marker()) + "\""), std::string::npos) << report.fragment;
+    }
+}
+
+std::wstring LinkTarget(const std::wstring& link) {
+    IShellLinkW* shellLink = nullptr;
+    IPersistFile* file = nullptr;
+    wchar_t target[MAX_PATH] = {};
+    if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                     reinterpret_cast<void**>(&shellLink)))) {
+        if (SUCCEEDED(shellLink->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+            if (SUCCEEDED(file->Load(link.c_str(), STGM_READ)))
+                shellLink->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+            file->Release();
+        }
+        shellLink->Release();
+    }
+    return target;
+}
+
+std::wstring RegText(HKEY key, const wchar_t* name) {
+    wchar_t value[512] = {};
+    DWORD bytes = sizeof value - sizeof(wchar_t);
+    DWORD type = 0;
+    if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(value), &bytes) != ERROR_SUCCESS)
+        return L"<missing>";
+    return type == REG_SZ ? value : L"<not REG_SZ>";
+}
+
+DWORD RegNumber(HKEY key, const wchar_t* name) {
+    DWORD value = 0, bytes = sizeof value, type = 0;
+    if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes) != ERROR_SUCCESS ||
+        type != REG_DWORD)
+        return 0xFFFFFFFF;
+    return value;
+}
+
+// Relative paths of the files below `root`.
+void ListFiles(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>* files) {
+    WIN32_FIND_DATAW found;
+    UniqueFind find(::FindFirstFileW((root + relative + L"\\*").c_str(), &found));
+    if (!find) return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            ListFiles(root, relative + L"\\" + name, files);
+        else
+            files->push_back(relative + L"\\" + name);
+    } while (::FindNextFileW(find.get(), &found));
+}
+
+std::wstring ImagePath(HANDLE process) {
+    using Fn = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
+    const auto query = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32"), "QueryFullProcessImageNameW")));
+    wchar_t path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    return query != nullptr && query(process, 0, path, &size) ? path : L"";
+}
+
+// Ends, by pid, every "ZavozidaDedor.exe" the installer started, and says from where they ran.
+std::vector<std::wstring> EndEmulatorsStartedBy(DWORD installerPid) {
+    std::vector<std::wstring> images;
+    UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+        if (entry.th32ParentProcessID != installerPid || lstrcmpiW(entry.szExeFile, L"ZavozidaDedor.exe") != 0)
+            continue;
+        UniqueHandle process(
+            ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (!process) continue;
+        images.push_back(ImagePath(process.get()));
+        ::TerminateProcess(process.get(), 0);
+        ::WaitForSingleObject(process.get(), 5000);
+    }
+    return images;
+}
+
+// Everything a finished installation into `folder` leaves behind, checked against the payload.
+void ExpectInstalledIn(const std::wstring& folder, DWORD installerPid) {
+    const std::wstring emulator = folder + L"\\ZavozidaDedor.exe";
+    std::vector<std::wstring> emulators;
+    for (int i = 0; i < 100 && emulators.empty(); ++i) {
+        emulators = EndEmulatorsStartedBy(installerPid);
+        if (emulators.empty()) ::Sleep(50);
+    }
+    EXPECT_EQ(emulators.size(), 1u) << "the installer did not start the emulator";
+    if (!emulators.empty()) {
+        EXPECT_EQ(Utf8(emulators[0]), Utf8(emulator));
+    }
+
+    const std::wstring tree = WinPathFromEnv(L"VEXO_PAYLOAD_TREE");
+    std::vector<std::wstring> packed, installed;
+    ListFiles(tree, L"", &packed);
+    ListFiles(folder, L"", &installed);
+    ASSERT_FALSE(packed.empty());
+    for (const auto& file : packed) {
+        std::string want, got;
+        ReadWholeFile(tree + file, &want);
+        EXPECT_TRUE(ReadWholeFile(folder + file, &got) && got == want) << "not extracted as packed: " << Utf8(file);
+    }
+    // The runtime package notes how it was run; nothing else may be there.
+    const std::wstring vcNote = L"\\assets\\software\\vc-cmdline.txt";
+    for (const auto& file : installed)
+        EXPECT_TRUE(file == vcNote || std::find(packed.begin(), packed.end(), file) != packed.end())
+            << "not in the payload: " << Utf8(file);
+    std::string vcLines;
+    EXPECT_TRUE(ReadWholeFile(folder + vcNote, &vcLines)) << "the runtime package did not run";
+    const std::string quiet = "/q /c:\"msiexec /i vcredist.msi /qn /l*v %temp%\\vcredist_x86.log\"\r\n";
+    EXPECT_TRUE(vcLines.size() > quiet.size() &&
+                vcLines.compare(vcLines.size() - quiet.size(), quiet.size(), quiet) == 0 &&
+                std::count(vcLines.begin(), vcLines.end(), '\n') == 1)
+        << vcLines;
+
+    const std::wstring uninstaller = folder + L"\\Uninstaller.exe";
+    EXPECT_EQ(Utf8(LinkTarget(DesktopLink())), Utf8(emulator)) << "desktop shortcut";
+    EXPECT_EQ(Utf8(LinkTarget(StartMenuFolder() + L"\\Vexo模拟器.lnk")), Utf8(emulator)) << "start-menu shortcut";
+    EXPECT_EQ(Utf8(LinkTarget(StartMenuFolder() + L"\\卸载Vexo模拟器.lnk")), Utf8(uninstaller)) << "uninstall shortcut";
+
+    UniqueRegKey key;
+    ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_32KEY, key.out()),
+              ERROR_SUCCESS)
+        << "no uninstall entry in the 32-bit view";
+    EXPECT_EQ(Utf8(RegText(key.get(), L"DisplayName")), "Vexo模拟器");
+    EXPECT_EQ(Utf8(RegText(key.get(), L"Publisher")), "Vexo模拟器");
+    EXPECT_EQ(Utf8(RegText(key.get(), L"DisplayIcon")), Utf8(emulator));
+    EXPECT_EQ(Utf8(RegText(key.get(), L"UninstallString")), Utf8(uninstaller));
+    EXPECT_EQ(Utf8(RegText(key.get(), L"DisplayVersion")), " " + Utf8(EnvText(L"VEXO_PAYLOAD_VERSION")));
+    EXPECT_EQ(RegNumber(key.get(), L"NoModify"), 1u);
+    EXPECT_EQ(RegNumber(key.get(), L"NoRepair"), 1u);
+    if (IsWow64()) {
+        UniqueRegKey native;
+        EXPECT_NE(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_64KEY, native.out()),
+                  ERROR_SUCCESS)
+            << "the uninstall entry belongs in the 32-bit view only";
+    }
+}
+
+// Clicks install and waits for the end; prints how long the installation took.
+DWORD InstallAndWait(Installer& installer, const std::wstring& what) {
+    const DWORD start = ::GetTickCount();
+    ClickControl(installer.window(), L"BtnInstall");
+    ::Sleep(100);
+    installer.Screenshot(what + L"-progress");
+    const DWORD code = installer.ExitCodeWithin(kInstallTimeoutMs);
+    std::printf("%s: %.1f s from the click on install to the end of the installer\n", Utf8(what).c_str(),
+                (::GetTickCount() - start) / 1000.0);
+    return code;
+}
+
+// ---------------------------------------------------------------------------------------------
+// A service and an emulator of an earlier installation
+
+SERVICE_STATUS_HANDLE g_serviceStatus = nullptr;
+HANDLE g_serviceStop = nullptr;
+
+void ReportServiceState(DWORD state) {
+    SERVICE_STATUS status = {};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
+    ::SetServiceStatus(g_serviceStatus, &status);
+}
+
+void WINAPI ServiceHandler(DWORD control) {
+    if (control != SERVICE_CONTROL_STOP) return;
+    ReportServiceState(SERVICE_STOP_PENDING);
+    ::SetEvent(g_serviceStop);
+}
+
+void WINAPI ServiceMain(DWORD, LPWSTR* args) {
+    g_serviceStop = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_serviceStatus = ::RegisterServiceCtrlHandlerW(args[0], ServiceHandler);
+    if (g_serviceStatus == nullptr) return;
+    ReportServiceState(SERVICE_RUNNING);
+    ::WaitForSingleObject(g_serviceStop, 120000);
+    ReportServiceState(SERVICE_STOPPED);
+}
+
+int RunAsService() {
+    wchar_t none[] = L"";
+    const SERVICE_TABLE_ENTRYW table[] = {{none, ServiceMain}, {nullptr, nullptr}};
+    return ::StartServiceCtrlDispatcherW(table) ? 0 : 1;
+}
+
+class Services {
+public:
+    Services() : manager_(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS)) {}
+    ~Services() {
+        for (const auto& name : created_) {
+            UniqueServiceHandle service(::OpenServiceW(manager_.get(), name.c_str(), SERVICE_ALL_ACCESS));
+            SERVICE_STATUS status = {};
+            if (!service) continue;
+            ::ControlService(service.get(), SERVICE_CONTROL_STOP, &status);
+            ::DeleteService(service.get());
+        }
+    }
+    // This program as the service `name`, started or not.
+    void Create(const std::wstring& name, bool start) {
+        ASSERT_TRUE(manager_) << ::GetLastError();
+        wchar_t self[MAX_PATH] = {};
+        ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+        const std::wstring binary = L"\"" + std::wstring(self) + L"\" --service";
+        UniqueServiceHandle service(::CreateServiceW(
+            manager_.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+            SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+        ASSERT_TRUE(service) << "CreateServiceW " << ::GetLastError();
+        created_.push_back(name);
+        if (!start) return;
+        ASSERT_TRUE(::StartServiceW(service.get(), 0, nullptr)) << ::GetLastError();
+        EXPECT_EQ(State(name), static_cast<DWORD>(SERVICE_RUNNING));
+    }
+    // The service's state, or 0 once it is gone.
+    DWORD State(const std::wstring& name) {
+        UniqueServiceHandle service(::OpenServiceW(manager_.get(), name.c_str(), SERVICE_QUERY_STATUS));
+        SERVICE_STATUS status = {};
+        return service && ::QueryServiceStatus(service.get(), &status) ? status.dwCurrentState : 0;
+    }
+
+private:
+    UniqueServiceHandle manager_;
+    std::vector<std::wstring> created_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Scenarios
+
+TEST(FullInstall, DefaultFolder) {
+    ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+    Installer installer;
+    ASSERT_NE(installer.window(), nullptr);
+    installer.Screenshot(L"start");
+    EXPECT_EQ(InstallAndWait(installer, L"default-folder"), 0u);
+    ExpectInstalledIn(DefaultFolder(), installer.pid());
+    ExpectReports({"activate", "install_start", "install_done"});
+    ExpectLogFrames(installer.folder(), {"DotNetFrameworkTask checking framework now", "IsWindows1064Bit2"});
+}
+
+// Windows 10 without the .NET 3.5 feature: its installer comes from the version server.
+TEST(FullInstall, NetFx35FromTheVersionServer) {
+    ASSERT_NO_FATAL_FAILURE(ResetSystem(false));
+    std::string before;
+    ReadWholeFile(WinPathFromEnv(L"VEXO_NETFX_SERVER") + L"\\requests", &before);
+    Installer installer;
+    ASSERT_NE(installer.window(), nullptr);
+    EXPECT_EQ(InstallAndWait(installer, L"net35"), 0u);
+
+    std::string requests;
+    ReadWholeFile(WinPathFromEnv(L"VEXO_NETFX_SERVER") + L"\\requests", &requests);
+    EXPECT_EQ(requests.substr(before.size()), "10080 GET /dotnet/ver.php?ver=WinNet1064Bit\n");
+    std::string ran;
+    EXPECT_TRUE(ReadWholeFile(installer.folder() + L"\\WinNet1064Bit.exe.ran", &ran))
+        << "the .NET installer did not run";
+    EXPECT_EQ(ran.substr(0, ran.find('\n')), Utf8(installer.folder() + L"\\WinNet1064Bit.exe"));
+    EXPECT_FALSE(PathExists(installer.folder() + L"\\WinNet1064Bit.exe")) << "the .NET installer was left behind";
+
+    ExpectInstalledIn(DefaultFolder(), installer.pid());
+    ExpectReports({"activate", "install_start", "install_done"});
+    ExpectLogFrames(installer.folder(), {"windows 10 64 bit check net35 install okay", "Install35NetFx now"});
+}
+
+// No .NET on 7 and the service pack's download refused: the error box, and nothing installed.
+TEST(FullInstall, DownloadRefused) {
+    ASSERT_NO_FATAL_FAILURE(ResetSystem(false));
+    std::string before, after;
+    ReadWholeFile(WinPathFromEnv(L"VEXO_NETFX_SERVER") + L"\\requests", &before);
+    Installer installer;
+    ASSERT_NE(installer.window(), nullptr);
+    ClickControl(installer.window(), L"BtnInstall");
+    const SeenBox box = AnswerBox(installer, 60000);
+    EXPECT_EQ(Utf8(box.caption), "提示");
+    EXPECT_EQ(Utf8(box.text), "下载.NET运行环境出错，请检查网络后再重新安装。");
+    EXPECT_FALSE(box.hasCancel);
+    EXPECT_EQ(installer.ExitCodeWithin(10000), 0u);
+    ReadWholeFile(WinPathFromEnv(L"VEXO_NETFX_SERVER") + L"\\requests", &after);
+    EXPECT_EQ(after, before) << "the download reached the server, so it was not refused";
+
+    const auto reports = ReportsOfThisRun();
+    ASSERT_GE(reports.size(), 3u);
+    EXPECT_EQ(reports[0].action + " " + reports[1].action + " " + reports[2].action,
+              "activate install_start install_err");
+    EXPECT_EQ(reports[2].a1, "下载.net出错");
+    EXPECT_EQ(reports[2].fragment, reports[0].fragment);
+
+    std::vector<std::wstring> files;
+    ListFiles(DefaultFolder(), L"", &files);
+    EXPECT_TRUE(files.empty()) << "extracted: " << Utf8(files[0]);
+    EXPECT_FALSE(PathExists(DesktopLink()));
+    EXPECT_FALSE(PathExists(installer.folder() + L"\\sp2.exe"));
+    const auto log = LogMessages(installer.folder());
+    EXPECT_NE(std::find(log.begin(), log.end(), "dected sp2 not installed  enter download state"), log.end());
+}
+
+// Without platform.zip: the disk-space box; the product's own folder goes, a folder of the user's keeps its files.
+TEST(FullInstall, MissingPayload) {
+    ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+    {
+        ASSERT_EQ(::SHCreateDirectoryExW(nullptr, DefaultFolder().c_str(), nullptr), ERROR_SUCCESS);
+        WriteFileText(DefaultFolder() + L"\\left-over.dat", "from an earlier run");
+        Installer installer(false);
+        ASSERT_NE(installer.window(), nullptr);
+        ClickControl(installer.window(), L"BtnInstall");
+        const SeenBox box = AnswerBox(installer, 60000);
+        EXPECT_EQ(Utf8(box.caption), "提示");
+        EXPECT_EQ(Utf8(box.text), Utf8(kDiskSpaceText));
+        EXPECT_EQ(installer.ExitCodeWithin(10000), 0u);
+        EXPECT_FALSE(PathExists(DefaultFolder()));
+    }
+    const std::wstring mine = L"C:\\MyGames";
+    RemoveTree(mine);
+    ASSERT_TRUE(::CreateDirectoryW(mine.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW((mine + L"\\Mods").c_str(), nullptr));
+    WriteFileText(mine + L"\\save.dat", "level 7");
+    WriteFileText(mine + L"\\Mods\\a.txt", "mod");
+    Installer installer(false);
+    ASSERT_NE(installer.window(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(TypeFolder(installer.window(), mine));
+    ClickControl(installer.window(), L"BtnInstall");
+    EXPECT_EQ(Utf8(AnswerBox(installer, 60000).text), Utf8(kDiskSpaceText));
+    EXPECT_EQ(installer.ExitCodeWithin(10000), 0u);
+    std::string text;
+    EXPECT_TRUE(ReadWholeFile(mine + L"\\save.dat", &text) && text == "level 7") << "lost the user's file";
+    EXPECT_TRUE(ReadWholeFile(mine + L"\\Mods\\a.txt", &text) && text == "mod") << "lost the user's file";
+    RemoveTree(mine);
+}
+
+// An earlier installation, its emulator running and its services there: all gone, the new files in place.
+TEST(FullInstall, EarlierInstallation) {
+    ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+    const std::wstring old = DefaultFolder();
+    ASSERT_EQ(::SHCreateDirectoryExW(nullptr, (old + L"\\assets").c_str(), nullptr), ERROR_SUCCESS);
+    WriteFileText(old + L"\\readme.txt", "the old version");
+    WriteFileText(old + L"\\assets\\old-only.dat", "old data");
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring oldEmulator = old + L"\\ZavozidaDedor.exe";
+    ASSERT_TRUE(::CopyFileW(self, oldEmulator.c_str(), FALSE));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION running = {};
+    std::wstring commandLine = L"\"" + oldEmulator + L"\" --sleep";
+    ASSERT_TRUE(::CreateProcessW(oldEmulator.c_str(), &commandLine[0], nullptr, nullptr, FALSE, DETACHED_PROCESS,
+                                 nullptr, old.c_str(), &startup, &running));
+    UniqueHandle oldProcess(running.hProcess), oldThread(running.hThread);
+    Services services;
+    const std::wstring running1 = L"Vexo_090801_VaDerizavUve", stopped15 = L"Vexo_22270015_VaDerizavUve";
+    ASSERT_NO_FATAL_FAILURE(services.Create(running1, true));
+    ASSERT_NO_FATAL_FAILURE(services.Create(stopped15, false));
+
+    Installer installer;
+    ASSERT_NE(installer.window(), nullptr);
+    EXPECT_EQ(InstallAndWait(installer, L"earlier-install"), 0u);
+
+    EXPECT_EQ(::WaitForSingleObject(oldProcess.get(), 5000), WAIT_OBJECT_0) << "the old emulator still runs";
+    DWORD code = 0;
+    ::GetExitCodeProcess(oldProcess.get(), &code);
+    EXPECT_EQ(code, 9u);
+    // A service still stopping when it was deleted goes once it has stopped.
+    for (int i = 0; i < 100 && services.State(running1) != 0; ++i) ::Sleep(50);
+    EXPECT_EQ(services.State(running1), 0u) << "the running service is still there";
+    EXPECT_EQ(services.State(stopped15), 0u) << "the stopped service is still there";
+    EXPECT_FALSE(PathExists(old + L"\\assets\\old-only.dat"));
+    ExpectInstalledIn(DefaultFolder(), installer.pid());
+}
+
+// A folder typed into the custom panel: wrong ones refused with their messages, the corrected one used.
+TEST(FullInstall, CustomFolder) {
+    ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+    const std::wstring chosen = L"C:\\Games\\Vexo_1";
+    RemoveTree(chosen);
+    Installer installer;
+    ASSERT_NE(installer.window(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(ClickControl(installer.window(), L"BtnCustomInstall"));
+    installer.Screenshot(L"custom-panel");
+    const std::map<std::wstring, std::string> refused = {
+        {L"Q:\\Games\\Vexo_1", "安装路径不存在"},
+        {L"C:\\Games\\Vexo-1", "安装路径无效（不能包含中文或全角字符），请更换安装路径"},
+    };
+    for (const auto& [folder, text] : refused) {
+        ASSERT_NO_FATAL_FAILURE(TypeFolder(installer.window(), folder));
+        ClickControl(installer.window(), L"BtnInstall");
+        const SeenBox box = AnswerBox(installer, 10000);
+        EXPECT_EQ(Utf8(box.caption), "提示");
+        EXPECT_EQ(Utf8(box.text), text) << Utf8(folder);
+        ASSERT_TRUE(installer.Running());
+        EXPECT_FALSE(PathExists(folder)) << "created although refused";
+    }
+    ASSERT_NO_FATAL_FAILURE(TypeFolder(installer.window(), chosen));
+    EXPECT_EQ(InstallAndWait(installer, L"custom-folder"), 0u);
+    ExpectInstalledIn(chosen, installer.pid());
+    EXPECT_FALSE(PathExists(DefaultFolder()));
+    RemoveTree(L"C:\\Games");
+}
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "--service") == 0) return RunAsService();
+    if (argc > 1 && std::strcmp(argv[1], "--sleep") == 0) {
+        ::Sleep(120000);
+        return 0;
+    }
+    ::CoInitialize(nullptr);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
