@@ -18,14 +18,6 @@ const std::wstring kTitle = L"Vexo\u6A21\u62DF\u5668";
 
 std::wstring PayloadFile(const wchar_t* relative) { return WinPathFromEnv(L"VEXO_PAYLOAD_TREE") + L"\\" + relative; }
 
-std::string Utf8(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                      nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
 // Starts a program; the process handle, or an empty one.
 UniqueHandle Start(const std::wstring& exe, std::wstring commandLine, const std::wstring& folder) {
     STARTUPINFOW si = {};

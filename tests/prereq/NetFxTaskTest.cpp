@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "StatsRecords.h"
 #include "TestFiles.h"
 #include "app/BuildConfig.h"
 #include "app/Log.h"
@@ -19,14 +20,6 @@
 // hosts (VEXO_NETFX_SERVER, routes set per case), failures reported to the statistics server
 // (VEXO_STATS_DIR). Nothing here reads or writes the .NET registry keys.
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
-    return bytes;
-}
 
 std::string RawEnv(const char* name) {
     char value[1024] = {};
@@ -65,18 +58,9 @@ const std::wstring& Marker() {
 
 // Bodies of this process's reports the statistics server has received.
 std::vector<std::string> Reports() {
-    const std::wstring dir = WinPathFromEnv(L"VEXO_STATS_DIR");
-    std::vector<std::string> found;
-    for (int seq = 1;; ++seq) {
-        wchar_t name[32];
-        swprintf(name, 32, L"\\requests\\%06d.http", seq);
-        std::string raw;
-        if (!ReadWholeFile(dir + name, &raw)) break;
-        const size_t body = raw.find("\r\n\r\n");
-        if (body != std::string::npos && raw.find(Utf8(Marker()), body) != std::string::npos)
-            found.push_back(raw.substr(body + 4));
-    }
-    return found;
+    std::vector<std::string> bodies;
+    for (const auto& request : RecordedRequestsWith(Utf8(Marker()))) bodies.push_back(request.body);
+    return bodies;
 }
 
 std::vector<std::string> FilesIn(const std::wstring& folder) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "StatsRecords.h"
 #include "TestFiles.h"
 #include "app/BuildConfig.h"
 #include "app/Log.h"
@@ -16,55 +17,6 @@
 // statistics host (a loopback address), which keeps
 // every request it receives as a raw file in its folder (VEXO_STATS_DIR).
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
-    return bytes;
-}
-
-struct Request {
-    std::string requestLine;
-    std::vector<std::string> headers;  // "Name: value", in arrival order
-    std::string body;
-    bool validJson = false;
-};
-
-// Every request the server received whose body holds `marker`, oldest first.
-std::vector<Request> ReceivedWith(const std::string& marker) {
-    const std::wstring dir = WinPathFromEnv(L"VEXO_STATS_DIR");
-    std::string journal;
-    ReadWholeFile(dir + L"\\reports.jsonl", &journal);
-    std::vector<Request> found;
-    for (int seq = 1;; ++seq) {
-        wchar_t name[32];
-        swprintf(name, 32, L"\\requests\\%06d.http", seq);
-        std::string raw;
-        if (!ReadWholeFile(dir + name, &raw)) break;
-        const size_t headEnd = raw.find("\r\n\r\n");
-        if (headEnd == std::string::npos || raw.find(marker, headEnd) == std::string::npos) continue;
-        Request request;
-        request.body = raw.substr(headEnd + 4);
-        size_t start = 0;
-        for (size_t end; (end = raw.find("\r\n", start)) <= headEnd; start = end + 2) {
-            if (start == 0) request.requestLine = raw.substr(0, end);
-            else request.headers.push_back(raw.substr(start, end - start));
-        }
-        const std::string entry = "{\"seq\": " + std::to_string(seq) + ",";
-        const size_t at = journal.find(entry);
-        request.validJson = at != std::string::npos &&
-                            journal.find("\"json_valid\": true}", at) < journal.find('\n', at);
-        found.push_back(request);
-    }
-    return found;
-}
-
-std::string Header(const Request& request, const std::string& name) {
-    for (const auto& line : request.headers)
-        if (line.compare(0, name.size() + 2, name + ": ") == 0) return line.substr(name.size() + 2);
-    return "<missing>";
-}
 
 // Unique to this process, so reports of tests running beside it are told apart.
 const std::wstring& Marker() {
@@ -87,14 +39,14 @@ protected:
 TEST_F(ReportSenderTest, PostsTheExactRequestWithItsByteCount) {
     SendReport(L"install_err", L"下载.net出错", L"", L"");
 
-    const auto received = ReceivedWith(Utf8(Marker()));
+    const auto received = RecordedRequestsWith(Utf8(Marker()));
     ASSERT_EQ(received.size(), 1u);
-    const Request& r = received[0];
+    const RecordedRequest& r = received[0];
     EXPECT_EQ(r.requestLine, "POST /state/ HTTP/1.1");
-    EXPECT_EQ(Header(r, "User-Agent"), Utf8(kReportAgent));
-    EXPECT_EQ(Header(r, "Content-Type"), "application/json;charset=UTF-8");
-    EXPECT_EQ(Header(r, "Content-Length"), std::to_string(r.body.size()));
-    EXPECT_EQ(Header(r, "Host"), Utf8(kStatsHost) + ":10081");
+    EXPECT_EQ(RecordedHeader(r, "User-Agent"), Utf8(kReportAgent));
+    EXPECT_EQ(RecordedHeader(r, "Content-Type"), "application/json;charset=UTF-8");
+    EXPECT_EQ(RecordedHeader(r, "Content-Length"), std::to_string(r.body.size()));
+    EXPECT_EQ(RecordedHeader(r, "Host"), Utf8(kStatsHost) + ":10081");
 
     // Member order and bytes exactly: the texts, then the cached fragment.
     const std::wstring fragment = BuildCommonFields(g_installerInfo);
@@ -111,7 +63,7 @@ TEST_F(ReportSenderTest, PostsTheExactRequestWithItsByteCount) {
 }
 
 TEST_F(ReportSenderTest, RunnerReportsInOrderWithOneFragment) {
-    const size_t before = ReceivedWith(Utf8(Marker())).size();
+    const size_t before = RecordedRequestsWith(Utf8(Marker())).size();
     InitLogAt(Utf8(FreshScratch(L"runner")) + "\\tmp.log");
 
     TaskManager manager;
@@ -120,7 +72,7 @@ TEST_F(ReportSenderTest, RunnerReportsInOrderWithOneFragment) {
     for (int i = 0; i < 3000 && manager.startEvent.load() != nullptr; ++i) ::Sleep(10);
     ASSERT_EQ(manager.startEvent.load(), nullptr) << "runner did not finish";
 
-    const auto received = ReceivedWith(Utf8(Marker()));
+    const auto received = RecordedRequestsWith(Utf8(Marker()));
     ASSERT_EQ(received.size(), before + 3);
     const char* actions[] = {"[{\"action\":\"activate\",\"a1\":\"\",", "[{\"action\":\"install_start\",\"a1\":\"ptaz_all\",",
                              "[{\"action\":\"install_done\",\"a1\":\"ptaz_all\","};

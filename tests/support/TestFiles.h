@@ -12,3 +12,4 @@ std::wstring FreshScratch(const std::wstring& name);
 void RemoveTree(const std::wstring& path);
 bool ReadWholeFile(const std::wstring& path, std::string* data);
 bool PathExists(const std::wstring& path);
+std::string Utf8(const std::wstring& text);

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "StatsRecords.h"
 #include "TestFiles.h"
 #include "WindowDriver.h"
 #include "app/ScopedHandle.h"
@@ -33,14 +34,6 @@ constexpr DWORD kInstallTimeoutMs = 120000;
 constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kavix";
 constexpr wchar_t kNdpKey[] = L"Software\\Microsoft\\NET Framework Setup\\NDP";
 constexpr wchar_t kDiskSpaceText[] = L"安装失败，硬盘空间不足，请重新选择安装路径再安装。";
-
-std::string Utf8(const std::wstring& text) {
-    const int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
-    return bytes;
-}
 
 std::wstring EnvText(const wchar_t* name) {
     wchar_t value[512] = {};
@@ -323,28 +316,21 @@ struct Report {
 
 // The reports of this run (its marker in the body), in the order the server received them.
 std::vector<Report> ReportsOfThisRun() {
-    const std::wstring dir = WinPathFromEnv(L"VEXO_STATS_DIR") + L"\\requests";
-    const std::string marker = Utf8(Marker());
     std::vector<Report> reports;
-    for (int seq = 1;; ++seq) {
-        wchar_t name[32];
-        swprintf(name, 32, L"\\%06d.http", seq);
-        std::string raw;
-        if (!ReadWholeFile(dir + name, &raw)) break;
-        const size_t body = raw.find("\r\n\r\n");
-        if (body == std::string::npos || raw.find(marker, body) == std::string::npos) continue;
+    for (const auto& request : RecordedRequestsWith(Utf8(Marker()))) {
         // [{"action":"..","a1":"..","a2":"..","a3":"..",<fragment>}]
+        const std::string& body = request.body;
         auto field = [&](const std::string& key, size_t* end) {
-            const size_t from = raw.find("\"" + key + "\":\"", body) + key.size() + 4;
-            *end = raw.find('"', from);
-            return raw.substr(from, *end - from);
+            const size_t from = body.find("\"" + key + "\":\"") + key.size() + 4;
+            *end = body.find('"', from);
+            return body.substr(from, *end - from);
         };
         Report report;
         size_t end = 0;
         report.action = field("action", &end);
         report.a1 = field("a1", &end);
         field("a3", &end);
-        report.fragment = raw.substr(end + 2, raw.rfind("}]") - end - 2);
+        report.fragment = body.substr(end + 2, body.rfind("}]") - end - 2);
         reports.push_back(report);
     }
     return reports;
