@@ -10,48 +10,23 @@ cases=$2
 tmp=${VEXO_TEST_TMP:?}
 rm -rf "$tmp" && mkdir -p "$tmp"
 log="$tmp/tmp.log"
-key='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
 app_key='HKCU\Software\Wine\AppDefaults\edition_probe.exe'
-saved="$WINEPREFIX/.vexo-own-version-values"
-failures=0
+. "$(dirname "${BASH_SOURCE[0]}")/prefix-edition.sh"
 
 # The installer is a 32-bit program: on 64-bit Windows it sees the 32-bit registry view, so the
 # values are read and written there (/reg:32).
 reg() { wine reg "$@" </dev/null | tr -d '\r'; }
-own_value() { reg query "$key" /v "$1" /reg:32 | sed -n 's/^.*REG_SZ    //p'; }
-set_value() { reg add "$key" /v "$1" /d "$2" /f /reg:32 >/dev/null; }
-set_values() {
-    set_value ProductName "$1"
-    set_value CurrentVersion "$2"
-}
+set_values() { set_edition "$1" "$2"; }
 # Windows version Wine reports to the probe alone (winecfg's names).
 report_version() { reg add "$app_key" /v Version /d "$1" /f >/dev/null; }
-# The prefix's own values are noted once, so even a run that was killed is undone next time.
 restore() {
     reg delete "$app_key" /f >/dev/null 2>&1 || true
-    [ -s "$saved" ] && set_values "$(sed -n 1p "$saved")" "$(sed -n 2p "$saved")"
-    return 0
+    restore_edition
 }
-if [ ! -s "$saved" ]; then
-    product=$(own_value ProductName)
-    version=$(own_value CurrentVersion)
-    if [ -z "$product" ] || [ -z "$version" ]; then
-        echo "cannot read the prefix's own values"
-        exit 1
-    fi
-    printf '%s\n%s\n' "$product" "$version" >"$saved"
-fi
+note_own_edition || { echo "cannot read the prefix's own values"; exit 1; }
 restore
 trap restore EXIT
 
-check() {  # what, wanted, got
-    if [ "$3" = "$2" ]; then
-        echo "ok   $1: $3"
-    else
-        echo "FAIL $1: got '$3', want '$2'"
-        failures=$((failures + 1))
-    fi
-}
 probe() {
     rm -f "$log"
     wine "$probe" "Z:${log//\//\\}" </dev/null | tr -d '\r'
@@ -113,11 +88,11 @@ win7x64)
     log_has "last line kept" "IsWindows1064Bit2"
     log_lacks "no texts logged" "current product"
     # The type is not looked at, and text stored without its terminator still ends where it does.
-    reg add "$key" /v ProductName /t REG_BINARY /f /reg:32 \
+    reg add "$edition_key" /v ProductName /t REG_BINARY /f /reg:32 \
         /d "$(printf 'Windows 10 Pro' | iconv -f UTF-8 -t UTF-16LE | od -An -tx1 | tr -d ' \n')" >/dev/null
     check "unterminated text" "[Windows 10 Pro]" "$(read_value ProductName)"
     expect_checks "product name as bytes" "64 IsWindows1064Bit"
-    reg delete "$key" /v CurrentVersion /f /reg:32 >/dev/null
+    reg delete "$edition_key" /v CurrentVersion /f /reg:32 >/dev/null
     check "missing value" "failed" "$(read_value CurrentVersion)"
     expect_checks "no version text" "64 none"
     ;;

@@ -17,7 +17,7 @@ module="$tmp/module"
 module_win="Z:${module//\//\\}"
 log="$tmp/tmp.log"
 server=${VEXO_NETFX_SERVER:?}
-failures=0
+. "$(dirname "${BASH_SOURCE[0]}")/../prefix-edition.sh"
 
 # The installer is a 32-bit program: on 64-bit Windows it sees the 32-bit registry view, so the
 # values are read and written there (/reg:32) unless a case says otherwise.
@@ -25,13 +25,11 @@ reg() { wine reg "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 setup='HKLM\Software\Microsoft\NET Framework Setup'
 ndp="$setup\\NDP"
 netfx_root='HKLM\Software\Microsoft\.NETFramework'
-version_key='HKLM\Software\Microsoft\Windows NT\CurrentVersion'
 app_key='HKCU\Software\Wine\AppDefaults\netfx_probe.exe'
 dism="$WINEPREFIX/drive_c/windows/system32/dism.exe"
 # What the prefix held before any run of this script, noted once, so even a run that was killed
-# is undone next time. The edition texts are noted where the edition test notes them.
+# is undone next time. The edition texts are noted by prefix-edition.sh.
 saved="$WINEPREFIX/.vexo-netfx-saved"
-saved_version="$WINEPREFIX/.vexo-own-version-values"
 keys=("$setup|32" "$setup|64" "$netfx_root|32")
 if [ ! -f "$saved/done" ]; then
     rm -rf "$saved" && mkdir -p "$saved"
@@ -39,10 +37,7 @@ if [ ! -f "$saved/done" ]; then
         reg export "${keys[$i]%|*}" "$(winepath -w "$saved/$i.reg")" /reg:"${keys[$i]#*|}" /y >/dev/null || true
     done
     cp "$dism" "$saved/dism.exe"
-    if [ ! -s "$saved_version" ]; then
-        value() { reg query "$version_key" /v "$1" /reg:32 | sed -n 's/^.*REG_SZ    //p'; }
-        printf '%s\n%s\n' "$(value ProductName)" "$(value CurrentVersion)" >"$saved_version"
-    fi
+    note_own_edition || true
     touch "$saved/done"
 fi
 restore() {
@@ -51,13 +46,9 @@ restore() {
         [ -f "$saved/$i.reg" ] && reg import "$(winepath -w "$saved/$i.reg")" /reg:"${keys[$i]#*|}" >/dev/null
     done
     reg delete "$app_key" /f >/dev/null || true
-    set_edition "$(sed -n 1p "$saved_version")" "$(sed -n 2p "$saved_version")"
+    restore_edition
     cp "$saved/dism.exe" "$dism"
     return 0
-}
-set_edition() {
-    reg add "$version_key" /v ProductName /d "$1" /f /reg:32 >/dev/null
-    reg add "$version_key" /v CurrentVersion /d "$2" /f /reg:32 >/dev/null
 }
 # set_net KEY VALUE NUMBER [VIEW]: a .NET setup value (KEY below NDP).
 set_net() { reg add "$ndp\\$1" /v "$2" /t REG_DWORD /d "$3" /f /reg:"${4:-32}" >/dev/null; }
@@ -71,14 +62,6 @@ cp "$VEXO_DISM_STANDIN" "$dism"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:+$WINEDLLOVERRIDES;}dism.exe=n"
 export VEXO_DISM_STATE="State : Disabled" VEXO_DISM_CALLS="$tmp/dism-calls"
 
-check() {  # what, wanted, got
-    if [ "$3" = "$2" ]; then
-        echo "ok   $1: $3"
-    else
-        echo "FAIL $1: got '$3', want '$2'"
-        failures=$((failures + 1))
-    fi
-}
 # probe [STEP] [OPTIONS]: runs the task (or one step) with a fresh log and module folder; prints
 # "state=.. name=.. next=.. posted=..".
 probe() {
@@ -239,7 +222,7 @@ win8x32)
     ;;
 win10x64)
     export VEXO_DISM_STATE="State : Enabled"
-    product=$(sed -n 1p "$saved_version")
+    product=$(sed -n 1p "$edition_saved")
     check "10 64-bit, feature enabled" "state=5 name=WinNet832Bit $finished posted=progress:5:-1 progress:30:-1" \
         "$(probe run)"
     # Every edition check is asked, in order, before the one that holds picks dism.
@@ -269,7 +252,7 @@ win10x64)
     done
     set_edition "Windows Server 2012 R2 Datacenter" "6.3"
     expect_check "server edition" 1
-    set_edition "$product" "$(sed -n 2p "$saved_version")"
+    set_edition "$product" "$(sed -n 2p "$edition_saved")"
 
     # The version server sends the installer on through a redirect.
     routes "/dotnet/ver.php redirect /files/netfx.exe" "/files/netfx.exe file $VEXO_INSTALLER_STANDIN"
