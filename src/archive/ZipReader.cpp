@@ -249,6 +249,15 @@ void CreateTargetFolders(const wchar_t* rootDir, const wchar_t* target) noexcept
     }
 }
 
+// CREATE_ALWAYS in effect, outcome and error alike. The file is tried with CREATE_NEW first:
+// replacing truncates, and under Wine on ext4 a truncated-then-written file is sent to disk the
+// moment it is closed, so every extracted file would be written through instead of cached.
+HANDLE CreateTarget(const wchar_t* target, DWORD attr) noexcept {
+    const HANDLE file = CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attr, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    return CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attr, nullptr);
+}
+
 int32_t OpenReader(ArchiveReader& r, const wchar_t* path) noexcept {
     if (r.archive) return kArchiveErrAlreadyOpen;
     const DWORD dirLength = GetCurrentDirectoryW(MAX_PATH, r.rootDir);
@@ -394,7 +403,7 @@ int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target
     if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);  // folders are made by the caller
 
     CreateTargetFolders(r.rootDir, target);
-    UniqueFile out(CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, e.attr, nullptr));
+    UniqueFile out(CreateTarget(target, e.attr));
     if (!out) return SetResult(kArchiveErrOpenFile);
 
     result = StreamEntry(r, index, [&out](const uint8_t* data, DWORD n) {

@@ -228,6 +228,42 @@ TEST_F(ZipTest, ToolArchivesExtractToTheirSources) {
     }
 }
 
+// An existing target is replaced whole, not written over in place; one that cannot be replaced
+// gives 0x200 and keeps its bytes.
+TEST_F(ZipTest, ExistingTargetsAreReplacedOrLeftIntact) {
+    Archive a = Open(L"infozip.zip");
+    ASSERT_TRUE(a);
+    int32_t file = -1;
+    ArchiveEntry e;
+    for (int32_t i = 0; i < CountOf(a.get()) && file < 0; ++i)
+        if (GetArchiveEntry(a.get(), i, &e) == kArchiveOk && !(e.attr & FILE_ATTRIBUTE_DIRECTORY)) file = i;
+    ASSERT_GE(file, 0);
+    const std::string source = Source(LocalPath(e.name));
+    const std::string longer(source.size() + 4096, 'x');
+    auto write = [](const std::wstring& path, const std::string& bytes) {
+        UniqueFile f(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD n = 0;
+        return f && WriteFile(f.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr) && n == bytes.size();
+    };
+
+    const std::wstring plain = Out(L"plain");
+    ASSERT_TRUE(write(plain, longer));
+    ASSERT_EQ(ExtractEntry(a.get(), file, plain.c_str()), kArchiveOk);
+    std::string got;
+    ASSERT_TRUE(ReadWholeFile(plain, &got));
+    EXPECT_TRUE(got == source) << "got " << got.size() << " bytes, want " << source.size();
+
+    // Held open without sharing (a read-only file would not do: the tests may run as root).
+    const std::wstring busy = Out(L"busy");
+    ASSERT_TRUE(write(busy, longer));
+    UniqueFile held(CreateFileW(busy.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(ExtractEntry(a.get(), file, busy.c_str()), kArchiveErrOpenFile);
+    held.reset();
+    ASSERT_TRUE(ReadWholeFile(busy, &got));
+    EXPECT_TRUE(got == longer);
+}
+
 // ---- Attributes and times ------------------------------------------------------------------
 
 TEST_F(ZipTest, AttributesFromExternalAttributes) {
