@@ -30,6 +30,9 @@ import threading
 import time
 import urllib.parse
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "pylib"))
+import background  # noqa: E402
+
 IDLE_LIMIT = 3600
 counts = {}
 counts_lock = threading.Lock()
@@ -151,33 +154,8 @@ def serve(folder):
         time.sleep(1)
 
 
-def our_server(pid):
-    try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            return os.path.basename(__file__).encode() in f.read()
-    except OSError:
-        return False
-
-
 def stop(folder):
-    pid_file = os.path.join(folder, "pid")
-    try:
-        pid = int(open(pid_file).read())
-    except (OSError, ValueError):
-        return
-    if our_server(pid):
-        os.kill(pid, signal.SIGTERM)
-        for _ in range(50):
-            if not our_server(pid):
-                break
-            time.sleep(0.1)
-        else:
-            os.kill(pid, signal.SIGKILL)
-    for name in ("pid", "ports"):
-        try:
-            os.remove(os.path.join(folder, name))
-        except OSError:
-            pass
+    background.stop(folder, __file__, ("ports",))
 
 
 def start(folder):
@@ -187,22 +165,10 @@ def start(folder):
                     "-subj", "/CN=vexo-test", "-keyout", os.path.join(folder, "key.pem"),
                     "-out", os.path.join(folder, "cert.pem")],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    with open(os.path.join(folder, "server.log"), "wb") as log:
-        # Own session and no inherited pipes: CTest must not wait for the server's output.
-        child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", folder],
-                                 stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
-    with open(os.path.join(folder, "pid"), "w") as f:
-        f.write(str(child.pid))
-    for _ in range(100):
-        if os.path.exists(os.path.join(folder, "ports")):
-            print("listening:", open(os.path.join(folder, "ports")).read().strip())
-            return 0
-        if child.poll() is not None:
-            break
-        time.sleep(0.1)
-    print("the server did not start; see", os.path.join(folder, "server.log"), file=sys.stderr)
-    stop(folder)
-    return 1
+    if background.start(folder, __file__, ["serve", folder], "ports", ("ports",)) != 0:
+        return 1
+    print("listening:", open(os.path.join(folder, "ports")).read().strip())
+    return 0
 
 
 if __name__ == "__main__":

@@ -26,10 +26,12 @@ import http.server
 import os
 import signal
 import socket
-import subprocess
 import sys
 import threading
 import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pylib"))
+import background  # noqa: E402
 
 IDLE_LIMIT = 3600
 last_request = time.monotonic()
@@ -159,33 +161,11 @@ def set_port_80(folder, closed):
     return 1
 
 
-def our_server(pid):
-    try:
-        with open("/proc/%d/cmdline" % pid, "rb") as f:
-            return os.path.basename(__file__).encode() in f.read()
-    except OSError:
-        return False
+LEFTOVERS = ("refused-port", "close-80", "closed-80")
 
 
 def stop(folder):
-    pid_file = os.path.join(folder, "pid")
-    try:
-        pid = int(open(pid_file).read())
-    except (OSError, ValueError):
-        return
-    if our_server(pid):
-        os.kill(pid, signal.SIGTERM)
-        for _ in range(50):
-            if not our_server(pid):
-                break
-            time.sleep(0.1)
-        else:
-            os.kill(pid, signal.SIGKILL)
-    for name in ("pid", "refused-port", "close-80", "closed-80"):
-        try:
-            os.remove(os.path.join(folder, name))
-        except OSError:
-            pass
+    background.stop(folder, __file__, LEFTOVERS)
 
 
 def start(folder, download_host, version_host):
@@ -193,22 +173,8 @@ def start(folder, download_host, version_host):
     stop(folder)  # one left over from an interrupted run
     for name in ("routes", "requests"):
         open(os.path.join(folder, name), "w").close()
-    with open(os.path.join(folder, "server.log"), "wb") as log:
-        # Own session and no inherited pipes: CTest must not wait for the server's output.
-        child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "serve", folder, download_host,
-                                  version_host], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                 start_new_session=True)
-    with open(os.path.join(folder, "pid"), "w") as f:
-        f.write(str(child.pid))
-    for _ in range(100):
-        if os.path.exists(os.path.join(folder, "refused-port")):
-            return 0
-        if child.poll() is not None:
-            break
-        time.sleep(0.1)
-    print("the server did not start; see", os.path.join(folder, "server.log"), file=sys.stderr)
-    stop(folder)
-    return 1
+    return background.start(folder, __file__, ["serve", folder, download_host, version_host], "refused-port",
+                            LEFTOVERS)
 
 
 if __name__ == "__main__":
