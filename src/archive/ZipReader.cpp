@@ -240,7 +240,8 @@ void CreateTargetFolders(const wchar_t* rootDir, const wchar_t* target) noexcept
                 // Asking first is cheaper than a failing create for the many files that share
                 // folders; a real failure shows when the target is created.
                 const DWORD attr = GetFileAttributesW(path);
-                if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY)) CreateDirectoryW(path, nullptr);
+                if (attr == INVALID_FILE_ATTRIBUTES || !(attr & FILE_ATTRIBUTE_DIRECTORY))
+                    CreateDirectoryW(path, nullptr);
             }
             path[rootLength + i] = L'\\';
         } else {
@@ -386,20 +387,24 @@ static int32_t StreamEntry(ArchiveReader& r, int32_t index, Sink sink) noexcept 
     return result == kArchiveOk ? crcResult : result;
 }
 
-int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target) noexcept {
-    int32_t result = CheckHandle(handle);
-    if (result != kArchiveOk) return SetResult(result);
+// What extracting and reading an entry start with: close the open entry, check the index (-1,
+// the count query, has nothing to read) and the destination, then describe the entry.
+static int32_t BeginEntryRead(ArchiveHandle* handle, int32_t index, bool destinationGiven, ArchiveEntryA* e) noexcept {
+    const int32_t result = CheckHandle(handle);
+    if (result != kArchiveOk) return result;
     ArchiveReader& r = *handle->reader;
-    ArchiveState& s = *r.archive;
     CloseOpenEntry(r);
-    // Index -1 is the count query; there is nothing to extract for it.
-    if (index < 0 || !IndexValid(s, index) || !target) return SetResult(kArchiveErrArgument);
+    if (index < 0 || !IndexValid(*r.archive, index) || !destinationGiven) return kArchiveErrArgument;
+    return DescribeEntry(r, index, e);
+}
 
+int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target) noexcept {
     // An entry that cannot be described is not extracted: creating its target first would leave
     // an empty file behind a corrupt entry.
     ArchiveEntryA e;
-    result = DescribeEntry(r, index, &e);
+    int32_t result = BeginEntryRead(handle, index, target != nullptr, &e);
     if (result != kArchiveOk) return SetResult(result);
+    ArchiveReader& r = *handle->reader;
     if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);  // folders are made by the caller
 
     CreateTargetFolders(r.rootDir, target);
@@ -418,15 +423,10 @@ int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target
 }
 
 int32_t ReadEntryToMemory(ArchiveHandle* handle, int32_t index, std::string* data, uint32_t maxBytes) noexcept {
-    int32_t result = CheckHandle(handle);
+    ArchiveEntryA e;
+    int32_t result = BeginEntryRead(handle, index, data != nullptr, &e);
     if (result != kArchiveOk) return SetResult(result);
     ArchiveReader& r = *handle->reader;
-    ArchiveState& s = *r.archive;
-    CloseOpenEntry(r);
-    if (index < 0 || !IndexValid(s, index) || !data) return SetResult(kArchiveErrArgument);
-    ArchiveEntryA e;
-    result = DescribeEntry(r, index, &e);
-    if (result != kArchiveOk) return SetResult(result);
     data->clear();
     if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);
     // The declared size is not trusted for the allocation: the limit is the caller's.
