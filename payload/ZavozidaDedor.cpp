@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-#include "app/ScopedHandle.h"
+#include "base/Owners.h"
 
 namespace {
 

@@ -1,9 +1,8 @@
 // The process-wide objects, defined here in the order they must be built: within one
 // translation unit, definition order is construction order.
 
-#include "app/Log.h"
-#include "app/NoDestroy.h"
-#include "archive/ZipReader.h"
+#include "base/Log.h"
+#include "base/NoDestroy.h"
 #include "stats/InstallerInfo.h"
 #include "tasks/TaskManager.h"
 #include "ui/WndShadow.h"
@@ -29,5 +28,3 @@ TaskManager& g_taskManager = s_taskManager.get();
 UpdateLayeredWindowProc g_updateLayeredWindow = nullptr;
 HINSTANCE g_shadowInstance = nullptr;
 std::map<HWND, CWndShadow*> g_shadowMap;
-
-int32_t lastArchiveError = 0;

@@ -2,8 +2,11 @@
 
 #include <new>
 
-#include "app/Log.h"
-#include "prereq/DotNetFrameworkTask.h"
+#include "app/InstallChain.h"
+#include "base/Log.h"
+#include "base/Product.h"
+#include "stats/ReportSender.h"
+#include "tasks/Reports.h"
 #include "tasks/TaskManager.h"
 #include "ui/MainFrameWnd.h"
 #include "uilib/UiLib.h"
@@ -11,13 +14,16 @@
 using UiLib::CPaintManagerUI;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // Before anything can report: the runner and the downloader send through it.
+    SetReportSender(SendReport);
+
     CPaintManagerUI::SetInstance(instance);
     CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath());
-    CPaintManagerUI::SetResourceZip(L"res.zip", false);
+    CPaintManagerUI::SetResourceZip(kSkinArchiveName, false);
 
     g_mainFrame = new (std::nothrow) MainFrameWnd();
     if (g_mainFrame != nullptr) {
-        g_mainFrame->Create(nullptr, L"Vexo模拟器安装程序", 0x96C80000, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+        g_mainFrame->Create(nullptr, kInstallerDisplayName, 0x96C80000, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                             CW_USEDEFAULT, nullptr);
         g_mainFrame->CenterWindow();
         g_mainFrame->ShowWindow(true, true);
@@ -25,7 +31,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     InitLog();
 
     g_taskManager.mainWindow = g_mainFrame != nullptr ? g_mainFrame->GetHWND() : nullptr;
-    g_taskManager.firstTask = new (std::nothrow) DotNetFrameworkTask(g_taskManager.mainWindow);
+    g_taskManager.firstTask = MakeInstallChain(g_taskManager.mainWindow);
     g_taskManager.startEvent = nullptr;
 
     CPaintManagerUI::MessageLoop();

@@ -6,6 +6,8 @@
 
 #include <atomic>
 
+#include "base/SystemApi.h"
+
 namespace {
 
 using TickCount64Fn = ULONGLONG(WINAPI*)();
@@ -22,9 +24,7 @@ ULONGLONG WINAPI WidenedTickCount() {
 }
 
 ULONGLONG WINAPI TickCount64() {
-    // GetTickCount64: Windows Vista
-    static const TickCount64Fn native = reinterpret_cast<TickCount64Fn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetTickCount64")));
+    static const TickCount64Fn native = SystemFunctionAs<TickCount64Fn>(SystemFunction::GetTickCount64);
     return native != nullptr ? native() : WidenedTickCount();
 }
 

@@ -3,8 +3,7 @@
 
 #include <string>
 
-// The product's own folder name: the default folder and every folder picked in the dialog end in it.
-constexpr wchar_t kProductFolderName[] = L"kavix";
+#include "base/Product.h"
 
 // True when the whole folder may go: its last component is the product's folder name, or the
 // path is empty. A folder the user typed otherwise may hold unrelated files.

@@ -8,9 +8,10 @@
 #include <set>
 #include <vector>
 
-#include "app/Log.h"
-#include "app/ModulePath.h"
-#include "app/ScopedHandle.h"
+#include "base/Log.h"
+#include "base/ModulePath.h"
+#include "base/Owners.h"
+#include "base/Product.h"
 #include "archive/FolderRemoval.h"
 #include "archive/ZipReader.h"
 #include "tasks/TaskBase.h"
@@ -31,7 +32,7 @@ constexpr ServiceNamePattern kServiceNamePatterns[] = {
 };
 constexpr int kLastServiceSlot = 15;
 
-constexpr const wchar_t* kProcessNames[] = {L"ZavozidaDedor", L"kavix"};
+constexpr const wchar_t* kProcessNames[] = {kEmulatorProcessName, kProductFolderName};
 
 // Opens the service afresh and asks it to stop unless it already has; no wait.
 void StopServiceOnce(const wchar_t* name, UniqueServiceHandle* manager, UniqueServiceHandle* service) {
@@ -122,13 +123,13 @@ std::wstring PreviousServiceName(int slot, int which) {
 
 bool PayloadTopLevelNames(const std::wstring& payloadPath, std::vector<std::wstring>* names) {
     names->clear();
-    ArchiveHandle* archive = OpenArchive(payloadPath.c_str());
+    const UniqueArchive archive(OpenArchive(payloadPath.c_str()));
     if (!archive) return false;
     ArchiveEntry entry = {};
-    bool ok = GetArchiveEntry(archive, -1, &entry) == kArchiveOk;
+    bool ok = GetArchiveEntry(archive.get(), -1, &entry) == kArchiveOk;
     const int32_t count = ok ? entry.index : 0;
     for (int32_t i = 0; ok && i < count; ++i) {
-        ok = GetArchiveEntry(archive, i, &entry) == kArchiveOk;
+        ok = GetArchiveEntry(archive.get(), i, &entry) == kArchiveOk;
         if (!ok) break;
         std::wstring name = entry.name;
         for (auto& c : name)
@@ -140,7 +141,6 @@ bool PayloadTopLevelNames(const std::wstring& payloadPath, std::vector<std::wstr
         for (const auto& known : *names) seen = seen || ::lstrcmpiW(known.c_str(), first.c_str()) == 0;
         if (!seen) names->push_back(first);
     }
-    CloseArchive(archive);
     // A directory that cannot be walked to its end would leave some names out: act on none.
     if (!ok) names->clear();
     return ok;
@@ -175,5 +175,5 @@ void CleanPreviousInstall(const TaskBase& task) {
         }
     }
     for (const wchar_t* name : kProcessNames) EndProcessesNamed(name);
-    RemovePreviousFiles(task.installPath, ModuleDirectory() + L"\\platform.zip");
+    RemovePreviousFiles(task.installPath, ModuleDirectory() + kPayloadFile);
 }

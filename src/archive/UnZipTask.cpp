@@ -5,9 +5,10 @@
 #include <algorithm>
 #include <unordered_set>
 
-#include "app/Log.h"
-#include "app/ModulePath.h"
+#include "base/Log.h"
+#include "base/ModulePath.h"
 #include "archive/FolderRemoval.h"
+#include "base/Product.h"
 #include "archive/PreviousInstall.h"
 #include "archive/ZipReader.h"
 #include "tasks/InstallMessages.h"
@@ -20,17 +21,11 @@ std::wstring FoldCase(std::wstring path) {
     return path;
 }
 
-// Closes the archive on every way out; CloseArchive also resets lastArchiveError.
-struct ArchiveCloser {
-    ArchiveHandle* handle;
-    ~ArchiveCloser() { CloseArchive(handle); }
-};
-
 }  // namespace
 
 bool UnZipTask::ExtractAll(const std::wstring& archivePath, int32_t* progress) {
-    ArchiveHandle* archive = OpenArchive(archivePath.c_str());
-    ArchiveCloser closer{archive};
+    const UniqueArchive owner(OpenArchive(archivePath.c_str()));
+    ArchiveHandle* const archive = owner.get();
 
     ArchiveEntry entry = {};
     int32_t count = 0;
@@ -70,11 +65,11 @@ bool UnZipTask::ExtractAll(const std::wstring& archivePath, int32_t* progress) {
             ::DeleteFileW(target.c_str());
         written.insert(targetKey);
 
-        lastArchiveError = ExtractEntry(archive, i, target.c_str());
+        // Decided on the code returned: the last-error slot is only this thread's last word.
+        const int32_t result = ExtractEntry(archive, i, target.c_str());
         // A target that could not even be created was never ours: leave it to its owner.
-        if (!(entry.attr & FILE_ATTRIBUTE_DIRECTORY) && lastArchiveError != kArchiveErrOpenFile)
-            createdFiles_.push_back(target);
-        if (lastArchiveError != kArchiveOk) {
+        if (!(entry.attr & FILE_ATTRIBUTE_DIRECTORY) && result != kArchiveErrOpenFile) createdFiles_.push_back(target);
+        if (result != kArchiveOk) {
             success = false;
             break;
         }
@@ -107,12 +102,11 @@ void UnZipTask::Run() {
     createdFiles_.clear();
 
     int32_t progress = progressBase;
-    const bool success = ExtractAll(ModuleDirectory() + L"\\platform.zip", &progress);
+    const bool success = ExtractAll(ModuleDirectory() + kPayloadFile, &progress);
 
     if (success) {
         DebugTrace(L"UnZipTask exit excute");
-        next = successor_ != nullptr ? successor_(mainWindow, progress) : nullptr;
-        if (next != nullptr) next->SetInstallPath(installPath);
+        ChainNext(successor_, progress);
         return;
     }
     RemoveAfterFailure();

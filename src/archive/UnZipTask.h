@@ -13,10 +13,8 @@
 // what belongs to the product, reports a full disk to the window and ends the chain.
 class UnZipTask : public TaskBase {
 public:
-    // Makes the task that follows a successful extraction, given its starting progress.
-    using SuccessorFactory = TaskBase* (*)(HWND window, int32_t progressBase);
-
-    explicit UnZipTask(HWND window, SuccessorFactory successor = nullptr) noexcept
+    // successor: makes the task that follows a successful extraction.
+    explicit UnZipTask(HWND window, TaskFactory successor = nullptr) noexcept
         : TaskBase(window), successor_(successor) {}
 
     void Run() override;
@@ -27,7 +25,7 @@ private:
     bool ExtractAll(const std::wstring& archivePath, int32_t* progress);
     void RemoveAfterFailure();
 
-    SuccessorFactory successor_;
+    TaskFactory successor_;
     // What this run made, so a failure in a folder of the user's own removes only that.
     std::vector<std::wstring> createdFolders_;
     std::vector<std::wstring> createdFiles_;

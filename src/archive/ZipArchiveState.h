@@ -6,17 +6,14 @@
 #include <cstdint>
 #include <memory>
 
-#include "app/ScopedHandle.h"
+#include "base/Owners.h"
 #include "archive/ZipReader.h"
 
 constexpr uint32_t kZipBufferSize = 16384;
 
 struct ArchiveFile {
-    bool isHandle = true;
     bool canSeek = false;
     UniqueFile handle;
-    bool readError = false;
-    uint32_t initialOffset = 0;
     uint64_t position = 0;  // where the handle's file pointer is, so sequential reads skip the seek
 };
 
@@ -26,13 +23,11 @@ bool ReadArchiveAt(ArchiveFile& file, uint64_t pos, void* buffer, uint32_t size)
 int64_t ReadArchiveSome(ArchiveFile& file, uint64_t pos, void* buffer, uint32_t size) noexcept;
 bool ArchiveFileSize(ArchiveFile& file, uint64_t* size) noexcept;
 
-// Position of the end-of-central-directory record relative to initialOffset, or false when
+// Position of the end-of-central-directory record, or false when
 // there is none (or it starts at byte 0).
 bool FindEndRecord(ArchiveFile& file, uint64_t* position) noexcept;
 
 struct CentralHeader {
-    uint16_t versionMadeBy;
-    uint16_t versionNeeded;
     uint16_t flags;
     uint16_t method;
     uint32_t dosDateTime;
@@ -42,8 +37,6 @@ struct CentralHeader {
     uint16_t nameLength;
     uint16_t extraLength;
     uint16_t commentLength;
-    uint16_t diskNumber;
-    uint16_t internalAttr;
     uint32_t externalAttr;
     uint32_t localHeaderOffset;
 };
@@ -72,7 +65,6 @@ struct ArchiveState {
     uint32_t centralDirOffset = 0;
     uint32_t centralDirSize = 0;
     uint64_t bytesBefore = 0;
-    uint64_t endRecordPos = 0;
 
     int32_t currentIndex = 0;
     uint64_t currentHeaderPos = 0;  // archive offset of the current central-directory header

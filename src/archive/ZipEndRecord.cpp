@@ -15,15 +15,11 @@ int64_t ReadArchiveSome(ArchiveFile& file, uint64_t pos, void* buffer, uint32_t 
     if (file.position != pos) {
         LARGE_INTEGER li;
         li.QuadPart = static_cast<LONGLONG>(pos);
-        if (!SetFilePointerEx(file.handle.get(), li, nullptr, FILE_BEGIN)) {
-            file.readError = true;
-            return -1;
-        }
+        if (!SetFilePointerEx(file.handle.get(), li, nullptr, FILE_BEGIN)) return -1;
         file.position = pos;
     }
     DWORD got = 0;
     if (!ReadFile(file.handle.get(), buffer, size, &got, nullptr)) {
-        file.readError = true;
         // The file pointer is unknown now: force a seek next time.
         file.position = ~uint64_t{0};
         return -1;
@@ -33,12 +29,7 @@ int64_t ReadArchiveSome(ArchiveFile& file, uint64_t pos, void* buffer, uint32_t 
 }
 
 bool ReadArchiveAt(ArchiveFile& file, uint64_t pos, void* buffer, uint32_t size) noexcept {
-    int64_t got = ReadArchiveSome(file, pos, buffer, size);
-    if (got != static_cast<int64_t>(size)) {
-        file.readError = true;
-        return false;
-    }
-    return true;
+    return ReadArchiveSome(file, pos, buffer, size) == static_cast<int64_t>(size);
 }
 
 bool FindEndRecord(ArchiveFile& file, uint64_t* position) noexcept {
@@ -46,9 +37,8 @@ bool FindEndRecord(ArchiveFile& file, uint64_t* position) noexcept {
     constexpr uint32_t kWindow = kStep + 4;
     if (!file.canSeek) return false;
 
-    uint64_t fileSize = 0;
-    if (!ArchiveFileSize(file, &fileSize) || fileSize < file.initialOffset) return false;
-    const uint64_t size = fileSize - file.initialOffset;
+    uint64_t size = 0;
+    if (!ArchiveFileSize(file, &size)) return false;
     const uint64_t maxBack = std::min<uint64_t>(0xFFFF, size);
 
     uint8_t window[kWindow];
@@ -57,7 +47,7 @@ bool FindEndRecord(ArchiveFile& file, uint64_t* position) noexcept {
         backRead = std::min<uint64_t>(backRead + kStep, maxBack);
         const uint64_t readPos = size - backRead;
         const uint32_t readSize = static_cast<uint32_t>(std::min<uint64_t>(kWindow, size - readPos));
-        if (!ReadArchiveAt(file, readPos + file.initialOffset, window, readSize)) return false;
+        if (!ReadArchiveAt(file, readPos, window, readSize)) return false;
         // Nearest the end first: a signature inside an earlier entry's data must not win.
         for (uint32_t i = readSize - 3; i-- > 0;) {
             if (window[i] == 0x50 && window[i + 1] == 0x4B && window[i + 2] == 0x05 && window[i + 3] == 0x06) {

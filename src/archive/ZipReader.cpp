@@ -9,6 +9,8 @@
 
 #include "archive/ZipArchiveState.h"
 
+thread_local int32_t lastArchiveError = 0;
+
 namespace {
 
 constexpr uint32_t kCentralHeaderSig = 0x02014B50;
@@ -41,8 +43,6 @@ int32_t ReadCentralHeader(ArchiveState& s) noexcept {
     if (!ReadArchiveAt(s.file, pos, b, sizeof b)) return kArchiveErrIo;
     if (Le32(b) != kCentralHeaderSig) return kArchiveErrBadEndRecord;
     CentralHeader& h = s.current;
-    h.versionMadeBy = Le16(b + 4);
-    h.versionNeeded = Le16(b + 6);
     h.flags = Le16(b + 8);
     h.method = Le16(b + 10);
     h.dosDateTime = Le32(b + 12);
@@ -52,8 +52,6 @@ int32_t ReadCentralHeader(ArchiveState& s) noexcept {
     h.nameLength = Le16(b + 28);
     h.extraLength = Le16(b + 30);
     h.commentLength = Le16(b + 32);
-    h.diskNumber = Le16(b + 34);
-    h.internalAttr = Le16(b + 36);
     h.externalAttr = Le32(b + 38);
     h.localHeaderOffset = Le32(b + 42);
     const uint32_t nameBytes = std::min<uint32_t>(h.nameLength, kMaxNarrowName);
@@ -280,7 +278,7 @@ int32_t OpenReader(ArchiveReader& r, const wchar_t* path) noexcept {
     uint64_t endPos = 0;
     if (!FindEndRecord(s->file, &endPos)) return kArchiveErrIo;
     uint8_t b[kEndRecordSize];
-    if (!ReadArchiveAt(s->file, endPos + s->file.initialOffset, b, sizeof b)) return kArchiveErrIo;
+    if (!ReadArchiveAt(s->file, endPos, b, sizeof b)) return kArchiveErrIo;
     const uint16_t thisDisk = Le16(b + 4);
     const uint16_t centralDisk = Le16(b + 6);
     const uint16_t entriesHere = Le16(b + 8);
@@ -289,9 +287,8 @@ int32_t OpenReader(ArchiveReader& r, const wchar_t* path) noexcept {
     s->centralDirOffset = Le32(b + 16);
     if (entriesHere != entriesTotal || thisDisk != 0 || centralDisk != 0) return kArchiveErrBadEndRecord;
     const uint64_t centralEnd = uint64_t{s->centralDirOffset} + s->centralDirSize;
-    if (endPos + s->file.initialOffset < centralEnd) return kArchiveErrBadEndRecord;
-    s->bytesBefore = endPos + s->file.initialOffset - centralEnd;
-    s->endRecordPos = endPos;
+    if (endPos < centralEnd) return kArchiveErrBadEndRecord;
+    s->bytesBefore = endPos - centralEnd;
     s->entryCount = entriesTotal;
 
     s->currentIndex = 0;

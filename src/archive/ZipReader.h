@@ -7,8 +7,11 @@
 #include <cstdint>
 #include <string>
 
-// Result code of the last archive operation.
-extern int32_t lastArchiveError;
+#include "base/Owners.h"
+
+// Result code of this thread's last archive operation. Per thread: the window reads its skin
+// while the runner extracts, and neither may see the other's codes.
+extern thread_local int32_t lastArchiveError;
 
 constexpr int32_t kArchiveOk = 0;
 constexpr int32_t kArchiveErrOpenFile = 0x200;     // the archive or an extraction target cannot be opened
@@ -75,3 +78,5 @@ struct ArchiveHandle {
 [[nodiscard]] int32_t ReadEntryToMemory(ArchiveHandle* handle, int32_t index, std::string* data,
                                         uint32_t maxBytes) noexcept;
 int32_t CloseArchive(ArchiveHandle* handle) noexcept;
+
+using UniqueArchive = ScopedHandle<FreedBy<ArchiveHandle*, CloseArchive>>;

@@ -1,12 +1,10 @@
 #include "prereq/DotNetFrameworkTask.h"
 
-#include "app/Log.h"
-#include "app/ScopedHandle.h"
-#include "archive/UnZipTask.h"
+#include "base/Log.h"
+#include "base/Owners.h"
 #include "prereq/NetFxDownloader.h"
 #include "prereq/OsVersion.h"
 #include "prereq/ProgramRunner.h"
-#include "registration/RegSoftwareTask.h"
 #include "tasks/InstallMessages.h"
 
 namespace {
@@ -136,7 +134,9 @@ namespace {
 
 void AddInstallRootIfMissing(HKEY key) {
     if (::RegQueryValueExW(key, L"InstallRoot", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) return;
-    ::RegSetValueExW(key, L"InstallRoot", 0, REG_SZ, reinterpret_cast<const BYTE*>(kInstallRoot), sizeof kInstallRoot);
+    const LONG result = ::RegSetValueExW(key, L"InstallRoot", 0, REG_SZ, reinterpret_cast<const BYTE*>(kInstallRoot),
+                                         sizeof kInstallRoot);
+    if (result != ERROR_SUCCESS) LogCallFailed("RegSetValueExW", L"InstallRoot", static_cast<DWORD>(result));
 }
 
 }  // namespace
@@ -149,9 +149,13 @@ void FixInstallRoot() {
         return;
     }
     // Non-volatile: the framework's root must survive a restart.
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallRootKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                          nullptr, key.out(), nullptr) == ERROR_SUCCESS)
-        AddInstallRootIfMissing(key.get());
+    const LONG created = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallRootKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                           KEY_ALL_ACCESS, nullptr, key.out(), nullptr);
+    if (created != ERROR_SUCCESS) {
+        LogCallFailed("RegCreateKeyExW", kInstallRootKey, static_cast<DWORD>(created));
+        return;
+    }
+    AddInstallRootIfMissing(key.get());
 }
 
 void InstallSp2(DotNetFrameworkTask& task) {
@@ -193,8 +197,5 @@ void FinishTask(DotNetFrameworkTask& task) {
     DebugTrace(L"DotNetFrameworkTask exit now");
     PostProgress(task.mainWindow, 30);
     task.finished = true;
-    auto* unzip = new UnZipTask(task.mainWindow, MakeRegSoftwareTask);
-    unzip->SetInstallPath(task.installPath);
-    unzip->progressBase = 30;
-    task.next = unzip;
+    task.ChainNext(task.successor_, 30);
 }

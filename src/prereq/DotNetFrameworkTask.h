@@ -23,7 +23,9 @@ enum class NetFxState : int32_t {
 // running its installer when it is not, then chains the extraction. A failed download ends the chain.
 class DotNetFrameworkTask : public TaskBase {
 public:
-    explicit DotNetFrameworkTask(HWND window) noexcept : TaskBase(window) {}
+    // successor: makes the extraction that follows a framework found or installed.
+    explicit DotNetFrameworkTask(HWND window, TaskFactory successor = nullptr) noexcept
+        : TaskBase(window), successor_(successor) {}
     void Run() override;
 
     NetFxState state = NetFxState::Check;
@@ -34,6 +36,10 @@ public:
     // up; a test may shorten both.
     DWORD sp2WaitLimitMs = 20 * 60 * 1000;
     TransferLimits downloadLimits;
+
+private:
+    friend void FinishTask(DotNetFrameworkTask& task);
+    TaskFactory successor_;
 };
 
 void CheckFramework(DotNetFrameworkTask& task);

@@ -2,72 +2,62 @@
 
 #include <windows.h>
 
-#include <clocale>
-#include <cstdlib>
-#include <vector>
-
 #include <curl/curl.h>
 
-#include "app/BuildConfig.h"
-#include "app/Log.h"
+#include "base/BuildConfig.h"
+#include "base/Log.h"
+#include "base/Owners.h"
+#include "base/Text.h"
 #include "prereq/DotNetFrameworkTask.h"
-#include "stats/ReportSender.h"
 #include "tasks/InstallMessages.h"
+#include "tasks/Reports.h"
 
 namespace {
 
-// Wide text in the user's default ANSI code page, through the C library as the paths need it.
-std::string Narrow(const std::wstring& text) {
-    std::setlocale(LC_ALL, "");
-    std::vector<char> buffer(text.size() * MB_LEN_MAX + 1, '\0');
-    const size_t length = std::wcstombs(buffer.data(), text.c_str(), buffer.size());
-    std::setlocale(LC_ALL, "C");
-    return length == static_cast<size_t>(-1) ? std::string() : std::string(buffer.data(), length);
-}
+using UniqueCurl = ScopedHandle<FreedBy<CURL*, curl_easy_cleanup>>;
 
 // The failure path of both downloads: report, tell the window, end the chain.
 void Fail(DotNetFrameworkTask& task) {
-    SendReport(L"install_err", L"下载.net出错", L"", L"");
+    Report(L"install_err", L"下载.net出错", L"", L"");
     PostNetFxDownloadError(task.mainWindow);
     task.state = NetFxState::Abort;
 }
 
 bool StartsWithMz(const std::wstring& path) {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return false;
     char head[2] = {};
     DWORD got = 0;
-    const bool ok = ::ReadFile(file, head, 2, &got, nullptr) && got == 2 && head[0] == 'M' && head[1] == 'Z';
-    ::CloseHandle(file);
-    return ok;
+    return ::ReadFile(file.get(), head, 2, &got, nullptr) && got == 2 && head[0] == 'M' && head[1] == 'Z';
 }
 
 // Streams url into path and releases curl. Only a complete program is kept: a failed
 // transfer, an error status or any other body is deleted, so it is never run.
-DownloadResult Transfer(CURL* curl, const std::wstring& url, const std::wstring& path, bool logUrl,
+DownloadResult Transfer(UniqueCurl curl, const std::wstring& url, const std::wstring& path, bool logUrl,
                         const TransferLimits& limits) {
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    if (file == nullptr) {
-        curl_easy_cleanup(curl);
-        return DownloadResult::NoFile;
-    }
-    const std::string narrowUrl = Narrow(url);
+    UniqueCFile file(_wfopen(path.c_str(), L"wb"));
+    if (!file) return DownloadResult::NoFile;
+    // The user's ANSI code page, as the C library's own locale would give it, without switching
+    // the process-wide locale under the window's thread.
+    const std::string narrowUrl = ToUserAnsi(url);
     if (logUrl) LogFormat(g_log, 3, "downloadURL %s", narrowUrl.c_str());
-    curl_easy_setopt(curl, CURLOPT_URL, narrowUrl.c_str());
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    CURL* const c = curl.get();
+    curl_easy_setopt(c, CURLOPT_URL, narrowUrl.c_str());
+    curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
     // This libcurl follows redirects without end by default: a circle would never finish.
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 20L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, CurlWriteToFile);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, file);
+    curl_easy_setopt(c, CURLOPT_MAXREDIRS, 20L);
+    curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, CurlWriteToFile);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, file.get());
     // An unreachable or stalled server must end in the error box, not in a window that waits forever.
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
-    const CURLcode code = curl_easy_perform(curl);
+    curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
+    curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+    const CURLcode code = curl_easy_perform(c);
     long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(curl);
-    const bool closed = std::fclose(file) == 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    curl.reset();
+    // Closed by hand: a failed close (data not written) fails the download.
+    const bool closed = std::fclose(file.release()) == 0;
 
     DownloadResult result = DownloadResult::Ok;
     if (code != CURLE_OK || !closed) result = DownloadResult::TransferFailed;
@@ -92,11 +82,11 @@ const char* Describe(DownloadResult result) {
 void Download(DotNetFrameworkTask& task, const std::wstring& url, const std::wstring& path, bool logUrl,
               NetFxState success) {
     LogFormatW(g_log, L"DotNetFrameworkTask download framework enter now");
-    CURL* curl = curl_easy_init();
+    UniqueCurl curl(curl_easy_init());
     DownloadResult result = DownloadResult::NoHandle;
-    if (curl != nullptr) {
+    if (curl) {
         PostProgress(task.mainWindow, 15, kProgressNetFx);
-        result = Transfer(curl, url, path, logUrl, task.downloadLimits);
+        result = Transfer(std::move(curl), url, path, logUrl, task.downloadLimits);
     }
     if (result == DownloadResult::Ok) {
         task.state = success;
@@ -120,8 +110,8 @@ std::wstring NetFxUrl(const std::wstring& installerName) {
 }
 
 DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path, const TransferLimits& limits) {
-    CURL* curl = curl_easy_init();
-    return curl != nullptr ? Transfer(curl, url, path, false, limits) : DownloadResult::NoHandle;
+    UniqueCurl curl(curl_easy_init());
+    return curl ? Transfer(std::move(curl), url, path, false, limits) : DownloadResult::NoHandle;
 }
 
 void DownloadSp2(DotNetFrameworkTask& task) {

@@ -4,8 +4,9 @@
 
 #include <cwchar>
 
-#include "app/Log.h"
-#include "app/ScopedHandle.h"
+#include "base/Log.h"
+#include "base/Owners.h"
+#include "base/SystemApi.h"
 
 namespace {
 
@@ -50,9 +51,7 @@ std::wstring GetOsTag() {
 
 int GetSystemBits() {
     SYSTEM_INFO info = {};
-    // Looked up, never imported: the exe must still load where kernel32 lacks it.
-    const auto native = reinterpret_cast<NativeSystemInfoProc>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32"), "GetNativeSystemInfo")));
+    const auto native = SystemFunctionAs<NativeSystemInfoProc>(SystemFunction::GetNativeSystemInfo);
     if (native != nullptr) {
         native(&info);
     } else {

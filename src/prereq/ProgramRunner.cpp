@@ -6,8 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Log.h"
-#include "app/ScopedHandle.h"
+#include "base/Log.h"
+#include "base/Owners.h"
+#include "base/Text.h"
 
 std::wstring RunProgram(const std::wstring& application, const std::wstring& commandLine) {
     LogFormatW(g_log, L"RunProgram path %s and args %s", application.c_str(), commandLine.c_str());
@@ -45,12 +46,7 @@ std::wstring RunProgram(const std::wstring& application, const std::wstring& com
     while (::ReadFile(readEnd.get(), chunk, sizeof chunk, &got, nullptr)) output.append(chunk, got);
     ::WaitForSingleObject(processHandle.get(), INFINITE);
 
-    if (output.empty()) return {};
-    const int size = ::MultiByteToWideChar(CP_THREAD_ACP, 0, output.data(), static_cast<int>(output.size()), nullptr, 0);
-    if (size <= 0) return {};
-    std::wstring text(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_THREAD_ACP, 0, output.data(), static_cast<int>(output.size()), &text[0], size);
-    return text;
+    return ToWide(output, CP_THREAD_ACP);
 }
 
 void ShellRun(const std::wstring& file, const wchar_t* parameters, const std::wstring& folder, bool wait) {

@@ -1,6 +1,7 @@
 #include "prereq/RunVCTask.h"
 
-#include "app/Log.h"
+#include "base/Log.h"
+#include "base/Product.h"
 #include "prereq/ProgramRunner.h"
 #include "tasks/InstallMessages.h"
 
@@ -9,6 +10,6 @@ void RunVCTask::Run() {
     PostProgress(mainWindow, 90);
     ShellRun(installPath + L"\\assets\\software\\vc.exe", kRuntimeParameters, installPath, true);
     PostProgress(mainWindow, 98);
-    ShellRun(installPath + L"\\ZavozidaDedor.exe", nullptr, installPath, false);
+    ShellRun(installPath + kEmulatorFile, nullptr, installPath, false);
     DebugTrace(L"RunVCTask exit ");
 }

@@ -2,66 +2,61 @@
 
 #include <memory>
 
-#include "app/Log.h"
-#include "app/ScopedHandle.h"
-#include "prereq/RunVCTask.h"
+#include "base/Log.h"
+#include "base/Owners.h"
+#include "base/SystemApi.h"
 #include "registration/Shortcuts.h"
 #include "tasks/InstallMessages.h"
-
-TaskBase* MakeRegSoftwareTask(HWND window, int32_t progressBase) {
-    auto* task = new RegSoftwareTask(window);
-    task->progressBase = progressBase;
-    return task;
-}
 
 void RegSoftwareTask::Run() {
     CreateShortcuts(*this);
     PostProgress(mainWindow, progressBase + 10);
     WriteUninstallEntry(*this);
     PostProgress(mainWindow, progressBase + 20);
-
-    auto* runtime = new RunVCTask(mainWindow);
-    runtime->SetInstallPath(installPath);
-    runtime->progressBase = progressBase + 20;
-    next = runtime;
+    ChainNext(successor_, progressBase + 20);
 }
 
 namespace {
 
-void SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
-    // With its terminating null, as the uninstall list expects.
-    ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+void SetValue(HKEY key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
+    const LONG result = ::RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), bytes);
+    if (result != ERROR_SUCCESS) LogCallFailed("RegSetValueExW", name, static_cast<DWORD>(result));
 }
 
-void SetDword(HKEY key, const wchar_t* name, DWORD value) {
-    ::RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+void SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
+    // With its terminating null, as the uninstall list expects.
+    SetValue(key, name, REG_SZ, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
+
+void SetDword(HKEY key, const wchar_t* name, DWORD value) { SetValue(key, name, REG_DWORD, &value, sizeof value); }
 
 }  // namespace
 
 void WriteUninstallEntry(const TaskBase& task, HKEY root, const wchar_t* subkey) {
     // Non-volatile: the product must stay listed after a restart.
     UniqueRegKey key;
-    if (::RegCreateKeyExW(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.out(),
-                          nullptr) != ERROR_SUCCESS)
+    const LONG created = ::RegCreateKeyExW(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
+                                           key.out(), nullptr);
+    if (created != ERROR_SUCCESS) {
+        LogCallFailed("RegCreateKeyExW", subkey, static_cast<DWORD>(created));
         return;
+    }
 
-    const std::wstring emulator = task.installPath + L"\\ZavozidaDedor.exe";
-    const std::wstring uninstaller = task.installPath + L"\\Uninstaller.exe";
+    const std::wstring emulator = task.installPath + kEmulatorFile;
+    const std::wstring uninstaller = task.installPath + kUninstallerFile;
     const std::wstring version = GetEmulatorVersion(task);
 
-    SetString(key.get(), L"DisplayName", L"Vexo模拟器");
+    SetString(key.get(), L"DisplayName", kProductDisplayName);
     SetDword(key.get(), L"NoModify", 1);
     SetDword(key.get(), L"NoRepair", 1);
-    SetString(key.get(), L"Publisher", L"Vexo模拟器");
+    SetString(key.get(), L"Publisher", kProductDisplayName);
     SetString(key.get(), L"DisplayIcon", emulator);
     SetString(key.get(), L"DisplayVersion", version);
     SetString(key.get(), L"UninstallString", uninstaller);
 }
 
 std::wstring GetEmulatorVersion(const TaskBase& task) {
-    const std::wstring path = task.installPath + L"\\ZavozidaDedor.exe";
+    const std::wstring path = task.installPath + kEmulatorFile;
     std::wstring result = kFallbackEmulatorVersion;
 
     DWORD ignored = 0;
@@ -90,8 +85,7 @@ std::wstring GetEmulatorVersion(const TaskBase& task) {
 
 BOOL IsWow64() {
     using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    const HMODULE kernel = ::GetModuleHandleW(L"kernel32");
-    const auto query = kernel ? reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(::GetProcAddress(kernel, "IsWow64Process"))) : nullptr;
+    const auto query = SystemFunctionAs<IsWow64ProcessFn>(SystemFunction::IsWow64Process);
     BOOL wow64 = FALSE;
     if (query != nullptr && !query(::GetCurrentProcess(), &wow64)) return FALSE;
     return wow64;

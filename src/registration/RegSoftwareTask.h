@@ -5,25 +5,27 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Product.h"
 #include "tasks/TaskBase.h"
 
 // After extraction: the shortcuts and the uninstall entry, then the runtime task.
 class RegSoftwareTask : public TaskBase {
 public:
-    explicit RegSoftwareTask(HWND window) noexcept : TaskBase(window) {}
+    // successor: makes the runtime task that follows.
+    explicit RegSoftwareTask(HWND window, TaskFactory successor = nullptr) noexcept
+        : TaskBase(window), successor_(successor) {}
     void Run() override;
 
     int32_t progressBase = 0;
+
+private:
+    TaskFactory successor_;
 };
 
-// The successor of a successful extraction.
-TaskBase* MakeRegSoftwareTask(HWND window, int32_t progressBase);
-
-constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kavix";
 constexpr wchar_t kFallbackEmulatorVersion[] = L"1.0.6.25";
 
 // The product's entry among the installed programs, written in place over an existing one.
-// A key that cannot be opened or created is skipped silently.
+// A key that cannot be created, or a value that cannot be written, is logged and skipped.
 void WriteUninstallEntry(const TaskBase& task, HKEY root = HKEY_LOCAL_MACHINE, const wchar_t* subkey = kUninstallKey);
 // " major.minor.build.revision" (leading blank) of the installed emulator's product version,
 // or "1.0.6.25" when it has none.

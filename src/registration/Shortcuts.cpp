@@ -5,27 +5,30 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include "base/Log.h"
+#include "base/Owners.h"
+#include "base/Product.h"
 #include "tasks/TaskBase.h"
 
 namespace {
 
-// A special folder of the current user, or empty when it cannot be located.
+// A special folder of the current user, or empty (and a log line) when it cannot be located.
 std::wstring SpecialFolder(int csidl) {
     LPITEMIDLIST items = nullptr;
-    if (FAILED(::SHGetSpecialFolderLocation(nullptr, csidl, &items)) || items == nullptr) return {};
-    wchar_t path[MAX_PATH] = {};
-    const BOOL converted = ::SHGetPathFromIDListW(items, path);
-    ::CoTaskMemFree(items);
-    return converted ? std::wstring(path) : std::wstring();
-}
-
-template <typename T>
-struct ComRelease {
-    T* p = nullptr;
-    ~ComRelease() {
-        if (p != nullptr) p->Release();
+    const HRESULT found = ::SHGetSpecialFolderLocation(nullptr, csidl, &items);
+    const UniqueCoTaskMemory owner(items);
+    const std::wstring what = L"special folder " + std::to_wstring(csidl);
+    if (FAILED(found) || items == nullptr) {
+        LogCallFailed("SHGetSpecialFolderLocation", what, static_cast<DWORD>(found));
+        return {};
     }
-};
+    wchar_t path[MAX_PATH] = {};
+    if (!::SHGetPathFromIDListW(items, path)) {
+        LogCallFailed("SHGetPathFromIDListW", what, ::GetLastError());
+        return {};
+    }
+    return path;
+}
 
 }  // namespace
 
@@ -33,38 +36,54 @@ bool CreateShellLink(const std::wstring& target, const std::wstring& folder, con
                      const std::wstring& linkFileName) {
     // Folder, separator, name and terminator must fit a MAX_PATH buffer, as the shell expects.
     const std::wstring linkPath = folder + L"\\" + linkFileName;
-    if (folder.empty() || linkPath.size() + 1 > MAX_PATH) return false;
-
-    ComRelease<IShellLinkW> link;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                  reinterpret_cast<void**>(&link.p))))
+    if (folder.empty()) return false;  // its look-up failed and was logged
+    if (linkPath.size() + 1 > MAX_PATH) {
+        LogCallFailed("CreateShellLink", linkPath, ERROR_FILENAME_EXCED_RANGE);
         return false;
-    ComRelease<IPersistFile> file;
-    if (FAILED(link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p)))) return false;
+    }
 
-    link.p->SetPath(target.c_str());
-    if (description != nullptr) link.p->SetDescription(description);
-    link.p->SetShowCmd(SW_SHOWNORMAL);
-    return SUCCEEDED(file.p->Save(linkPath.c_str(), TRUE));
+    ComPtr<IShellLinkW> link;
+    HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.out());
+    if (FAILED(hr)) {
+        LogCallFailed("CoCreateInstance", linkPath, static_cast<DWORD>(hr));
+        return false;
+    }
+    ComPtr<IPersistFile> file;
+    hr = link->QueryInterface(IID_IPersistFile, file.out());
+    if (FAILED(hr)) {
+        LogCallFailed("QueryInterface", linkPath, static_cast<DWORD>(hr));
+        return false;
+    }
+
+    link->SetPath(target.c_str());
+    if (description != nullptr) link->SetDescription(description);
+    link->SetShowCmd(SW_SHOWNORMAL);
+    hr = file->Save(linkPath.c_str(), TRUE);
+    if (FAILED(hr)) {
+        LogCallFailed("IPersistFile::Save", linkPath, static_cast<DWORD>(hr));
+        return false;
+    }
+    return true;
 }
 
 void CreateShortcuts(const TaskBase& task) {
-    const std::wstring emulator = task.installPath + L"\\ZavozidaDedor.exe";
-    const std::wstring uninstaller = task.installPath + L"\\Uninstaller.exe";
+    const std::wstring emulator = task.installPath + kEmulatorFile;
+    const std::wstring uninstaller = task.installPath + kUninstallerFile;
 
     const std::wstring programs = SpecialFolder(CSIDL_PROGRAMS);
     std::wstring startMenu;
     if (!programs.empty()) {
         startMenu = programs + L"\\" + kProductDisplayName;
-        if (!::PathFileExistsW(startMenu.c_str())) ::CreateDirectoryW(startMenu.c_str(), nullptr);
+        // A failure shows when the links in it are saved.
+        if (!::PathFileExistsW(startMenu.c_str()) && !::CreateDirectoryW(startMenu.c_str(), nullptr))
+            LogCallFailed("CreateDirectoryW", startMenu, ::GetLastError());
     }
 
-    const HRESULT com = ::CoInitialize(nullptr);
+    const ComScope com;
     const std::wstring desktop = SpecialFolder(CSIDL_DESKTOP);
     const std::wstring linkName = std::wstring(kProductDisplayName) + L".lnk";
     CreateShellLink(emulator, desktop, kProductDisplayName, linkName);
     CreateShellLink(emulator, startMenu, kProductDisplayName, linkName);
-    CreateShellLink(uninstaller, startMenu, L"Vexo模拟器卸载程序", L"卸载Vexo模拟器.lnk");
-    // Balanced only when this call initialised COM (S_FALSE counts too; a mode change does not).
-    if (SUCCEEDED(com)) ::CoUninitialize();
+    CreateShellLink(uninstaller, startMenu, kUninstallerDisplayName,
+                    std::wstring(L"卸载") + kProductDisplayName + L".lnk");
 }

@@ -6,11 +6,10 @@
 
 class TaskBase;
 
-constexpr wchar_t kProductDisplayName[] = L"Vexo模拟器";
-
-// Writes the three links for the task's install folder; a link that cannot be written is skipped.
+// Writes the three links for the task's install folder; a link that cannot be written is skipped
+// and logged.
 void CreateShortcuts(const TaskBase& task);
 // Writes folder\linkFileName pointing at target, shown normally; true when the file was saved.
-// An existing link of that name is replaced.
+// An existing link of that name is replaced; a failure is logged with its call and code.
 bool CreateShellLink(const std::wstring& target, const std::wstring& folder, const wchar_t* description,
                      const std::wstring& linkFileName);

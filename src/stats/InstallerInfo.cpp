@@ -7,8 +7,8 @@
 #include <ctime>
 #include <cwchar>
 
-#include "app/ModulePath.h"
-#include "app/ScopedHandle.h"
+#include "base/ModulePath.h"
+#include "base/Owners.h"
 
 namespace {
 

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "base/Product.h"
+
 struct InstallerInfo {
     std::wstring commonFields;  // system facts as a JSON fragment, filled by the first report
     std::wstring version;
@@ -17,8 +19,6 @@ struct InstallerInfo {
 // Built during static initialisation, before the entry point; never destroyed (see Globals.cpp).
 extern InstallerInfo& g_installerInfo;
 
-// The product key under the current user.
-constexpr wchar_t kProductKey[] = L"Software\\kavix";
 // Section "Platform" of this file beside the executable overrides version, build and engine.
 constexpr wchar_t kSettingsFileName[] = L"installer.ini";
 constexpr wchar_t kNoChannel[] = L"ot";

@@ -4,8 +4,9 @@
 
 #include <string>
 
-#include "app/BuildConfig.h"
-#include "app/Log.h"
+#include "base/BuildConfig.h"
+#include "base/Log.h"
+#include "base/Text.h"
 #include "stats/InstallerInfo.h"
 #include "stats/SystemProbe.h"
 #include "stats/WinHttpClient.h"
@@ -20,20 +21,6 @@ std::wstring FormatReportBody(const std::wstring& action, const std::wstring& a1
            JsonEscape(a2) + L"\",\"a3\":\"" + JsonEscape(a3) + L"\"," + fragment + L"}]";
 }
 
-namespace {
-
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1) return {};
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &bytes[0], size, nullptr, nullptr);
-    bytes.resize(static_cast<size_t>(size) - 1);  // without the terminating null
-    return bytes;
-}
-
-}  // namespace
-
 void SendReportTo(const std::wstring& url, const std::wstring& action, const std::wstring& a1,
                   const std::wstring& a2, const std::wstring& a3) {
     const std::wstring body = FormatReportBody(action, a1, a2, a3, BuildCommonFields(g_installerInfo));
@@ -45,7 +32,7 @@ void SendReportTo(const std::wstring& url, const std::wstring& action, const std
     client.sendTimeout = 5000;
     client.receiveTimeout = 5000;
 
-    const std::string bytes = ToUtf8(body);
+    const std::string bytes = ToNarrow(body, CP_UTF8);
     client.SetRequestBody(bytes.data(), static_cast<DWORD>(bytes.size()));
     client.requestHeaders = L"Content-Length: " + std::to_wstring(bytes.size()) +
                             L"\r\nContent-Type: application/json;charset=UTF-8\r\n";

@@ -8,6 +8,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "base/Text.h"
 #include "prereq/OsVersion.h"
 
 namespace {
@@ -118,12 +119,7 @@ std::wstring GetCpuBrandText() {
         }
     }
     const char* text = reinterpret_cast<const char*>(brand);
-    const int chars = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (chars <= 1) return {};
-    std::wstring wide(static_cast<size_t>(chars), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], chars);
-    wide.resize(static_cast<size_t>(chars) - 1);
-    return wide;
+    return ToWide(text, std::strlen(text), CP_ACP);
 }
 
 std::wstring BuildCommonFields(InstallerInfo& info) {

@@ -5,7 +5,8 @@
 #include <new>
 #include <utility>
 
-#include "ui/PatternMatcher.h"
+#include "base/PatternMatcher.h"
+#include "base/Text.h"
 
 namespace {
 
@@ -202,6 +203,8 @@ void WinHttpClient::UseDiscoveredProxy(HINTERNET request, bool* sent) {
         lastError = ::GetLastError();
         return;
     }
+    const UniqueGlobalText autoConfigUrl(config.lpszAutoConfigUrl), server(config.lpszProxy),
+        bypass(config.lpszProxyBypass);
     if (config.lpszAutoConfigUrl) {
         WINHTTP_AUTOPROXY_OPTIONS options = {};
         options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT | WINHTTP_AUTOPROXY_CONFIG_URL;
@@ -210,14 +213,13 @@ void WinHttpClient::UseDiscoveredProxy(HINTERNET request, bool* sent) {
         options.fAutoLogonIfChallenged = TRUE;
         WINHTTP_PROXY_INFO proxy = {};
         if (::WinHttpGetProxyForUrl(session_.get(), requestUrl.c_str(), &options, &proxy)) {
+            const UniqueGlobalText server(proxy.lpszProxy), bypass(proxy.lpszProxyBypass);
             if (::WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy)) {
                 *sent = SendOnce(request);
                 if (!*sent) lastError = ::GetLastError();
             } else {
                 lastError = ::GetLastError();
             }
-            if (proxy.lpszProxy) ::GlobalFree(proxy.lpszProxy);
-            if (proxy.lpszProxyBypass) ::GlobalFree(proxy.lpszProxyBypass);
         } else {
             lastError = ::GetLastError();
         }
@@ -229,9 +231,6 @@ void WinHttpClient::UseDiscoveredProxy(HINTERNET request, bool* sent) {
         proxy.lpszProxyBypass = config.lpszProxyBypass;
         if (!::WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy)) lastError = ::GetLastError();
     }
-    if (config.lpszAutoConfigUrl) ::GlobalFree(config.lpszAutoConfigUrl);
-    if (config.lpszProxy) ::GlobalFree(config.lpszProxy);
-    if (config.lpszProxyBypass) ::GlobalFree(config.lpszProxyBypass);
 }
 
 bool WinHttpClient::QueryHeader(HINTERNET request, DWORD what, std::wstring* text) {
@@ -344,19 +343,10 @@ void WinHttpClient::ConvertBody() {
         flags = 0;
     }
     const char* bytes = reinterpret_cast<const char*>(rawBody_.data());
-    const int length = static_cast<int>(rawBodyLength_);
-    int size = ::MultiByteToWideChar(codePage, flags, bytes, length, nullptr, 0);
-    if (size < 1) {
-        codePage = CP_ACP;
-        flags = MB_PRECOMPOSED;
-        size = ::MultiByteToWideChar(codePage, flags, bytes, length, nullptr, 0);
-        if (size < 1) return;
-    }
-    std::wstring text(static_cast<std::size_t>(size), L'\0');
-    const int converted = ::MultiByteToWideChar(codePage, flags, bytes, length, &text[0], size);
-    if (converted < 1) return;
     // Every character is kept, zeros included: the text is the whole body.
-    text.resize(static_cast<std::size_t>(converted));
+    std::wstring text = ToWide(bytes, rawBodyLength_, codePage, flags);
+    if (text.empty() && codePage != CP_ACP) text = ToWide(bytes, rawBodyLength_, CP_ACP, MB_PRECOMPOSED);
+    if (text.empty()) return;
     responseBody = std::move(text);
 }
 

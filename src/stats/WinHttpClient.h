@@ -7,25 +7,7 @@
 #include <string>
 #include <vector>
 
-// Owner of a WinHTTP handle (session, connection or request).
-class UniqueInternet {
-public:
-    UniqueInternet() noexcept = default;
-    explicit UniqueInternet(HINTERNET h) noexcept : handle_(h) {}
-    ~UniqueInternet() { reset(); }
-    UniqueInternet(const UniqueInternet&) = delete;
-    UniqueInternet& operator=(const UniqueInternet&) = delete;
-
-    HINTERNET get() const noexcept { return handle_; }
-    explicit operator bool() const noexcept { return handle_ != nullptr; }
-    void reset(HINTERNET h = nullptr) noexcept {
-        if (handle_) ::WinHttpCloseHandle(handle_);
-        handle_ = h;
-    }
-
-private:
-    HINTERNET handle_ = nullptr;
-};
+#include "base/Owners.h"
 
 // One synchronous HTTP or HTTPS exchange over WinHTTP, with up to three attempts and the user's
 // proxy settings found when a send fails. Configure the public fields, call Execute, read the

@@ -2,7 +2,13 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+
+class TaskBase;
+// Makes the task that follows a successful one, given the progress it starts from. The entry
+// point wires the chain's order by handing each task the factory of its successor.
+using TaskFactory = TaskBase* (*)(HWND window, int32_t progressBase);
 
 // One step of the installation. Run does the work, posts progress and errors to
 // mainWindow, and on success creates the successor and links it as `next`.
@@ -17,6 +23,12 @@ public:
 
     void SetInstallPath(std::wstring path) { installPath = std::move(path); }
     void SetModuleDir(std::wstring dir) { moduleDir = std::move(dir); }
+
+    // Links the successor that `make` builds (none without a factory) and hands it this task's folder.
+    void ChainNext(TaskFactory make, int32_t nextProgressBase) {
+        next = make != nullptr ? make(mainWindow, nextProgressBase) : nullptr;
+        if (next != nullptr) next->SetInstallPath(installPath);
+    }
 
     HWND mainWindow = nullptr;
     std::wstring installPath;

@@ -1,39 +1,45 @@
 #include "tasks/TaskManager.h"
 
-#include "app/Log.h"
-#include "app/ModulePath.h"
-#include "app/ScopedHandle.h"
-#include "stats/ReportSender.h"
+#include "base/Log.h"
+#include "base/ModulePath.h"
+#include "base/Owners.h"
 #include "tasks/InstallMessages.h"
+#include "tasks/Reports.h"
 
+namespace {
+
+constexpr wchar_t kRunner[] = L"the task runner";
+
+}  // namespace
+
+// On a failure startEvent stays set: nothing is installed and this process cannot start a runner
+// again, but the window is never left waiting.
 void TaskManager::StartTaskManager() {
     if (startEvent.load() != nullptr) return;
 
     UniqueHandle event(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!event) return;
+    if (!event) {
+        LogCallFailed("CreateEventW", kRunner, ::GetLastError());
+        return;
+    }
     startEvent = event.get();
 
-    // Created suspended so the id and handle are stored before the runner can read them;
-    // it is resumed at once, so to every observer it runs straight away.
     DWORD id = 0;
-    HANDLE thread = ::CreateThread(nullptr, 0, TaskManagerThread, this, CREATE_SUSPENDED, &id);
-    if (thread == nullptr) return;  // startEvent stays set: this process cannot start a runner again
-    threadId = id;
-    threadHandle = thread;
-
-    // The runner closes threadHandle itself at its end; wait on a copy of our own.
-    UniqueHandle waitCopy;
-    ::DuplicateHandle(::GetCurrentProcess(), thread, ::GetCurrentProcess(), waitCopy.out(), SYNCHRONIZE, FALSE, 0);
-    ::ResumeThread(thread);
-
-    // Waiting on the thread as well means a runner that dies before its signal cannot hang the window.
-    if (waitCopy) {
-        const HANDLE handles[2] = {event.get(), waitCopy.get()};
-        ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
-    } else {
-        ::WaitForSingleObject(event.get(), INFINITE);
+    const UniqueHandle thread(::CreateThread(nullptr, 0, TaskManagerThread, this, 0, &id));
+    if (!thread) {
+        LogCallFailed("CreateThread", kRunner, ::GetLastError());
+        return;
     }
-    // `event` closes here; startEvent keeps its stale value until the runner clears it.
+    threadId = id;
+    threadHandle = thread.get();
+
+    // Waiting on the thread as well means a runner that dies before its signal cannot hang the
+    // window. The handle is ours alone (the runner never touches it), so it stays valid for the
+    // whole wait: no copy to make, no suspended start to resume, nothing that can fail and hang.
+    const HANDLE handles[2] = {event.get(), thread.get()};
+    ::WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    threadHandle = nullptr;
+    // `event` and `thread` close here; startEvent keeps its stale value until the runner clears it.
 }
 
 namespace {
@@ -47,10 +53,10 @@ void LogRunner(const char* line) {
 DWORD WINAPI TaskManagerThread(LPVOID param) {
     auto* manager = static_cast<TaskManager*>(param);
 
-    SendReport(L"activate", L"", L"", L"");
+    Report(L"activate", L"", L"", L"");
     LogRunner("Task Manager start");
     ::SetEvent(manager->startEvent.load());
-    SendReport(L"install_start", L"ptaz_all", L"", L"");
+    Report(L"install_start", L"ptaz_all", L"", L"");
 
     const std::wstring moduleDir = ModuleDirectory();
     for (TaskBase* task = manager->firstTask; task != nullptr; task = task->next) {
@@ -59,8 +65,7 @@ DWORD WINAPI TaskManagerThread(LPVOID param) {
         task->Run();
     }
 
-    SendReport(L"install_done", L"ptaz_all", L"", L"");
-    ::CloseHandle(manager->threadHandle);
+    Report(L"install_done", L"ptaz_all", L"", L"");
     // Before the window hears of the end: it ends the process at once, and would cut the line off.
     LogRunner("exit TaskManager excute now");
     PostInstallDone(manager->mainWindow);

@@ -18,7 +18,7 @@ public:
     // Non-null from the start of the runner until its very end; read by both threads.
     std::atomic<HANDLE> startEvent{nullptr};
     DWORD threadId = 0;
-    HANDLE threadHandle = nullptr;
+    HANDLE threadHandle = nullptr;  // set while StartTaskManager waits on it; the runner never needs it
     TaskBase* firstTask = nullptr;
     std::wstring installPath;
     HWND mainWindow = nullptr;

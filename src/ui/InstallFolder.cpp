@@ -5,7 +5,8 @@
 #include <cwchar>
 #include <iterator>
 
-#include "ui/PatternMatcher.h"
+#include "base/PatternMatcher.h"
+#include "base/Product.h"
 
 namespace {
 
@@ -80,5 +81,5 @@ const wchar_t* FolderCheckMessage(FolderCheck check) {
 
 std::wstring ProductFolderBelow(const std::wstring& chosen) {
     // A drive root already ends in its backslash.
-    return chosen.size() == 3 ? chosen + L"kavix" : chosen + L"\\kavix";
+    return chosen.size() == 3 ? chosen + kProductFolderName : chosen + L"\\" + kProductFolderName;
 }

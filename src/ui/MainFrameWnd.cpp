@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "base/Product.h"
 #include "tasks/InstallMessages.h"
 #include "tasks/TaskManager.h"
 #include "ui/InstallFolder.h"
@@ -66,7 +67,7 @@ void MainFrameWnd::OnWindowCreated() {
     installPath = programFiles;
     // Its result does not matter here: the install button checks and creates the folder.
     if (!::PathFileExistsW(installPath.c_str())) CreateDirectoryTree(installPath.c_str());
-    installPath += L"\\kavix";
+    installPath += std::wstring(L"\\") + kProductFolderName;
 }
 
 void MainFrameWnd::OnWindowInit() {

@@ -6,7 +6,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/ScopedHandle.h"
+#include "base/Owners.h"
+#include "base/SystemApi.h"
 
 namespace {
 
@@ -149,10 +150,7 @@ void RenderShadow(HRGN region, int width, int height, const ShadowParams& params
 
 bool CWndShadow::RegisterShadowClass(HINSTANCE instance) {
     if (g_updateLayeredWindow) return false;
-    const HMODULE user32 = ::LoadLibraryW(L"USER32.DLL");
-    if (!user32) return false;
-    const auto update = reinterpret_cast<UpdateLayeredWindowProc>(
-        reinterpret_cast<void*>(::GetProcAddress(user32, "UpdateLayeredWindow")));
+    const auto update = SystemFunctionAs<UpdateLayeredWindowProc>(SystemFunction::UpdateLayeredWindow);
     if (!update) return false;
     g_updateLayeredWindow = update;
     g_shadowInstance = instance;
@@ -247,14 +245,13 @@ void CWndShadow::Redraw(HWND parent) {
         RenderShadow(hasShape ? rgn : nullptr, W, H, Params(), static_cast<uint32_t*>(bits));
     }
 
-    const HGDIOBJ previous = ::SelectObject(memDc.get(), dib.get());
+    const ScopedSelect selected(memDc.get(), dib.get());
     POINT position{r.left + offsetX - size, r.top + offsetY - size};
     SIZE extent{SW, SH};
     POINT source{0, 0};
     BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
     ::MoveWindow(hwnd, position.x, position.y, SW, SH, FALSE);
     g_updateLayeredWindow(hwnd, nullptr, &position, &extent, memDc.get(), &source, 0, &blend, ULW_ALPHA);
-    ::SelectObject(memDc.get(), previous);
 }
 
 LRESULT CALLBACK CWndShadow::ParentWindowProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -283,7 +283,6 @@ void CButtonUI::DoPaint(HDC dc, const RECT& clip) {
 
 CEditUI::~CEditUI() {
     if (edit_ && IsWindow(edit_)) DestroyWindow(edit_);
-    if (brush_) DeleteObject(brush_);
 }
 
 CDuiString CEditUI::GetText() const {
@@ -317,10 +316,7 @@ void CEditUI::SetPos(RECT pos) {
 void CEditUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
     CControlUI::SetAttribute(name, value);
     if (!name) return;
-    if (wcscmp(name, L"bkcolor") == 0 && brush_) {
-        DeleteObject(brush_);
-        brush_ = nullptr;
-    }
+    if (wcscmp(name, L"bkcolor") == 0) brush_.reset();
     if (edit_ && wcscmp(name, L"font") == 0) SendMessageW(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(manager_, font_)), TRUE);
     Sync();
 }
@@ -339,12 +335,12 @@ void CEditUI::Sync() {
     if (!edit_) return;
     // The text sits vertically centred inside the padded rectangle, as labels' text does.
     RECT rc = Inset(pos_, padding_);
-    HDC dc = GetDC(edit_);
-    HGDIOBJ old = SelectObject(dc, FontOf(manager_, font_));
     TEXTMETRICW tm = {};
-    GetTextMetricsW(dc, &tm);
-    SelectObject(dc, old);
-    ReleaseDC(edit_, dc);
+    {
+        const WindowDc dc(edit_);
+        const ScopedSelect font(dc.get(), FontOf(manager_, font_));
+        GetTextMetricsW(dc.get(), &tm);
+    }
     const long lineHeight = tm.tmHeight + 2;
     if (rc.bottom - rc.top > lineHeight) {
         rc.top += (rc.bottom - rc.top - lineHeight) / 2;
@@ -359,10 +355,10 @@ void CEditUI::Sync() {
 
 HBRUSH CEditUI::PrepareColors(HDC dc) {
     const DWORD bk = (bkColor_ >> 24) != 0 ? bkColor_ : 0xFFFFFFFF;
-    if (!brush_) brush_ = CreateSolidBrush(detail::ToColorRef(bk));
+    if (!brush_) brush_.reset(CreateSolidBrush(detail::ToColorRef(bk)));
     SetTextColor(dc, detail::ToColorRef(textColor_));
     SetBkColor(dc, detail::ToColorRef(bk));
-    return brush_;
+    return static_cast<HBRUSH>(brush_.get());
 }
 
 }  // namespace UiLib

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Owners.h"
 #include "uilib/UiLib.h"
 
 namespace UiLib {
@@ -67,7 +68,7 @@ public:
 
 private:
     HWND edit_ = nullptr;
-    HBRUSH brush_ = nullptr;
+    UniqueGdiObject brush_;
 };
 
 namespace detail {

@@ -11,6 +11,8 @@
 #include <expat.h>
 
 #include "archive/ZipReader.h"
+#include "base/Owners.h"
+#include "base/Text.h"
 #include "uilib/UiInternal.h"
 
 namespace UiLib {
@@ -21,17 +23,9 @@ HINSTANCE g_instance = nullptr;
 CDuiString g_resourcePath;
 CDuiString g_resourceZip;
 bool g_zipCached = false;
-ArchiveHandle* g_archive = nullptr;  // open between reads when the zip is cached
+UniqueArchive g_archive;  // open between reads when the zip is cached
 
-std::wstring Widen(const char* text) {
-    if (!text || !*text) return L"";
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    if (n <= 1) return L"";
-    std::wstring wide(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, &wide[0], n);
-    wide.resize(static_cast<size_t>(n - 1));
-    return wide;
-}
+std::wstring Widen(const char* text) { return text ? ToWide(text, std::strlen(text), CP_UTF8) : std::wstring(); }
 
 // Entry names compare without case and with either slash.
 std::wstring NormalName(const wchar_t* name) {
@@ -42,14 +36,14 @@ std::wstring NormalName(const wchar_t* name) {
 }
 
 bool ReadFileBytes(const wchar_t* path, std::string* bytes) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    const UniqueFile file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return false;
     bool ok = true;
     bytes->clear();
     char buffer[65536];
     DWORD got = 0;
-    while ((ok = ReadFile(file, buffer, sizeof(buffer), &got, nullptr) != FALSE) && got > 0) bytes->append(buffer, got);
-    CloseHandle(file);
+    while ((ok = ReadFile(file.get(), buffer, sizeof(buffer), &got, nullptr) != FALSE) && got > 0)
+        bytes->append(buffer, got);
     return ok;
 }
 
@@ -70,10 +64,7 @@ bool ReadArchiveEntry(ArchiveHandle* archive, const wchar_t* name, std::string* 
     return ReadEntryToMemory(archive, index, bytes, kMaxSkinFileBytes) == kArchiveOk;
 }
 
-void CloseCachedArchive() {
-    if (g_archive) CloseArchive(g_archive);
-    g_archive = nullptr;
-}
+void CloseCachedArchive() { g_archive.reset(); }
 
 bool TakesInput(CControlUI* control) {
     return control->IsEnabled() && (dynamic_cast<CButtonUI*>(control) || dynamic_cast<CEditUI*>(control));
@@ -116,7 +107,7 @@ struct CPaintManagerUI::Impl {
     };
 
     std::unique_ptr<CContainerUI> root;
-    std::map<int, HFONT> fonts;
+    std::map<int, UniqueGdiObject> fonts;  // outlived by nothing: the root (its edits use them) goes first
     std::vector<INotifyUI*> notifiers;
     std::vector<IMessageFilterUI*> filters;
     std::vector<Timer> timers;
@@ -128,7 +119,6 @@ struct CPaintManagerUI::Impl {
     void NewRoot(HWND window) {
         hot = pushed = nullptr;
         root.reset();  // its edits go first: they use the fonts
-        for (auto& font : fonts) DeleteObject(font.second);
         fonts.clear();
         root.reset(new CContainerUI());
         root->SetAttribute(L"bkcolor", L"#FFFFFFFF");
@@ -183,14 +173,11 @@ const CDuiString& CPaintManagerUI::GetResourceZip() {
 bool CPaintManagerUI::ReadSkinFile(const wchar_t* name, std::string* bytes) {
     if (!name || !*name || !bytes) return false;
     if (g_resourceZip.IsEmpty()) return ReadFileBytes((g_resourcePath.str() + name).c_str(), bytes);
-    ArchiveHandle* archive = g_archive;
-    if (!archive) archive = OpenArchive((g_resourcePath.str() + g_resourceZip.str()).c_str());
+    UniqueArchive archive = std::move(g_archive);
+    if (!archive) archive.reset(OpenArchive((g_resourcePath.str() + g_resourceZip.str()).c_str()));
     if (!archive) return false;
-    const bool ok = ReadArchiveEntry(archive, name, bytes);
-    if (g_zipCached)
-        g_archive = archive;
-    else
-        CloseArchive(archive);
+    const bool ok = ReadArchiveEntry(archive.get(), name, bytes);
+    if (g_zipCached) g_archive = std::move(archive);
     return ok;
 }
 
@@ -212,7 +199,7 @@ struct SkinBuilder {
     CPaintManagerUI* manager;
     IDialogBuilderCallback* callback;
     CContainerUI* root;
-    std::map<int, HFONT>* fonts;
+    std::map<int, UniqueGdiObject>* fonts;
     SIZE* initSize;
     RECT* caption;
     SIZE* roundCorner;
@@ -259,9 +246,7 @@ struct SkinBuilder {
                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
                                  face.c_str());
         if (!font) return;
-        auto existing = fonts->find(id);
-        if (existing != fonts->end()) DeleteObject(existing->second);
-        (*fonts)[id] = font;
+        (*fonts)[id].reset(font);
     }
 
     CControlUI* MakeControl(const std::wstring& name) {
@@ -330,8 +315,7 @@ CPaintManagerUI::CPaintManagerUI() : impl_(new Impl()) {}
 CPaintManagerUI::~CPaintManagerUI() {
     if (window_ && IsWindow(window_))
         for (const auto& timer : impl_->timers) ::KillTimer(window_, timer.systemId);
-    impl_->root.reset();
-    for (auto& font : impl_->fonts) DeleteObject(font.second);
+    impl_->root.reset();  // before the fonts its edits use
 }
 
 void CPaintManagerUI::Init(HWND window) {
@@ -437,7 +421,7 @@ void CPaintManagerUI::Invalidate(const RECT& rect) {
 
 HFONT CPaintManagerUI::GetFont(int id) const {
     const auto found = impl_->fonts.find(id);
-    if (found != impl_->fonts.end()) return found->second;
+    if (found != impl_->fonts.end()) return static_cast<HFONT>(found->second.get());
     return static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
 }
 
@@ -447,21 +431,15 @@ namespace {
 void PaintArea(CControlUI* root, HDC dc, const RECT& area) {
     const int width = area.right - area.left, height = area.bottom - area.top;
     if (width <= 0 || height <= 0) return;
-    HDC memory = CreateCompatibleDC(dc);
-    HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
-    if (!memory || !bitmap) {
-        if (bitmap) DeleteObject(bitmap);
-        if (memory) DeleteDC(memory);
-        return;
-    }
-    HGDIOBJ old = SelectObject(memory, bitmap);
+    const UniqueMemoryDc memoryDc(CreateCompatibleDC(dc));
+    const UniqueGdiObject bitmap(CreateCompatibleBitmap(dc, width, height));
+    if (!memoryDc || !bitmap) return;
+    const HDC memory = memoryDc.get();
+    const ScopedSelect selected(memory, bitmap.get());
     SetViewportOrgEx(memory, -area.left, -area.top, nullptr);
     detail::FillColor(memory, area, area, 0xFFFFFFFF);
     if (root) root->DoPaint(memory, area);
     BitBlt(dc, area.left, area.top, width, height, memory, area.left, area.top, SRCCOPY);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
 }
 
 }  // namespace

@@ -9,9 +9,11 @@
 #include <algorithm>
 #include <cwctype>
 #include <map>
+#include <memory>
 
 #include <gdiplus.h>
 
+#include "base/Owners.h"
 #include "uilib/UiInternal.h"
 
 namespace UiLib {
@@ -20,7 +22,7 @@ namespace detail {
 namespace {
 
 struct Image {
-    HBITMAP bitmap = nullptr;
+    UniqueGdiObject bitmap;
     int width = 0;
     int height = 0;
     bool alpha = false;  // some pixel is not opaque
@@ -28,10 +30,12 @@ struct Image {
 
 // File name (lower case) to decoded image; null for a file that could not be read or decoded,
 // so a missing image costs one look-up, not one archive read per paint.
-std::map<std::wstring, Image*>& ImageCache() {
-    static auto* cache = new std::map<std::wstring, Image*>();  // lives until the process ends
+std::map<std::wstring, std::unique_ptr<Image>>& ImageCache() {
+    static auto* cache = new std::map<std::wstring, std::unique_ptr<Image>>();  // lives until the process ends
     return *cache;
 }
+
+using GdiplusBitmap = ScopedHandle<FreedBy<Gdiplus::GpBitmap*, Gdiplus::DllExports::GdipDisposeImage>>;
 
 bool StartGdiplus() {
     static bool started = false;
@@ -45,29 +49,31 @@ bool StartGdiplus() {
     return started;
 }
 
-Image* Decode(const std::string& bytes) {
+std::unique_ptr<Image> Decode(const std::string& bytes) {
     if (bytes.empty() || !StartGdiplus()) return nullptr;
     HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
     if (!memory) return nullptr;
     void* data = GlobalLock(memory);
     memcpy(data, bytes.data(), bytes.size());
     GlobalUnlock(memory);
-    IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &stream))) {
+    // The stream owns the memory once it exists (and frees it on its release).
+    ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, reinterpret_cast<IStream**>(stream.out())))) {
         GlobalFree(memory);
         return nullptr;
     }
     using namespace Gdiplus::DllExports;
-    Gdiplus::GpBitmap* bitmap = nullptr;
-    Image* image = nullptr;
-    if (GdipCreateBitmapFromStream(stream, &bitmap) == Gdiplus::Ok && bitmap) {
+    Gdiplus::GpBitmap* decoded = nullptr;
+    std::unique_ptr<Image> image;
+    if (GdipCreateBitmapFromStream(stream.get(), &decoded) == Gdiplus::Ok && decoded) {
+        const GdiplusBitmap bitmap(decoded);
         UINT width = 0, height = 0;
-        GdipGetImageWidth(bitmap, &width);
-        GdipGetImageHeight(bitmap, &height);
+        GdipGetImageWidth(decoded, &width);
+        GdipGetImageHeight(decoded, &height);
         Gdiplus::Rect rect(0, 0, static_cast<INT>(width), static_cast<INT>(height));
         Gdiplus::BitmapData locked = {};
         if (width > 0 && height > 0 &&
-            GdipBitmapLockBits(bitmap, &rect, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &locked) ==
+            GdipBitmapLockBits(decoded, &rect, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &locked) ==
                 Gdiplus::Ok) {
             BITMAPINFO info = {};
             info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -79,7 +85,7 @@ Image* Decode(const std::string& bytes) {
             void* bits = nullptr;
             HBITMAP dib = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
             if (dib) {
-                image = new Image{dib, static_cast<int>(width), static_cast<int>(height), false};
+                image.reset(new Image{UniqueGdiObject(dib), static_cast<int>(width), static_cast<int>(height), false});
                 const auto* source = static_cast<const BYTE*>(locked.Scan0);
                 auto* target = static_cast<BYTE*>(bits);
                 for (UINT y = 0; y < height; ++y) {
@@ -90,11 +96,9 @@ Image* Decode(const std::string& bytes) {
                 }
                 GdiFlush();
             }
-            GdipBitmapUnlockBits(bitmap, &locked);
+            GdipBitmapUnlockBits(decoded, &locked);
         }
-        GdipDisposeImage(bitmap);
     }
-    stream->Release();
     return image;
 }
 
@@ -103,11 +107,11 @@ const Image* GetImage(const std::wstring& file) {
     for (auto& c : key) c = static_cast<wchar_t>(towlower(c));
     auto& cache = ImageCache();
     const auto found = cache.find(key);
-    if (found != cache.end()) return found->second;
+    if (found != cache.end()) return found->second.get();
     std::string bytes;
-    Image* image = CPaintManagerUI::ReadSkinFile(file.c_str(), &bytes) ? Decode(bytes) : nullptr;
-    cache[key] = image;
-    return image;
+    auto& image = cache[key];
+    if (CPaintManagerUI::ReadSkinFile(file.c_str(), &bytes)) image = Decode(bytes);
+    return image.get();
 }
 
 struct ImageAttr {
@@ -182,8 +186,9 @@ void Blit(HDC dc, const Image& image, RECT dest, RECT source, const RECT& clip) 
         SaveDC(dc);
         IntersectClipRect(dc, visible.left, visible.top, visible.right, visible.bottom);
     }
-    HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ old = SelectObject(memory, image.bitmap);
+    const UniqueMemoryDc memoryDc(CreateCompatibleDC(dc));
+    const HDC memory = memoryDc.get();
+    const ScopedSelect selected(memory, image.bitmap.get());
     const int dw = dest.right - dest.left, dh = dest.bottom - dest.top;
     const int sw = source.right - source.left, sh = source.bottom - source.top;
     if (image.alpha) {
@@ -195,8 +200,6 @@ void Blit(HDC dc, const Image& image, RECT dest, RECT source, const RECT& clip) 
         SetStretchBltMode(dc, COLORONCOLOR);
         StretchBlt(dc, dest.left, dest.top, dw, dh, memory, source.left, source.top, sw, sh, SRCCOPY);
     }
-    SelectObject(memory, old);
-    DeleteDC(memory);
     if (clipDc) RestoreDC(dc, -1);
 }
 
@@ -230,22 +233,14 @@ void DrawText(HDC dc, const RECT& rect, const RECT& clip, const std::wstring& te
     RECT part;
     if (text.empty() || !IntersectRect(&part, &rect, &clip)) return;
     RECT box = rect;
-    HGDIOBJ old = SelectObject(dc, font);
+    const ScopedSelect selected(dc, font);
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, ToColorRef(argb));
     ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &box,
                 align | DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_NOPREFIX);
-    SelectObject(dc, old);
 }
 
-void ClearImageCache() {
-    for (auto& entry : ImageCache()) {
-        if (!entry.second) continue;
-        DeleteObject(entry.second->bitmap);
-        delete entry.second;
-    }
-    ImageCache().clear();
-}
+void ClearImageCache() { ImageCache().clear(); }
 
 }  // namespace detail
 }  // namespace UiLib

@@ -190,8 +190,9 @@ void ApplyRoundCorner(HWND hwnd, SIZE corner) {
     if (corner.cx <= 0 || corner.cy <= 0 || IsIconic(hwnd)) return;
     RECT rc;
     GetWindowRect(hwnd, &rc);
-    HRGN region = CreateRoundRectRgn(0, 0, rc.right - rc.left + 1, rc.bottom - rc.top + 1, corner.cx, corner.cy);
-    if (region && !SetWindowRgn(hwnd, region, TRUE)) DeleteObject(region);  // the system owns it on success
+    UniqueGdiObject region(CreateRoundRectRgn(0, 0, rc.right - rc.left + 1, rc.bottom - rc.top + 1, corner.cx, corner.cy));
+    // The system owns the region once it is the window's.
+    if (region && SetWindowRgn(hwnd, static_cast<HRGN>(region.get()), TRUE)) region.release();
 }
 
 }  // namespace

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "TestFiles.h"
-#include "app/ModulePath.h"
-#include "app/ScopedHandle.h"
+#include "base/ModulePath.h"
+#include "base/Owners.h"
 #include "archive/PreviousInstall.h"
 #include "tasks/TaskBase.h"
 

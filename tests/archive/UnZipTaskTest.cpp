@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "TestFiles.h"
-#include "app/ModulePath.h"
+#include "base/ModulePath.h"
 #include "archive/FolderRemoval.h"
 #include "archive/UnZipTask.h"
 #include "tasks/InstallMessages.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "ArchiveTestUtil.h"
-#include "app/ScopedHandle.h"
+#include "base/Owners.h"
 #include "archive/ZipReader.h"
 
 namespace {

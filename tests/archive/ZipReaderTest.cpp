@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "ArchiveTestUtil.h"
-#include "app/ScopedHandle.h"
+#include "base/Owners.h"
 #include "archive/ZipReader.h"
 
 namespace {
@@ -27,10 +27,7 @@ uint64_t TicksFromSystemTime(WORD y, WORD mo, WORD d, WORD h, WORD mi, WORD s) {
     return Ticks(ft);
 }
 
-struct ArchiveCloser {
-    void operator()(ArchiveHandle* h) const { CloseArchive(h); }
-};
-using Archive = std::unique_ptr<ArchiveHandle, ArchiveCloser>;
+using Archive = UniqueArchive;
 
 Archive Open(const std::wstring& name) { return Archive(OpenArchive(ZipData(name).c_str())); }
 
@@ -99,6 +96,24 @@ TEST(ZipOpen, RecordBehindLongestCommentIsFound) {
 }
 
 // ---- Handles and arguments -----------------------------------------------------------------
+
+// Opens and closes an archive, which leaves this thread's last error at 0.
+DWORD WINAPI OpenAndClose(LPVOID) {
+    Archive a = Open(L"infozip.zip");
+    return a ? 0 : 1;
+}
+
+// The window reads its skin while the runner extracts: a close on one thread must not wipe out
+// a failure the other has not read yet.
+TEST(ZipArguments, LastErrorIsKeptPerThread) {
+    EXPECT_EQ(ExtractEntry(nullptr, 0, L"x"), kArchiveErrArgument);
+    UniqueHandle other(::CreateThread(nullptr, 0, OpenAndClose, nullptr, 0, nullptr));
+    ASSERT_TRUE(other);
+    ASSERT_EQ(::WaitForSingleObject(other.get(), 10000), WAIT_OBJECT_0);
+    DWORD opened = 1;
+    ASSERT_TRUE(::GetExitCodeThread(other.get(), &opened) && opened == 0);
+    EXPECT_EQ(lastArchiveError, kArchiveErrArgument);
+}
 
 TEST(ZipArguments, BadHandlesAndIndexes) {
     ArchiveEntry e;

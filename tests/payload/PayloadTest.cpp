@@ -10,7 +10,7 @@
 
 #include "TestFiles.h"
 #include "WindowDriver.h"
-#include "app/ScopedHandle.h"
+#include "base/Owners.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/Log.h"
+#include "base/Log.h"
 #include "prereq/OsVersion.h"
 
 int main(int argc, char** argv) {
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
             std::printf("failed\n");
         return 0;
     }
-    if (argc > 1) InitLogAt(argv[1]);
+    if (argc > 1) InitLogAt(ToWide(argv[1], std::strlen(argv[1]), CP_ACP));
     const std::wstring tag = GetOsTag();
     std::string held;
     const struct {

@@ -1,20 +1,25 @@
 #include <gtest/gtest.h>
+
 #include <windows.h>
 
 #include <algorithm>
+#include <clocale>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "StatsRecords.h"
 #include "TestFiles.h"
-#include "app/BuildConfig.h"
-#include "app/Log.h"
+#include "app/InstallChain.h"
+#include "base/BuildConfig.h"
+#include "base/Log.h"
 #include "archive/UnZipTask.h"
 #include "prereq/DotNetFrameworkTask.h"
 #include "prereq/NetFxDownloader.h"
 #include "stats/InstallerInfo.h"
+#include "stats/ReportSender.h"
 #include "tasks/InstallMessages.h"
+#include "tasks/Reports.h"
 
 // The downloads against the scripted download and version server the run started on the build's
 // hosts (VEXO_NETFX_SERVER, routes set per case), failures reported to the statistics server
@@ -83,6 +88,7 @@ const char kTransferFailed[] = "the transfer failed";
 class NetFxTaskTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        SetReportSender(SendReport);
         g_installerInfo.build = Marker();
         g_installerInfo.commonFields.clear();
     }
@@ -95,7 +101,7 @@ protected:
         moduleDir_ = scratch + L"\\module";
         ::CreateDirectoryW(moduleDir_.c_str(), nullptr);
         logPath_ = scratch + L"\\tmp.log";
-        InitLogAt(Utf8(logPath_));
+        InitLogAt(logPath_);
     }
     void TearDown() override { ::DestroyWindow(window_); }
 
@@ -103,7 +109,7 @@ protected:
 
     // A task as the runner hands it over, bounded so a fault cannot hold the run for long.
     std::unique_ptr<DotNetFrameworkTask> MakeTask(NetFxState state) {
-        auto task = std::make_unique<DotNetFrameworkTask>(window_);
+        auto task = std::make_unique<DotNetFrameworkTask>(window_, MakeUnZipTask);
         task->SetModuleDir(moduleDir_);
         task->SetInstallPath(L"C:\\kavix");
         task->state = state;
@@ -131,7 +137,7 @@ protected:
     // "install_err" report, the error message after the progress, Abort without a successor,
     // the download's marks in the log with the reason, and nothing run.
     void RunAndExpectFailure(DotNetFrameworkTask& task, const char* reason) {
-        InitLogAt(Utf8(logPath_))->Restart();
+        InitLogAt(logPath_)->Restart();
         const size_t reportsBefore = Reports().size();
         task.installerName = L"WinNet8132Bit";
         task.Run();
@@ -255,7 +261,11 @@ TEST_F(NetFxTaskTest, RefusedConnectionFailsAndDeletesTheFile) {
     const std::wstring url = L"http://" + std::wstring(kStatsHost) + L":" + Widen(port.substr(0, port.find('\n'))) +
                              L"/dotnet/ver.php?ver=WinNet832Bit";
     const std::wstring path = moduleDir_ + L"\\WinNet832Bit.exe";
+    // The window's thread may be converting text meanwhile: the process-wide C locale stays as it is.
+    const std::string locale = std::setlocale(LC_ALL, "");
     EXPECT_EQ(DownloadToFile(url, path), DownloadResult::TransferFailed);
+    EXPECT_EQ(std::setlocale(LC_ALL, nullptr), locale);
+    std::setlocale(LC_ALL, "C");
     EXPECT_FALSE(PathExists(path));
 }
 

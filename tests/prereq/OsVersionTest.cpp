@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "TestFiles.h"
-#include "app/Log.h"
-#include "app/ScopedHandle.h"
+#include "base/Log.h"
+#include "base/Owners.h"
 #include "prereq/OsVersion.h"
 
 namespace {
@@ -33,7 +33,7 @@ std::string Narrow(const std::wstring& text) { return ToUserAnsi(text, 4096); }
 }  // namespace
 
 TEST(EditionChecks, NoneHoldOnWindows7AndEachLogsItsNameAndTheTexts) {
-    const std::string path = Narrow(FreshScratch(L"editions")) + "\\tmp.log";
+    const std::wstring path = FreshScratch(L"editions") + L"\\tmp.log";
     ASSERT_NE(InitLogAt(path), nullptr);
     ASSERT_TRUE(g_log->isOpen);
 
@@ -54,7 +54,7 @@ TEST(EditionChecks, NoneHoldOnWindows7AndEachLogsItsNameAndTheTexts) {
         want.push_back("[INFORMATION] " + std::string(name) + "2");
     }
     std::string log;
-    ASSERT_TRUE(ReadWholeFile(std::wstring(path.begin(), path.end()), &log));
+    ASSERT_TRUE(ReadWholeFile(path, &log));
     std::vector<std::string> got;
     // Each line ends in " [date time]".
     for (size_t start = 0, nl; (nl = log.find('\n', start)) != std::string::npos; start = nl + 1)

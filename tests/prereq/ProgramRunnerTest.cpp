@@ -11,8 +11,8 @@
 
 #include "TestFiles.h"
 #include "WindowDriver.h"
-#include "app/Log.h"
-#include "app/ScopedHandle.h"
+#include "base/Log.h"
+#include "base/Owners.h"
 #include "prereq/ProgramRunner.h"
 #include "prereq/RunVCTask.h"
 #include "tasks/InstallMessages.h"
@@ -45,7 +45,7 @@ std::wstring Output(const std::wstring& program, const std::wstring& arguments =
 
 TEST(RunProgram, ReturnsAllItsOutputAsWideTextAndLogsOnlyAFailedStart) {
     const std::wstring folder = FreshScratch(L"runner"), log = folder + L"\\tmp.log";
-    ASSERT_NE(InitLogAt(ToUserAnsi(log, MAX_PATH)), nullptr);
+    ASSERT_NE(InitLogAt(log), nullptr);
     const std::wstring writer = folder + L"\\output_writer.exe";
     ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_OUTPUT_WRITER").c_str(), writer.c_str(), FALSE));
 

@@ -13,7 +13,10 @@
 #include <utility>
 
 #include "TestFiles.h"
-#include "app/ScopedHandle.h"
+#include "app/InstallChain.h"
+#include "base/Log.h"
+#include "base/Owners.h"
+#include "base/Product.h"
 #include "prereq/RunVCTask.h"
 #include "registration/RegSoftwareTask.h"
 #include "registration/Shortcuts.h"
@@ -59,13 +62,13 @@ std::map<std::wstring, std::wstring> Values(HKEY root, const wchar_t* subkey, RE
 
 std::map<std::wstring, std::wstring> Entry(const std::wstring& folder, const std::wstring& version) {
     const auto sz = [](const std::wstring& text) { return L"sz:" + text + L'\0'; };
-    return {{L"DisplayName", sz(L"Vexo模拟器")},
+    return {{L"DisplayName", sz(kProductDisplayName)},
             {L"NoModify", L"dword:1"},
             {L"NoRepair", L"dword:1"},
-            {L"Publisher", sz(L"Vexo模拟器")},
-            {L"DisplayIcon", sz(folder + L"\\ZavozidaDedor.exe")},
+            {L"Publisher", sz(kProductDisplayName)},
+            {L"DisplayIcon", sz(folder + kEmulatorFile)},
             {L"DisplayVersion", sz(version)},
-            {L"UninstallString", sz(folder + L"\\Uninstaller.exe")}};
+            {L"UninstallString", sz(folder + kUninstallerFile)}};
 }
 
 // Whether a lasting subkey can be made under the key: a volatile key refuses one.
@@ -97,6 +100,32 @@ TEST(UninstallEntry, WrittenWholeToALastingKeyAndRewrittenInPlace) {
     WriteUninstallEntry(task, HKEY_CURRENT_USER, kTestKey);
     EXPECT_EQ(Values(HKEY_CURRENT_USER, kTestKey), Entry(task.installPath, L"1.0.6.25"));
     ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
+}
+
+// What the installation goes on past is not lost silently: each failure is logged with its call
+// and its code.
+TEST(RegistrationFailures, AreLoggedWithTheirCallAndCode) {
+    const std::wstring scratch = FreshScratch(L"failures");
+    ASSERT_NE(InitLogAt(scratch + L"\\tmp.log"), nullptr);
+    RegSoftwareTask task(nullptr);
+    task.SetInstallPath(scratch);
+    // The entry's lasting key cannot be made below a volatile one.
+    UniqueRegKey volatileKey;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\VexoTests\\volatile", 0, nullptr, REG_OPTION_VOLATILE,
+                                KEY_ALL_ACCESS, nullptr, volatileKey.out(), nullptr),
+              ERROR_SUCCESS);
+    WriteUninstallEntry(task, volatileKey.get(), L"kavix");
+    ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
+    // No link can be saved into a folder that does not exist.
+    const ComScope com;
+    EXPECT_FALSE(CreateShellLink(scratch + kEmulatorFile, scratch + L"\\missing", nullptr, L"link.lnk"));
+
+    std::string log;
+    ASSERT_TRUE(ReadWholeFile(scratch + L"\\tmp.log", &log));
+    EXPECT_NE(log.find("[ERROR] RegCreateKeyExW failed for kavix, error 1021 ["), std::string::npos) << log;
+    EXPECT_NE(log.find("[ERROR] IPersistFile::Save failed for " + ToUserAnsi(scratch) + "\\missing\\link.lnk, error 0x"),
+              std::string::npos)
+        << log;
 }
 
 TEST(EmulatorVersion, ProductVersionWordsWholeWithALeadingBlankOrTheFallback) {
@@ -152,7 +181,7 @@ TEST(Wow64, EntryInThe32BitViewWithWholeVersionWords) {
 TEST(RegSoftwareTaskRun, PostsTwoStepsWritesTheEntryAndLinksAndChainsTheRuntimeTask) {
     HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     RemoveRealEntryAndLinks();
-    RegSoftwareTask task(window);
+    RegSoftwareTask task(window, MakeRunVCTask);
     task.progressBase = 60;
     task.SetInstallPath(InstallFolder(L"run"));
     task.SetModuleDir(L"Z:\\installer");

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "app/ModulePath.h"
-#include "app/ScopedHandle.h"
+#include "base/ModulePath.h"
+#include "base/Owners.h"
 #include "stats/InstallerInfo.h"
 
 int main() {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "TestFiles.h"
-#include "app/ScopedHandle.h"
+#include "base/Owners.h"
 #include "stats/InstallerInfo.h"
 
 namespace {

@@ -6,11 +6,12 @@
 
 #include "StatsRecords.h"
 #include "TestFiles.h"
-#include "app/BuildConfig.h"
-#include "app/Log.h"
+#include "base/BuildConfig.h"
+#include "base/Log.h"
 #include "stats/InstallerInfo.h"
 #include "stats/ReportSender.h"
 #include "stats/SystemProbe.h"
+#include "tasks/Reports.h"
 #include "tasks/TaskManager.h"
 
 // Reports go to the statistics server the test run started on port 10081 of the build's
@@ -27,6 +28,7 @@ const std::wstring& Marker() {
 class ReportSenderTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        SetReportSender(SendReport);
         // Identity values that are not JSON-safe; the first report fixes them in the fragment.
         g_installerInfo.version = L"1.0\"6\\30";
         g_installerInfo.build = Marker();
@@ -64,7 +66,7 @@ TEST_F(ReportSenderTest, PostsTheExactRequestWithItsByteCount) {
 
 TEST_F(ReportSenderTest, RunnerReportsInOrderWithOneFragment) {
     const size_t before = RecordedRequestsWith(Utf8(Marker())).size();
-    InitLogAt(Utf8(FreshScratch(L"runner")) + "\\tmp.log");
+    InitLogAt(FreshScratch(L"runner") + L"\\tmp.log");
 
     TaskManager manager;
     manager.SetInstallPath(L"C:\\kavix");
@@ -86,12 +88,12 @@ TEST_F(ReportSenderTest, RunnerReportsInOrderWithOneFragment) {
 }
 
 TEST(ReportSenderUnreachable, ReturnsQuietlyWhenNobodyListens) {
-    const std::string logPath = Utf8(FreshScratch(L"refused")) + "\\tmp.log";
+    const std::wstring logPath = FreshScratch(L"refused") + L"\\tmp.log";
     InitLogAt(logPath);
     // Port 9 on loopback: nothing listens, the connection is refused at once.
     SendReportTo(L"http://127.0.0.1:9/state/", L"install_done", L"ptaz_all", L"", L"");
     std::string log;
-    ReadWholeFile(std::wstring(logPath.begin(), logPath.end()), &log);
+    ReadWholeFile(logPath, &log);
     EXPECT_EQ(log, "") << "a statistics failure must not reach the log";
 }
 

@@ -1,6 +1,6 @@
 #include "TestFiles.h"
 
-#include "app/ScopedHandle.h"
+#include "base/Owners.h"
 
 std::wstring WinPathFromEnv(const wchar_t* variable) {
     wchar_t buffer[1024];

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/Log.h"
-#include "app/ModulePath.h"
-#include "app/ScopedHandle.h"
-#include "stats/ReportSender.h"
+#include "base/Log.h"
+#include "base/ModulePath.h"
+#include "base/Owners.h"
 #include "tasks/InstallMessages.h"
+#include "tasks/Reports.h"
 #include "tasks/TaskManager.h"
 #include "TestFiles.h"
 
@@ -37,11 +37,9 @@ size_t LogLineCount() {
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-}  // namespace
-
-// The runner's report hook: records which report went out, how many log lines existed
+// The runner's report sender: records which report went out, how many log lines existed
 // then, and whether the UI thread had been released.
-void SendReport(std::wstring action, std::wstring a1, std::wstring a2, std::wstring a3) {
+void RecordReport(std::wstring action, std::wstring a1, std::wstring a2, std::wstring a3) {
     if (action == L"activate") {
         // The UI thread must still be blocked while "activate" is being sent.
         ::Sleep(150);
@@ -54,7 +52,13 @@ void SendReport(std::wstring action, std::wstring a1, std::wstring a2, std::wstr
            std::to_string(LogLineCount()) + " released=" + (g_startReturned ? "1" : "0"));
 }
 
-namespace {
+// A runner that dies in its first report, before it signals its start.
+void DieInReport(std::wstring, std::wstring, std::wstring, std::wstring) { ::ExitThread(0); }
+
+DWORD WINAPI StartRunner(LPVOID manager) {
+    static_cast<TaskManager*>(manager)->StartTaskManager();
+    return 0;
+}
 
 class RecordingTask : public TaskBase {
 public:
@@ -83,7 +87,8 @@ protected:
         g_startReturned = false;
         const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         g_logPath = Narrow(FreshScratch(std::wstring(name.begin(), name.end()))) + "\\runner.log";
-        InitLogAt(g_logPath);
+        InitLogAt(std::wstring(g_logPath.begin(), g_logPath.end()));
+        SetReportSender(RecordReport);
         ASSERT_TRUE(g_log->isOpen);
 
         window_ = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
@@ -195,4 +200,13 @@ TEST_F(TaskManagerTest, SecondStartWhileRunningDoesNothingButAfterTheEndWalksAga
     WaitForEnd();
     ASSERT_EQ(g_events.size(), 4u);
     EXPECT_EQ(g_events[2].rfind("run blocking", 0), 0u);
+}
+
+// The window's thread waits on the runner itself too: a runner that dies before its signal
+// cannot hang the window.
+TEST_F(TaskManagerTest, RunnerThatDiesBeforeItsSignalDoesNotHangTheWindow) {
+    SetReportSender(DieInReport);
+    UniqueHandle starter(::CreateThread(nullptr, 0, StartRunner, &manager_, 0, nullptr));
+    ASSERT_TRUE(starter);
+    EXPECT_EQ(::WaitForSingleObject(starter.get(), 5000), WAIT_OBJECT_0) << "StartTaskManager hangs";
 }

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "TestFiles.h"
-#include "app/ScopedHandle.h"
+#include "base/Owners.h"
 #include "WindowDriver.h"
 #include "tasks/InstallMessages.h"
 

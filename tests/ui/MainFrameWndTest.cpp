@@ -10,7 +10,9 @@
 
 #include "TestFiles.h"
 #include "WindowDriver.h"
+#include "stats/ReportSender.h"
 #include "tasks/InstallMessages.h"
+#include "tasks/Reports.h"
 #include "tasks/TaskManager.h"
 #include "ui/MainFrameWnd.h"
 
@@ -35,6 +37,7 @@ public:
 class MainFrameWndTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        SetReportSender(SendReport);
         CPaintManagerUI::SetInstance(::GetModuleHandleW(nullptr));
         CPaintManagerUI::SetResourcePath((WinPathFromEnv(L"VEXO_SKIN_DIR") + L"\\").c_str());
         CPaintManagerUI::SetResourceZip(L"res.zip", false);

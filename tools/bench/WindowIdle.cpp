@@ -9,7 +9,9 @@
 #include <cwchar>
 #include <string>
 
+#include "stats/ReportSender.h"
 #include "tasks/InstallMessages.h"
+#include "tasks/Reports.h"
 #include "tasks/TaskManager.h"
 #include "ui/MainFrameWnd.h"
 
@@ -49,6 +51,7 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const DWORD seconds = static_cast<DWORD>(_wtoi(argv[1]));
+    SetReportSender(SendReport);
     UiLib::CPaintManagerUI::SetInstance(::GetModuleHandleW(nullptr));
     UiLib::CPaintManagerUI::SetResourcePath((std::wstring(argv[2]) + L"\\").c_str());
     UiLib::CPaintManagerUI::SetResourceZip(L"res.zip", false);

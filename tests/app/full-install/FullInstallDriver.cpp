@@ -26,7 +26,7 @@
 #include "StatsRecords.h"
 #include "TestFiles.h"
 #include "WindowDriver.h"
-#include "app/ScopedHandle.h"
+#include "base/Owners.h"
 
 namespace {
 

@@ -14,10 +14,13 @@
 #include <string>
 
 #include "StandInUtil.h"
-#include "app/Log.h"
+#include "app/InstallChain.h"
+#include "base/Log.h"
 #include "archive/UnZipTask.h"
 #include "prereq/DotNetFrameworkTask.h"
+#include "stats/ReportSender.h"
 #include "tasks/InstallMessages.h"
+#include "tasks/Reports.h"
 
 namespace {
 
@@ -58,9 +61,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: netfx_probe LOG MODULEDIR [run|check|fixroot] [options]\n");
         return 2;
     }
-    InitLogAt(Utf8(WindowsPath(argv[1])));
+    InitLogAt(WindowsPath(argv[1]));
     HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    DotNetFrameworkTask task(window);
+    SetReportSender(SendReport);
+    DotNetFrameworkTask task(window, MakeUnZipTask);
     task.SetModuleDir(WindowsPath(argv[2]));
     task.SetInstallPath(L"C:\\kavix");
     std::string step = "run";

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/PatternMatcher.h"
+#include "base/PatternMatcher.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/ModulePath.h"
+#include "base/ModulePath.h"
 
 #include <windows.h>
 

@@ -7,11 +7,14 @@
 #include <map>
 #include <string>
 
-#include "app/ScopedHandle.h"
+#include "base/Owners.h"
+#include "base/Text.h"
 
 class CLog {
 public:
-    explicit CLog(std::string path);
+    // Opens the file by its wide path, so a folder the ANSI code page cannot spell still gets
+    // its log; `path` keeps the narrow form the registry of logs is keyed by.
+    explicit CLog(std::wstring widePath);
     virtual ~CLog() = default;
     CLog(const CLog&) = delete;
     CLog& operator=(const CLog&) = delete;
@@ -32,6 +35,7 @@ public:
     int32_t level = 1;
     bool withLevelTag = true;
     uint32_t maxSize = 0xA00000;
+    std::wstring widePath;
 
 private:
     void Open(DWORD disposition);
@@ -42,19 +46,19 @@ extern CLog* g_log;
 
 // Opens "tmp.log" beside the executable (one CLog per path) and makes it g_log.
 void InitLog();
-// Same, for a given narrow path; InitLog uses it.
-CLog* InitLogAt(const std::string& narrowPath);
+// Same, for a given path; InitLog uses it.
+CLog* InitLogAt(const std::wstring& path);
 
 // Formats wide text (at most 2047 characters), converts it to the user's ANSI code page
 // and writes it at level 3. A null log is ignored.
 void LogFormatW(CLog* log, const wchar_t* format, ...);
 // Formats narrow text (at most 2047 bytes) and writes it at the given level.
 void LogFormat(CLog* log, int messageLevel, const char* format, ...);
+// A Windows call whose failure the installation goes on past, written to g_log at level 1 as
+// "<call> failed for <subject>, error <code>", so the log says what is missing and why.
+void LogCallFailed(const char* call, const std::wstring& subject, DWORD code);
 
 // Formats wide text into 0x200 characters (511 of text) and sends it, then a line break,
 // to the debugger output.
 void DebugTrace(const wchar_t* format, ...);
 std::wstring FormatTraceV(const wchar_t* format, va_list args);
-
-// Wide text in the user's default ANSI code page, cut to at most maxBytes whole characters.
-std::string ToUserAnsi(const std::wstring& text, size_t maxBytes);

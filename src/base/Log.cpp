@@ -1,35 +1,24 @@
-#include "app/Log.h"
+#include "base/Log.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <cwchar>
 
-#include "app/ModulePath.h"
+#include "base/ModulePath.h"
 
 namespace {
 
 constexpr size_t kMaxMessage = 2047;
 
-UINT UserAnsiCodePage() {
-    wchar_t buf[8] = {};
-    if (::GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE, buf, 8) > 0) {
-        const UINT cp = static_cast<UINT>(wcstoul(buf, nullptr, 10));
-        if (cp != 0) return cp;
-    }
-    return CP_ACP;
-}
-
-int AnsiLength(UINT cp, const wchar_t* text, int chars) {
-    return chars == 0 ? 0 : ::WideCharToMultiByte(cp, 0, text, chars, nullptr, 0, nullptr, nullptr);
-}
-
 }  // namespace
 
-CLog::CLog(std::string p) : path(std::move(p)) { Open(OPEN_ALWAYS); }
+CLog::CLog(std::wstring wide) : path(ToUserAnsi(wide, MAX_PATH - 1)), widePath(std::move(wide)) {
+    Open(OPEN_ALWAYS);
+}
 
 void CLog::Open(DWORD disposition) {
-    stream.reset(::CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    stream.reset(::CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
     isOpen = stream.valid();
 }
@@ -48,7 +37,7 @@ uint64_t CLog::FileSize() const {
 }
 
 void CLog::Restart() {
-    if (!isOpen || path.empty()) return;
+    if (!isOpen || widePath.empty()) return;
     stream.reset();
     isOpen = false;
     Open(CREATE_ALWAYS);
@@ -78,23 +67,8 @@ void CLog::Write(std::string message, int messageLevel) {
     ::WriteFile(stream.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
-std::string ToUserAnsi(const std::wstring& text, size_t maxBytes) {
-    const UINT cp = UserAnsiCodePage();
-    int chars = static_cast<int>(text.size());
-    int bytes = AnsiLength(cp, text.data(), chars);
-    if (bytes <= 0) return {};
-    // Cut whole characters (never half of a double-byte one) until the text fits.
-    while (chars > 0 && static_cast<size_t>(bytes) > maxBytes) {
-        --chars;
-        if (chars > 0 && IS_LOW_SURROGATE(text[chars]) && IS_HIGH_SURROGATE(text[chars - 1])) --chars;
-        bytes = AnsiLength(cp, text.data(), chars);
-    }
-    std::string out(static_cast<size_t>(bytes), '\0');
-    if (bytes > 0) ::WideCharToMultiByte(cp, 0, text.data(), chars, out.data(), bytes, nullptr, nullptr);
-    return out;
-}
-
-CLog* InitLogAt(const std::string& narrowPath) {
+CLog* InitLogAt(const std::wstring& path) {
+    const std::string narrowPath = ToUserAnsi(path, MAX_PATH - 1);
     const auto found = g_logRegistry.find(narrowPath);
     if (found != g_logRegistry.end()) {
         g_log = found->second;
@@ -102,7 +76,7 @@ CLog* InitLogAt(const std::string& narrowPath) {
         return g_log;
     }
     // Never deleted: the runner thread may still log while the process exits.
-    g_log = new CLog(narrowPath);
+    g_log = new CLog(path);
     if (g_log->isOpen) {
         g_logRegistry[narrowPath] = g_log;
         g_log->level = 3;
@@ -111,8 +85,7 @@ CLog* InitLogAt(const std::string& narrowPath) {
 }
 
 void InitLog() {
-    const std::wstring wide = ModuleDirectory() + L"\\tmp.log";
-    InitLogAt(ToUserAnsi(wide, MAX_PATH - 1));
+    InitLogAt(ModuleDirectory() + L"\\tmp.log");
 }
 
 void LogFormatW(CLog* log, const wchar_t* format, ...) {
@@ -136,6 +109,14 @@ void LogFormat(CLog* log, int messageLevel, const char* format, ...) {
     va_end(args);
     buf[kMaxMessage] = '\0';
     log->Write(buf, messageLevel);
+}
+
+void LogCallFailed(const char* call, const std::wstring& subject, DWORD code) {
+    if (g_log == nullptr) return;
+    // HRESULTs read best in hex, Win32 error numbers in decimal.
+    char number[16];
+    snprintf(number, sizeof number, code > 0xFFFF ? "0x%08lX" : "%lu", static_cast<unsigned long>(code));
+    g_log->Write(std::string(call) + " failed for " + ToUserAnsi(subject, kMaxMessage) + ", error " + number, 1);
 }
 
 std::wstring FormatTraceV(const wchar_t* format, va_list args) {

@@ -6,16 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "app/Log.h"
-#include "app/ModulePath.h"
+#include "base/Log.h"
+#include "base/ModulePath.h"
 #include "TestFiles.h"
 
 namespace {
 
-// Narrow paths: the log takes its path in the ANSI code page (the build tree's path is ASCII).
+// Narrow paths for the file helpers (the build tree's path is ASCII); the log takes them wide.
 std::string ScratchDir(const std::string& name) {
     return ToUserAnsi(FreshScratch(std::wstring(name.begin(), name.end())), MAX_PATH - 1);
 }
+std::wstring W(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 std::string ReadAll(const std::string& path) {
     std::string text;
@@ -48,7 +49,7 @@ const std::regex kStamp(R"( \[\d{4}-(0[1-9]|1[0-2])-\d{2} ([01]\d|2[0-3]):[0-5]\
 TEST(Log, LinesCarryTagMessageAndTimestampWithLfOnly) {
     const std::string path = ScratchDir("tags") + "\\tmp.log";
     ::DeleteFileA(path.c_str());
-    CLog log(path);
+    CLog log(W(path));
     ASSERT_TRUE(log.isOpen);
     log.level = 9;
     const std::pair<int, const char*> cases[] = {
@@ -71,7 +72,7 @@ TEST(Log, LinesCarryTagMessageAndTimestampWithLfOnly) {
 TEST(Log, LevelFiltersAndClosedLogWritesNothing) {
     const std::string path = ScratchDir("levels") + "\\tmp.log";
     ::DeleteFileA(path.c_str());
-    CLog log(path);
+    CLog log(W(path));
     ASSERT_EQ(log.level, 1);  // a new log only takes errors
     log.Write("kept", 1);
     log.Write("dropped warn", 2);
@@ -82,7 +83,7 @@ TEST(Log, LevelFiltersAndClosedLogWritesNothing) {
     EXPECT_EQ(lines[0].rfind("[ERROR] kept [", 0), 0u);
     EXPECT_EQ(lines[1].rfind("[ERROR] kept too [", 0), 0u);
 
-    CLog closed("Z:\\no\\such\\folder\\tmp.log");
+    CLog closed(W("Z:\\no\\such\\folder\\tmp.log"));
     EXPECT_FALSE(closed.isOpen);
     EXPECT_EQ(closed.FileSize(), 0u);
     closed.Write("nothing", 1);  // must not crash or create anything
@@ -93,7 +94,7 @@ TEST(Log, AppendsToExistingFileAndKeepsMessageBytes) {
     const std::string path = ScratchDir("append") + "\\tmp.log";
     WriteFileOfSize(path, 0);
     { std::ofstream(path, std::ios::binary) << "old line\n"; }
-    CLog log(path);
+    CLog log(W(path));
     log.Write(std::string("a\0b", 3), 1);  // embedded zero bytes are written as they are
     const std::string text = ReadAll(path);
     EXPECT_EQ(text.rfind("old line\n[ERROR] a", 0), 0u);
@@ -107,7 +108,7 @@ TEST(Log, RestartsOnlyWhenLargerThanTheLimit) {
     const std::string atLimit = dir + "\\at.log";
     WriteFileOfSize(atLimit, limit);
     {
-        CLog log(atLimit);
+        CLog log(W(atLimit));
         EXPECT_EQ(log.FileSize(), limit);
         log.Write("after", 1);
         EXPECT_GT(log.FileSize(), limit);  // exactly the limit is not emptied
@@ -116,7 +117,7 @@ TEST(Log, RestartsOnlyWhenLargerThanTheLimit) {
     const std::string overLimit = dir + "\\over.log";
     WriteFileOfSize(overLimit, limit + 1);
     {
-        CLog log(overLimit);
+        CLog log(W(overLimit));
         log.Write("first of a new file", 1);
         const auto lines = Lines(ReadAll(overLimit));
         ASSERT_EQ(lines.size(), 1u);
@@ -126,26 +127,41 @@ TEST(Log, RestartsOnlyWhenLargerThanTheLimit) {
 
 TEST(Log, OneLogPerPathAndUnwritableFolderLeavesLoggingOff) {
     const std::string path = ScratchDir("registry") + "\\tmp.log";
-    CLog* first = InitLogAt(path);
+    CLog* first = InitLogAt(W(path));
     ASSERT_NE(first, nullptr);
     EXPECT_TRUE(first->isOpen);
     EXPECT_EQ(first->level, 3);
     first->level = 1;
-    CLog* second = InitLogAt(path);
+    CLog* second = InitLogAt(W(path));
     EXPECT_EQ(first, second);
     EXPECT_EQ(g_log, first);
     EXPECT_EQ(second->level, 3);  // found again: level reset to 3
 
     const std::string bad = "Z:\\no\\such\\folder\\tmp.log";
-    CLog* closed = InitLogAt(bad);
+    CLog* closed = InitLogAt(W(bad));
     ASSERT_NE(closed, nullptr);
     EXPECT_EQ(g_log, closed);
     EXPECT_FALSE(closed->isOpen);
     EXPECT_EQ(closed->level, 1);
     EXPECT_EQ(g_logRegistry.count(bad), 0u);
-    EXPECT_NE(InitLogAt(bad), closed);  // never registered, so a second call makes another
+    EXPECT_NE(InitLogAt(W(bad)), closed);  // never registered, so a second call makes another
     LogFormatW(g_log, L"%s", L"ignored");
     LogFormat(g_log, 1, "%s", "ignored");
+}
+
+// A folder the ANSI code page cannot spell still gets its log: the file is opened by its wide path.
+TEST(Log, FolderNamedOutsideTheAnsiCodePageKeepsItsLog) {
+    const std::wstring folder = FreshScratch(L"wide") + L"\\\u5b89\u88c5\u5305";
+    if (ToWide(ToUserAnsi(folder), UserAnsiCodePage()) == folder) GTEST_SKIP() << "the code page spells the name";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    CLog* log = InitLogAt(folder + L"\\tmp.log");
+    ASSERT_TRUE(log->isOpen);
+    log->Write("kept", 1);
+    log->Restart();
+    log->Write("after restart", 1);
+    std::string text;
+    ASSERT_TRUE(ReadWholeFile(folder + L"\\tmp.log", &text));
+    EXPECT_EQ(text.rfind("[ERROR] after restart [", 0), 0u) << text;
 }
 
 TEST(Log, InitLogOpensTmpLogBesideTheExecutable) {
@@ -160,7 +176,7 @@ TEST(Log, InitLogOpensTmpLogBesideTheExecutable) {
 TEST(Log, FormattedMessagesAreCutNotRejected) {
     const std::string path = ScratchDir("format") + "\\tmp.log";
     ::DeleteFileA(path.c_str());
-    CLog log(path);
+    CLog log(W(path));
     log.level = 3;
 
     LogFormatW(&log, L"wide %s %d", L"text", 42);

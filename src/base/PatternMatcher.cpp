@@ -1,4 +1,4 @@
-#include "ui/PatternMatcher.h"
+#include "base/PatternMatcher.h"
 
 #include <algorithm>
 #include <cwchar>

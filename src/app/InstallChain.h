@@ -1,0 +1,18 @@
+#pragma once
+// The order of the install chain, wired in one place: each task is handed the factory of the
+// task that follows it.
+
+#include <windows.h>
+
+#include <cstdint>
+
+class TaskBase;
+
+// The chain's head: the .NET Framework task, followed by the extraction, the registration and
+// the runtime task. Null when it cannot be allocated.
+TaskBase* MakeInstallChain(HWND window);
+
+// Each link on its own, for code that starts the chain part way.
+TaskBase* MakeUnZipTask(HWND window, int32_t progressBase);
+TaskBase* MakeRegSoftwareTask(HWND window, int32_t progressBase);
+TaskBase* MakeRunVCTask(HWND window, int32_t progressBase);

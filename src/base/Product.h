@@ -1,0 +1,24 @@
+#pragma once
+// The product's fixed names, in one place: folders, files, keys and the names users see.
+
+// The install folder's own name (the default folder and every folder picked in the dialog end
+// in it), the registry keys' last name, and a name its processes carry.
+constexpr wchar_t kProductFolderName[] = L"kavix";
+constexpr wchar_t kProductDisplayName[] = L"Vexo模拟器";
+constexpr wchar_t kInstallerDisplayName[] = L"Vexo模拟器安装程序";
+constexpr wchar_t kUninstallerDisplayName[] = L"Vexo模拟器卸载程序";
+
+// Files of the installed product, below the install folder.
+constexpr wchar_t kEmulatorFile[] = L"\\ZavozidaDedor.exe";
+constexpr wchar_t kUninstallerFile[] = L"\\Uninstaller.exe";
+// The emulator's process name, as the cleanup of an earlier installation looks for it.
+constexpr wchar_t kEmulatorProcessName[] = L"ZavozidaDedor";
+
+// Files beside the installer.
+constexpr wchar_t kPayloadFile[] = L"\\platform.zip";
+constexpr wchar_t kSkinArchiveName[] = L"res.zip";
+
+// Under the current user: channel, install time, client id.
+constexpr wchar_t kProductKey[] = L"Software\\kavix";
+// Under the local machine: the entry among the installed programs.
+constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kavix";
