@@ -14,6 +14,9 @@ constexpr wchar_t kUninstallerFile[] = L"\\Uninstaller.exe";
 // The emulator's process name, as the cleanup of an earlier installation looks for it.
 constexpr wchar_t kEmulatorProcessName[] = L"ZavozidaDedor";
 
+// What every installer's file name starts with ("Vexosetup_1.0.6.30_full_web_07.exe").
+constexpr wchar_t kInstallerFilePrefix[] = L"Vexosetup";
+
 // Files beside the installer.
 constexpr wchar_t kPayloadFile[] = L"\\platform.zip";
 constexpr wchar_t kSkinArchiveName[] = L"res.zip";

@@ -16,7 +16,6 @@ constexpr wchar_t kSection[] = L"Platform";
 constexpr wchar_t kDefaultVersion[] = L"1.0.6.30";
 constexpr wchar_t kDefaultBuild[] = L"kavix2015083012_build";
 constexpr wchar_t kDefaultEngine[] = L"0.9.8.4114";
-constexpr wchar_t kInstallerMarker[] = L"Vexosetup";
 
 std::wstring ReadSetting(const std::wstring& iniPath, const wchar_t* key, const wchar_t* fallback) {
     wchar_t value[255] = {};
@@ -70,7 +69,7 @@ std::wstring FindInstallerProcessName() {
         entry.szExeFile[MAX_PATH - 1] = L'\0';
         const wchar_t* name = entry.szExeFile;
         if (const wchar_t* slash = std::wcsrchr(name, L'\\')) name = slash + 1;
-        if (std::wcsstr(name, kInstallerMarker) != nullptr) return name;
+        if (std::wcsstr(name, kInstallerFilePrefix) != nullptr) return name;
     }
     return {};
 }
