@@ -24,7 +24,7 @@ std::wstring ReadSetting(const std::wstring& iniPath, const wchar_t* key, const 
 }
 
 void WriteString(HKEY root, const wchar_t* subkey, const wchar_t* name, const std::wstring& text) {
-    UniqueRegKey key(OpenOrCreateProductKey(root, subkey));
+    const UniqueRegKey key = OpenOrCreateProductKey(root, subkey);
     if (!key) return;  // nowhere to keep it: the value is simply not stored
     const DWORD bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
     // Best effort: a value that cannot be stored changes nothing for this run.
@@ -95,15 +95,14 @@ std::wstring DeriveChannel(const std::wstring& exeFileName) {
     return channel;
 }
 
-HKEY OpenOrCreateProductKey(HKEY root, const wchar_t* subkey) {
-    HKEY key = nullptr;
-    if (::RegOpenKeyExW(root, subkey, 0, KEY_ALL_ACCESS, &key) == ERROR_SUCCESS && key != nullptr) return key;
-    key = nullptr;
+UniqueRegKey OpenOrCreateProductKey(HKEY root, const wchar_t* subkey) {
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(root, subkey, 0, KEY_ALL_ACCESS, key.out()) == ERROR_SUCCESS && key) return key;
     // Non-volatile: the client id kept here must outlive a restart of Windows. An existing key
     // was opened above and keeps its kind.
-    if (::RegCreateKeyExW(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return nullptr;
+    if (::RegCreateKeyExW(root, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.out(),
+                          nullptr) != ERROR_SUCCESS)
+        key.reset();
     return key;
 }
 

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "base/Owners.h"
 #include "base/Product.h"
 
 struct InstallerInfo {
@@ -40,7 +41,7 @@ std::wstring FindInstallerProcessName();
 std::wstring DeriveChannel(const std::wstring& exeFileName);
 
 // Opens the key, or creates it when missing; null when neither works.
-HKEY OpenOrCreateProductKey(HKEY root, const wchar_t* subkey);
+UniqueRegKey OpenOrCreateProductKey(HKEY root, const wchar_t* subkey);
 void SaveChannel(const std::wstring& channel, HKEY root = HKEY_CURRENT_USER, const wchar_t* subkey = kProductKey);
 // Now, in seconds since 1970 (UTC), as a decimal REG_SZ.
 void SaveInstallTime(HKEY root = HKEY_CURRENT_USER, const wchar_t* subkey = kProductKey);

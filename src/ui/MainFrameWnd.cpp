@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iterator>
 
+#include "base/Owners.h"
 #include "base/Product.h"
 #include "tasks/InstallMessages.h"
 #include "tasks/TaskManager.h"
@@ -131,12 +132,10 @@ void MainFrameWnd::BrowseInstallFolder(HWND owner) {
     info.hwndOwner = owner;
     info.lpszTitle = L"请您选择适合的安装目录(建议保留4G空间):";
     info.ulFlags = BIF_BROWSEINCLUDEFILES;
-    LPITEMIDLIST chosen = ::SHBrowseForFolderW(&info);
-    if (chosen == nullptr) return;
+    const UniqueCoTaskMemory chosen(::SHBrowseForFolderW(&info));
+    if (!chosen) return;
     wchar_t path[MAX_PATH] = {};
-    const BOOL converted = ::SHGetPathFromIDListW(chosen, path);
-    ::CoTaskMemFree(chosen);
-    if (!converted || path[0] == L'\0') return;
+    if (!::SHGetPathFromIDListW(static_cast<LPCITEMIDLIST>(chosen.get()), path) || path[0] == L'\0') return;
     installPath = ProductFolderBelow(path);
     if (CControlUI* edit = Find(L"EditPath")) {
         edit->SetText(installPath.c_str());

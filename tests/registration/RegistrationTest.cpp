@@ -206,34 +206,24 @@ TEST(RegSoftwareTaskRun, PostsTwoStepsWritesTheEntryAndLinksAndChainsTheRuntimeT
     ::DestroyWindow(window);
 }
 
-template <typename T>
-struct Com {
-    T* p = nullptr;
-    ~Com() {
-        if (p != nullptr) p->Release();
-    }
-};
-
 // The link's target, description, arguments, working folder and show command, as one text.
 std::wstring ReadLink(const std::wstring& path) {
-    Com<IShellLinkW> link;
-    Com<IPersistFile> file;
-    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                  reinterpret_cast<void**>(&link.p))) ||
-        FAILED(link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p))) ||
-        FAILED(file.p->Load(path.c_str(), STGM_READ)))
+    ComPtr<IShellLinkW> link;
+    ComPtr<IPersistFile> file;
+    if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.out())) ||
+        FAILED(link->QueryInterface(IID_IPersistFile, file.out())) || FAILED(file->Load(path.c_str(), STGM_READ)))
         return L"<no link>";
     // Wine's GetPath gives the target in the ANSI code page (Chinese names as '?'); the item list
     // keeps it whole. Texts are cut at their first null: they may come back with one included.
     wchar_t target[MAX_PATH] = L"", description[512] = L"", arguments[512] = L"", folder[MAX_PATH] = L"";
     LPITEMIDLIST items = nullptr;
-    if (SUCCEEDED(link.p->GetIDList(&items)) && items != nullptr) ::SHGetPathFromIDListW(items, target);
-    ::CoTaskMemFree(items);
-    link.p->GetDescription(description, 512);
-    link.p->GetArguments(arguments, 512);
-    link.p->GetWorkingDirectory(folder, MAX_PATH);
+    if (SUCCEEDED(link->GetIDList(&items)) && items != nullptr) ::SHGetPathFromIDListW(items, target);
+    const UniqueCoTaskMemory itemsOwner(items);
+    link->GetDescription(description, 512);
+    link->GetArguments(arguments, 512);
+    link->GetWorkingDirectory(folder, MAX_PATH);
     int show = -1;
-    link.p->GetShowCmd(&show);
+    link->GetShowCmd(&show);
     return std::wstring(target) + L"|" + description + L"|" + arguments + L"|" + folder + L"|" + std::to_wstring(show);
 }
 
@@ -257,7 +247,8 @@ void CreateShortcutsOnAThread(const std::wstring& installPath) {
 }
 
 TEST(Shortcuts, ThreeUserLinksOverwrittenByASecondInstallInTheSameFolder) {
-    ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+    const ComScope com;
+    ASSERT_TRUE(SUCCEEDED(com.result()));
     RemoveRealEntryAndLinks();
     const std::wstring first = InstallFolder(L"links");
     CreateShortcutsOnAThread(first);
@@ -272,11 +263,11 @@ TEST(Shortcuts, ThreeUserLinksOverwrittenByASecondInstallInTheSameFolder) {
     ExpectLinks(second);
     EXPECT_TRUE(PathExists(marker));
     RemoveRealEntryAndLinks();
-    ::CoUninitialize();
 }
 
 TEST(Shortcuts, LinkPathMustFitMaxPath) {
-    ASSERT_TRUE(SUCCEEDED(::CoInitialize(nullptr)));
+    const ComScope com;
+    ASSERT_TRUE(SUCCEEDED(com.result()));
     const std::wstring target = InstallFolder(L"long") + L"\\ZavozidaDedor.exe";
     const std::wstring folder = FreshScratch(L"long-links");
     // Folder, separator and name: 259 characters fit with the terminator, 260 do not.
@@ -285,7 +276,6 @@ TEST(Shortcuts, LinkPathMustFitMaxPath) {
     EXPECT_EQ(ReadLink(folder + L"\\" + fits), Expected(target, L"Vexo模拟器"));
     EXPECT_FALSE(CreateShellLink(target, folder, L"Vexo模拟器", L"k" + fits));
     EXPECT_FALSE(PathExists(L"\\\\?\\" + folder + L"\\k" + fits));
-    ::CoUninitialize();
 }
 
 }  // namespace
