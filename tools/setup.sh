@@ -9,6 +9,7 @@ packages=(
     wine wine32:i386 wine64
     xvfb xauth xdotool x11-apps xcompmgr imagemagick fonts-wqy-microhei
     cmake make googletest python3 python3-pil zip unzip hyperfine time dpkg-dev autoconf automake libtool pkgconf
+    osslsigncode openssl
 )
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -5,6 +5,7 @@
 #include "app/InstallChain.h"
 #include "base/Log.h"
 #include "base/Product.h"
+#include "base/SystemApi.h"
 #include "stats/ReportSender.h"
 #include "tasks/Reports.h"
 #include "tasks/TaskManager.h"
@@ -14,6 +15,9 @@
 using UiLib::CPaintManagerUI;
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    // First: the installer runs elevated from folders anyone may drop a DLL into. (It imports only
+    // known system DLLs, and static initialisation loads none.)
+    RestrictDllSearch();
     // Before anything can report: the runner and the downloader send through it.
     SetReportSender(SendReport);
 

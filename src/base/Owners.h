@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <utility>
 
+#include "base/SystemApi.h"
+
 template <typename Traits>
 class ScopedHandle {
 public:
@@ -80,7 +82,7 @@ struct FindHandleTraits {
 
 inline void CloseRegKey(HKEY key) noexcept { ::RegCloseKey(key); }
 inline void CloseService(SC_HANDLE handle) noexcept { ::CloseServiceHandle(handle); }
-inline void CloseInternet(HINTERNET handle) noexcept { ::WinHttpCloseHandle(handle); }
+inline void CloseInternet(HINTERNET handle) noexcept { VEXO_SYSTEM_CALL(WinHttp, WinHttpCloseHandle)(handle); }
 inline void DeleteGdiObject(HGDIOBJ object) noexcept { ::DeleteObject(object); }
 inline void DeleteMemoryDc(HDC dc) noexcept { ::DeleteDC(dc); }
 inline void FreeCoTaskMemory(void* memory) noexcept { ::CoTaskMemFree(memory); }

@@ -1,6 +1,8 @@
 #include "base/SystemApi.h"
 
+#include <atomic>
 #include <iterator>
+#include <string>
 
 namespace {
 
@@ -15,7 +17,37 @@ constexpr SystemFunctionEntry kSystemFunctions[] = {
     {SystemFunction::GetNativeSystemInfo, L"kernel32.dll", "GetNativeSystemInfo"},
     {SystemFunction::IsWow64Process, L"kernel32.dll", "IsWow64Process"},
     {SystemFunction::UpdateLayeredWindow, L"user32.dll", "UpdateLayeredWindow"},
+    {SystemFunction::SetDefaultDllDirectories, L"kernel32.dll", "SetDefaultDllDirectories"},
+    {SystemFunction::SetDllDirectoryW, L"kernel32.dll", "SetDllDirectoryW"},
 };
+
+struct SystemDllEntry {
+    SystemDll which;
+    const wchar_t* file;
+    bool sideBySide;  // found through the manifest's assembly reference, not in the system folder
+};
+
+constexpr SystemDllEntry kSystemDlls[] = {
+    {SystemDll::Version, L"version.dll", false},   {SystemDll::WinHttp, L"winhttp.dll", false},
+    {SystemDll::GdiPlus, L"gdiplus.dll", true},    {SystemDll::WinTrust, L"wintrust.dll", false},
+    {SystemDll::Crypt32, L"crypt32.dll", false},
+};
+constexpr size_t kSystemDllCount = std::size(kSystemDlls);
+
+HMODULE LoadFromSystemFolder(const wchar_t* file) noexcept {
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = ::GetSystemDirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    const std::wstring path = std::wstring(folder, length) + L"\\" + file;
+    // Its own dependencies are looked for beside it, in the system folder, too.
+    return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+HMODULE Load(const SystemDllEntry& entry) noexcept {
+    // By name, a side-by-side DLL comes from the assembly the manifest names, which Windows
+    // looks up before any folder.
+    return entry.sideBySide ? ::LoadLibraryW(entry.file) : LoadFromSystemFolder(entry.file);
+}
 
 }  // namespace
 
@@ -26,4 +58,36 @@ FARPROC LookUpSystemFunction(SystemFunction which) noexcept {
         return module != nullptr ? ::GetProcAddress(module, entry.name) : nullptr;
     }
     return nullptr;
+}
+
+HMODULE LoadSystemDll(SystemDll dll) noexcept {
+    // Loaded once and kept for the life of the process; a failed load is tried again next time.
+    static std::atomic<HMODULE> loaded[kSystemDllCount] = {};
+    for (size_t i = 0; i < kSystemDllCount; ++i) {
+        if (kSystemDlls[i].which != dll) continue;
+        HMODULE module = loaded[i].load();
+        if (module == nullptr) {
+            module = Load(kSystemDlls[i]);
+            if (module != nullptr) loaded[i] = module;
+        }
+        return module;
+    }
+    return nullptr;
+}
+
+FARPROC LookUpSystemDllFunction(SystemDll dll, const char* name) noexcept {
+    const HMODULE module = LoadSystemDll(dll);
+    return module != nullptr ? ::GetProcAddress(module, name) : nullptr;
+}
+
+void RestrictDllSearch() noexcept {
+    using SetDefaultFn = BOOL(WINAPI*)(DWORD);
+    using SetDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
+    constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+    if (const auto setDefault = SystemFunctionAs<SetDefaultFn>(SystemFunction::SetDefaultDllDirectories)) {
+        if (setDefault(kSearchSystem32)) return;
+    }
+    // Older Windows: at least the current folder leaves the search.
+    if (const auto setDirectory = SystemFunctionAs<SetDirectoryFn>(SystemFunction::SetDllDirectoryW))
+        setDirectory(L"");
 }

@@ -1,14 +1,23 @@
 #pragma once
-// Functions some supported Windows lack, looked up at run time from one table instead of
-// imported, so the installer still loads where they are missing.
+// The installer's run-time look-ups, in one place:
+// - functions some supported Windows lack, looked up instead of imported so the installer still
+//   loads where they are missing;
+// - DLLs that are not known system DLLs, never imported: Windows would look for them beside the
+//   installer first, and the installer runs elevated from folders (Downloads) where a web page
+//   may have left a DLL of that name. They are loaded at run time from the system folder only.
 
 #include <windows.h>
 
+#include <type_traits>
+#include <utility>
+
 enum class SystemFunction {
-    GetTickCount64,       // kernel32, Windows Vista
-    GetNativeSystemInfo,  // kernel32, Windows XP
-    IsWow64Process,       // kernel32, Windows XP SP2
-    UpdateLayeredWindow,  // user32, Windows 2000
+    GetTickCount64,          // kernel32, Windows Vista
+    GetNativeSystemInfo,     // kernel32, Windows XP
+    IsWow64Process,          // kernel32, Windows XP SP2
+    UpdateLayeredWindow,     // user32, Windows 2000
+    SetDefaultDllDirectories,  // kernel32, Windows 8, or 7 and Vista with KB2533623
+    SetDllDirectoryW,        // kernel32, Windows XP SP1
 };
 
 // The function's address, or null where this Windows lacks it.
@@ -18,3 +27,44 @@ template <typename Fn>
 Fn SystemFunctionAs(SystemFunction which) noexcept {
     return reinterpret_cast<Fn>(reinterpret_cast<void*>(LookUpSystemFunction(which)));
 }
+
+enum class SystemDll {
+    Version,   // file version resources
+    WinHttp,   // the reports' HTTP client, the user's proxy settings
+    GdiPlus,   // the skin's images; from the side-by-side store the manifest names
+    WinTrust,  // Authenticode checks of downloads
+    Crypt32,   // the signer's certificate
+};
+
+// The DLL loaded from the system folder (GDI+ through the manifest's assembly), or null.
+HMODULE LoadSystemDll(SystemDll dll) noexcept;
+FARPROC LookUpSystemDllFunction(SystemDll dll, const char* name) noexcept;
+
+// Where the DLL or the function is missing, calls fail the way such functions report failure
+// (a zero result) with ERROR_PROC_NOT_FOUND as the last error.
+template <typename Fn>
+struct MissingSystemFunction;
+template <typename Result, typename... Args>
+struct MissingSystemFunction<Result(WINAPI*)(Args...)> {
+    static Result WINAPI Fail(Args...) noexcept {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        if constexpr (!std::is_void_v<Result>) return Result{};
+    }
+};
+
+template <typename Fn>
+Fn SystemDllFunction(SystemDll dll, const char* name) noexcept {
+    const auto fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(LookUpSystemDllFunction(dll, name)));
+    return fn != nullptr ? fn : &MissingSystemFunction<Fn>::Fail;
+}
+
+// VEXO_SYSTEM_CALL(WinHttp, WinHttpOpen)(agent, ...): the declared function, taken from the DLL
+// loaded from the system folder. The declaration is only read for its type: nothing is imported.
+#define VEXO_SYSTEM_CALL(dll, function) SystemDllFunction<decltype(&::function)>(SystemDll::dll, #function)
+// The same for a function declared in a namespace (GDI+'s).
+#define VEXO_SYSTEM_CALL_IN(dll, scope, function) \
+    SystemDllFunction<decltype(&scope::function)>(SystemDll::dll, #function)
+
+// Restricts the DLL search of this process to the system folder where Windows allows it, and
+// takes the current folder out of it everywhere else. The first thing the installer does.
+void RestrictDllSearch() noexcept;

@@ -60,15 +60,15 @@ std::wstring GetEmulatorVersion(const TaskBase& task) {
     std::wstring result = kFallbackEmulatorVersion;
 
     DWORD ignored = 0;
-    const DWORD size = ::GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    const DWORD size = VEXO_SYSTEM_CALL(Version, GetFileVersionInfoSizeW)(path.c_str(), &ignored);
     if (size == 0) return result;
     std::unique_ptr<BYTE[]> block(new (std::nothrow) BYTE[size]);
     if (!block) return result;
 
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!::GetFileVersionInfoW(path.c_str(), 0, size, block.get()) ||
-        !::VerQueryValueW(block.get(), L"\\", reinterpret_cast<void**>(&info), &length) || length == 0 ||
+    if (!VEXO_SYSTEM_CALL(Version, GetFileVersionInfoW)(path.c_str(), 0, size, block.get()) ||
+        !VEXO_SYSTEM_CALL(Version, VerQueryValueW)(block.get(), L"\\", reinterpret_cast<void**>(&info), &length) || length == 0 ||
         info == nullptr || info->dwSignature != 0xFEEF04BD)
         return result;
 

@@ -82,20 +82,20 @@ bool WinHttpClient::Execute(std::wstring verb) {
 
     bool result = true;
     if (!session_) {
-        session_.reset(::WinHttpOpen(userAgent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+        session_.reset(VEXO_SYSTEM_CALL(WinHttp, WinHttpOpen)(userAgent.c_str(), WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                      WINHTTP_NO_PROXY_BYPASS, 0));
         if (!session_) {
             lastError = ::GetLastError();
             return false;
         }
     }
-    ::WinHttpSetTimeouts(session_.get(), resolveTimeout, connectTimeout, sendTimeout, receiveTimeout);
+    VEXO_SYSTEM_CALL(WinHttp, WinHttpSetTimeouts)(session_.get(), resolveTimeout, connectTimeout, sendTimeout, receiveTimeout);
 
     // Lengths without buffers: the parts are returned as pointers into the URL.
     URL_COMPONENTS parts = {};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (!::WinHttpCrackUrl(requestUrl.c_str(), static_cast<DWORD>(requestUrl.size()), 0, &parts)) {
+    if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpCrackUrl)(requestUrl.c_str(), static_cast<DWORD>(requestUrl.size()), 0, &parts)) {
         lastError = ::GetLastError();
         return false;
     }
@@ -107,12 +107,12 @@ bool WinHttpClient::Execute(std::wstring verb) {
     path += extra.substr(0, extra.find(L'#'));
     const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-    UniqueInternet connection(::WinHttpConnect(session_.get(), requestHost.c_str(), parts.nPort, 0));
+    UniqueInternet connection(VEXO_SYSTEM_CALL(WinHttp, WinHttpConnect)(session_.get(), requestHost.c_str(), parts.nPort, 0));
     if (!connection) {
         lastError = ::GetLastError();
         return false;
     }
-    UniqueInternet request(::WinHttpOpenRequest(connection.get(), verb.c_str(), path.c_str(), nullptr,
+    UniqueInternet request(VEXO_SYSTEM_CALL(WinHttp, WinHttpOpenRequest)(connection.get(), verb.c_str(), path.c_str(), nullptr,
                                                 WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                 secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) {
@@ -122,17 +122,17 @@ bool WinHttpClient::Execute(std::wstring verb) {
     if (secure && !verifyCertificates) {
         DWORD flags = SECURITY_FLAG_IGNORE_UNKNOWN_CA | SECURITY_FLAG_IGNORE_CERT_CN_INVALID |
                       SECURITY_FLAG_IGNORE_CERT_DATE_INVALID;
-        if (!::WinHttpSetOption(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags))
+        if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpSetOption)(request.get(), WINHTTP_OPTION_SECURITY_FLAGS, &flags, sizeof flags))
             lastError = ::GetLastError();
     }
     // Once: every attempt re-sends this same request.
     if (!requestHeaders.empty() &&
-        !::WinHttpAddRequestHeaders(request.get(), requestHeaders.c_str(), static_cast<DWORD>(requestHeaders.size()),
+        !VEXO_SYSTEM_CALL(WinHttp, WinHttpAddRequestHeaders)(request.get(), requestHeaders.c_str(), static_cast<DWORD>(requestHeaders.size()),
                                     WINHTTP_ADDREQ_FLAG_COALESCE_WITH_SEMICOLON))
         lastError = ::GetLastError();
     if (!requestCookies.empty()) {
         const std::wstring cookie = L"Cookie: " + requestCookies;
-        if (!::WinHttpAddRequestHeaders(request.get(), cookie.c_str(), static_cast<DWORD>(cookie.size()),
+        if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpAddRequestHeaders)(request.get(), cookie.c_str(), static_cast<DWORD>(cookie.size()),
                                         WINHTTP_ADDREQ_FLAG_COALESCE_WITH_SEMICOLON))
             lastError = ::GetLastError();
     }
@@ -148,14 +148,14 @@ bool WinHttpClient::Execute(std::wstring verb) {
         }
         if (!requestBody_.empty()) {
             DWORD written = 0;
-            if (!::WinHttpWriteData(request.get(), requestBody_.data(), static_cast<DWORD>(requestBody_.size()),
+            if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpWriteData)(request.get(), requestBody_.data(), static_cast<DWORD>(requestBody_.size()),
                                     &written)) {
                 // The server would answer a request without its body: not a success.
                 lastError = ::GetLastError();
                 continue;
             }
         }
-        if (!::WinHttpReceiveResponse(request.get(), nullptr)) {
+        if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpReceiveResponse)(request.get(), nullptr)) {
             lastError = ::GetLastError();
             continue;
         }
@@ -177,7 +177,7 @@ bool WinHttpClient::Execute(std::wstring verb) {
 
 bool WinHttpClient::SendOnce(HINTERNET request) {
     // The body's length goes into the request headers; the body itself follows with WinHttpWriteData.
-    return ::WinHttpSendRequest(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
+    return VEXO_SYSTEM_CALL(WinHttp, WinHttpSendRequest)(request, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0,
                                 static_cast<DWORD>(requestBody_.size()), 0) != FALSE;
 }
 
@@ -186,20 +186,20 @@ void WinHttpClient::UseFixedProxy(HINTERNET request) {
     proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
     proxy.lpszProxy = &proxyServer[0];
     proxy.lpszProxyBypass = WINHTTP_NO_PROXY_BYPASS;
-    if (!::WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy)) lastError = ::GetLastError();
+    if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpSetOption)(request, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy)) lastError = ::GetLastError();
     if (proxyUser.empty()) return;
     // String options take their length in characters.
-    if (!::WinHttpSetOption(request, WINHTTP_OPTION_PROXY_USERNAME, &proxyUser[0],
+    if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpSetOption)(request, WINHTTP_OPTION_PROXY_USERNAME, &proxyUser[0],
                             static_cast<DWORD>(proxyUser.size())))
         lastError = ::GetLastError();
-    if (!proxyPassword.empty() && !::WinHttpSetOption(request, WINHTTP_OPTION_PROXY_PASSWORD, &proxyPassword[0],
+    if (!proxyPassword.empty() && !VEXO_SYSTEM_CALL(WinHttp, WinHttpSetOption)(request, WINHTTP_OPTION_PROXY_PASSWORD, &proxyPassword[0],
                                                       static_cast<DWORD>(proxyPassword.size())))
         lastError = ::GetLastError();
 }
 
 void WinHttpClient::UseDiscoveredProxy(HINTERNET request, bool* sent) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config = {};
-    if (!::WinHttpGetIEProxyConfigForCurrentUser(&config)) {
+    if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpGetIEProxyConfigForCurrentUser)(&config)) {
         lastError = ::GetLastError();
         return;
     }
@@ -212,9 +212,9 @@ void WinHttpClient::UseDiscoveredProxy(HINTERNET request, bool* sent) {
         options.lpszAutoConfigUrl = config.lpszAutoConfigUrl;
         options.fAutoLogonIfChallenged = TRUE;
         WINHTTP_PROXY_INFO proxy = {};
-        if (::WinHttpGetProxyForUrl(session_.get(), requestUrl.c_str(), &options, &proxy)) {
+        if (VEXO_SYSTEM_CALL(WinHttp, WinHttpGetProxyForUrl)(session_.get(), requestUrl.c_str(), &options, &proxy)) {
             const UniqueGlobalText server(proxy.lpszProxy), bypass(proxy.lpszProxyBypass);
-            if (::WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy)) {
+            if (VEXO_SYSTEM_CALL(WinHttp, WinHttpSetOption)(request, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy)) {
                 *sent = SendOnce(request);
                 if (!*sent) lastError = ::GetLastError();
             } else {
@@ -229,13 +229,13 @@ void WinHttpClient::UseDiscoveredProxy(HINTERNET request, bool* sent) {
         proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
         proxy.lpszProxy = config.lpszProxy;
         proxy.lpszProxyBypass = config.lpszProxyBypass;
-        if (!::WinHttpSetOption(request, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy)) lastError = ::GetLastError();
+        if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpSetOption)(request, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy)) lastError = ::GetLastError();
     }
 }
 
 bool WinHttpClient::QueryHeader(HINTERNET request, DWORD what, std::wstring* text) {
     DWORD size = 0;
-    if (!::WinHttpQueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
+    if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpQueryHeaders)(request, what, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &size,
                                WINHTTP_NO_HEADER_INDEX) &&
         ::GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
         lastError = ::GetLastError();
@@ -243,7 +243,7 @@ bool WinHttpClient::QueryHeader(HINTERNET request, DWORD what, std::wstring* tex
     }
     std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');
     size = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (!::WinHttpQueryHeaders(request, what, WINHTTP_HEADER_NAME_BY_INDEX, &buffer[0], &size,
+    if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpQueryHeaders)(request, what, WINHTTP_HEADER_NAME_BY_INDEX, &buffer[0], &size,
                                WINHTTP_NO_HEADER_INDEX)) {
         lastError = ::GetLastError();
         return false;
@@ -285,7 +285,7 @@ bool WinHttpClient::ReadBody(HINTERNET request, bool* outOfMemory) {
     bool ok = true;
     for (;;) {
         DWORD available = 0;
-        if (!::WinHttpQueryDataAvailable(request, &available)) {
+        if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpQueryDataAvailable)(request, &available)) {
             lastError = ::GetLastError();
             ok = false;
             break;
@@ -311,7 +311,7 @@ bool WinHttpClient::ReadBody(HINTERNET request, bool* outOfMemory) {
             }
         }
         DWORD read = 0;
-        if (!::WinHttpReadData(request, rawBody_.data() + rawBodyLength_, available, &read)) {
+        if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpReadData)(request, rawBody_.data() + rawBodyLength_, available, &read)) {
             // A lost chunk leaves a body that is not the one sent.
             lastError = ::GetLastError();
             ok = false;
@@ -322,7 +322,7 @@ bool WinHttpClient::ReadBody(HINTERNET request, bool* outOfMemory) {
     Report(rawBodyLength_);
     // A connection closed early ends the data as if the body were whole.
     DWORD promised = 0, size = sizeof promised;
-    if (ok && ::WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
+    if (ok && VEXO_SYSTEM_CALL(WinHttp, WinHttpQueryHeaders)(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
                                     WINHTTP_HEADER_NAME_BY_INDEX, &promised, &size, WINHTTP_NO_HEADER_INDEX) &&
         rawBodyLength_ < promised) {
         lastError = ERROR_HANDLE_EOF;

@@ -1,5 +1,5 @@
 // Drawing: colours, text, and the skin's PNG images. Each image is decoded once by GDI+ into a
-// premultiplied 32-bit DIB and then drawn with AlphaBlend (or BitBlt when it is opaque), so a
+// premultiplied 32-bit DIB and then drawn with GdiAlphaBlend (or BitBlt when it is opaque), so a
 // paint does no GDI+ work.
 
 #include <windows.h>
@@ -14,6 +14,7 @@
 #include <gdiplus.h>
 
 #include "base/Owners.h"
+#include "base/SystemApi.h"
 #include "uilib/UiInternal.h"
 
 namespace UiLib {
@@ -35,7 +36,11 @@ std::map<std::wstring, std::unique_ptr<Image>>& ImageCache() {
     return *cache;
 }
 
-using GdiplusBitmap = ScopedHandle<FreedBy<Gdiplus::GpBitmap*, Gdiplus::DllExports::GdipDisposeImage>>;
+// GDI+ is never imported: it is loaded at run time through the manifest's assembly.
+#define GDIPLUS(function) VEXO_SYSTEM_CALL_IN(GdiPlus, Gdiplus::DllExports, function)
+
+void DisposeBitmap(Gdiplus::GpBitmap* bitmap) noexcept { GDIPLUS(GdipDisposeImage)(bitmap); }
+using GdiplusBitmap = ScopedHandle<FreedBy<Gdiplus::GpBitmap*, DisposeBitmap>>;
 
 bool StartGdiplus() {
     static bool started = false;
@@ -44,7 +49,7 @@ bool StartGdiplus() {
         tried = true;
         Gdiplus::GdiplusStartupInput input;
         ULONG_PTR token = 0;
-        started = Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok;
+        started = VEXO_SYSTEM_CALL_IN(GdiPlus, Gdiplus, GdiplusStartup)(&token, &input, nullptr) == Gdiplus::Ok;
     }
     return started;
 }
@@ -62,18 +67,17 @@ std::unique_ptr<Image> Decode(const std::string& bytes) {
         GlobalFree(memory);
         return nullptr;
     }
-    using namespace Gdiplus::DllExports;
     Gdiplus::GpBitmap* decoded = nullptr;
     std::unique_ptr<Image> image;
-    if (GdipCreateBitmapFromStream(stream.get(), &decoded) == Gdiplus::Ok && decoded) {
+    if (GDIPLUS(GdipCreateBitmapFromStream)(stream.get(), &decoded) == Gdiplus::Ok && decoded) {
         const GdiplusBitmap bitmap(decoded);
         UINT width = 0, height = 0;
-        GdipGetImageWidth(decoded, &width);
-        GdipGetImageHeight(decoded, &height);
+        GDIPLUS(GdipGetImageWidth)(decoded, &width);
+        GDIPLUS(GdipGetImageHeight)(decoded, &height);
         Gdiplus::Rect rect(0, 0, static_cast<INT>(width), static_cast<INT>(height));
         Gdiplus::BitmapData locked = {};
         if (width > 0 && height > 0 &&
-            GdipBitmapLockBits(decoded, &rect, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &locked) ==
+            GDIPLUS(GdipBitmapLockBits)(decoded, &rect, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &locked) ==
                 Gdiplus::Ok) {
             BITMAPINFO info = {};
             info.bmiHeader.biSize = sizeof(info.bmiHeader);
@@ -96,7 +100,7 @@ std::unique_ptr<Image> Decode(const std::string& bytes) {
                 }
                 GdiFlush();
             }
-            GdipBitmapUnlockBits(decoded, &locked);
+            GDIPLUS(GdipBitmapUnlockBits)(decoded, &locked);
         }
     }
     return image;
@@ -193,7 +197,7 @@ void Blit(HDC dc, const Image& image, RECT dest, RECT source, const RECT& clip) 
     const int sw = source.right - source.left, sh = source.bottom - source.top;
     if (image.alpha) {
         const BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        AlphaBlend(dc, dest.left, dest.top, dw, dh, memory, source.left, source.top, sw, sh, blend);
+        GdiAlphaBlend(dc, dest.left, dest.top, dw, dh, memory, source.left, source.top, sw, sh, blend);
     } else if (dw == sw && dh == sh) {
         BitBlt(dc, dest.left, dest.top, dw, dh, memory, source.left, source.top, SRCCOPY);
     } else {
