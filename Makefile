@@ -24,9 +24,11 @@ setup:
 	bash tools/setup.sh
 	VEXO_DEPS_DIR=$(DEPS_DIR) bash tools/deps/build-deps.sh
 
+# Test and run builds trust the publisher that signs their stand-in installers; a release (dist)
+# keeps the default, the publisher of the real runtime packages.
 configure: setup
 	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
-		-DVEXO_DEPS_PREFIX=$(DEPS_DIR)/i686-w64-mingw32 $(CMAKE_ARGS)
+		-DVEXO_DEPS_PREFIX=$(DEPS_DIR)/i686-w64-mingw32 "-DVEXO_TRUSTED_PUBLISHERS=Vexo Test Publisher" $(CMAKE_ARGS)
 
 build: configure
 	cmake --build $(BUILD) -j $(JOBS)

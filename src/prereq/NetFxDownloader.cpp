@@ -9,6 +9,7 @@
 #include "base/Owners.h"
 #include "base/Text.h"
 #include "prereq/DotNetFrameworkTask.h"
+#include "prereq/Signature.h"
 #include "tasks/InstallMessages.h"
 #include "tasks/Reports.h"
 
@@ -88,11 +89,17 @@ void Download(DotNetFrameworkTask& task, const std::wstring& url, const std::wst
         PostProgress(task.mainWindow, 15, kProgressNetFx);
         result = Transfer(std::move(curl), url, path, logUrl, task.downloadLimits);
     }
-    if (result == DownloadResult::Ok) {
-        task.state = success;
-    } else {
+    if (result != DownloadResult::Ok) {
         LogFormat(g_log, 3, "download failed: %s", Describe(result));
         Fail(task);
+    } else if (const SignatureCheck check = CheckSignature(path, TrustedPublishers());
+               check.verdict != SignatureVerdict::Trusted) {
+        // A program nobody we trust signed is never run: it goes the way of a failed download.
+        ::DeleteFileW(path.c_str());
+        LogFormatW(g_log, L"download failed: %s", DescribeRefusal(check).c_str());
+        Fail(task);
+    } else {
+        task.state = success;
     }
     LogFormatW(g_log, L"DotNetFrameworkTask downlaod framework exit now");
 }

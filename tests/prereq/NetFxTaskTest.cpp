@@ -202,8 +202,13 @@ TEST_F(NetFxTaskTest, StoresTheFinalBodyUnderTheInstallerName) {
     EXPECT_EQ(Reports().size(), reportsBefore);
 }
 
-// Each failure ends the chain the same way, leaves no file behind and never runs what came.
+// Each failure ends the chain the same way, leaves no file behind and never runs what came:
+// a program is refused unless the trusted publisher signed it and it is unchanged since.
 TEST_F(NetFxTaskTest, FailedDownloadsReportAbortAndLeaveNothing) {
+    const std::string standIn = RawEnv("VEXO_INSTALLER_STANDIN");
+    const auto beside = [&standIn](const char* kind) {
+        return standIn.substr(0, standIn.size() - 4) + "." + kind + ".exe";
+    };
     const struct {
         const char* name;
         NetFxState state;
@@ -221,6 +226,12 @@ TEST_F(NetFxTaskTest, FailedDownloadsReportAbortAndLeaveNothing) {
         {"stalled", NetFxState::DownloadNetFx, "/dotnet/ver.php stall\n", kTransferFailed},
         {"redirected in a circle", NetFxState::DownloadSp2, "/others/dotnet/sp2.exe redirect /others/dotnet/sp2.exe\n",
          kTransferFailed},
+        {"not signed", NetFxState::DownloadNetFx, "/dotnet/ver.php file " + beside("unsigned") + "\n",
+         "not signed (0x800B0100)"},
+        {"changed after signing", NetFxState::DownloadSp2, "/others/dotnet/sp2.exe file " + beside("tampered") + "\n",
+         "signature does not match the file (0x80096010)"},
+        {"another publisher", NetFxState::DownloadNetFx, "/dotnet/ver.php file " + beside("other") + "\n",
+         "signed by Vexo Other Publisher, not a trusted publisher (0x00000000)"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
