@@ -6,7 +6,9 @@
 
 #include <tlhelp32.h>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "TestFiles.h"
 #include "base/Owners.h"
@@ -16,10 +18,51 @@
 namespace {
 
 // The installer staged in a folder of its own beside its skin, started, its window found.
+// DLLs the installer uses that are not known system DLLs, as a planted copy would be named. The
+// test runs with a native override for each, so Wine searches for them as Windows does, in the
+// program's own folder first. The version DLL is planted only for the run-time check: Wine's own
+// user32 imports it by name (Windows' does not), so any program would load a planted one there.
+const wchar_t* const kPlantedNames[] = {L"winhttp", L"gdiplus", L"msimg32", L"wintrust", L"crypt32", L"version"};
+constexpr size_t kPlantedAtStart = 5;
+
+// Copies of a DLL that leaves "<name>.loaded" when loaded, under the names above, in `folder`.
+void PlantDlls(const std::wstring& folder, size_t count = std::size(kPlantedNames)) {
+    for (size_t i = 0; i < count; ++i) {
+        const wchar_t* name = kPlantedNames[i];
+        ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_PLANTED_DLL").c_str(),
+                                (folder + L"\\" + name + L".dll").c_str(), FALSE));
+    }
+}
+
+std::vector<std::wstring> LoadedPlants(const std::wstring& folder) {
+    std::vector<std::wstring> loaded;
+    for (const wchar_t* name : kPlantedNames)
+        if (PathExists(folder + L"\\" + name + L".loaded")) loaded.push_back(name);
+    return loaded;
+}
+
+// Runs the planting probe from `folder` in a mode; its exit code.
+DWORD RunProbe(const std::wstring& folder, const wchar_t* mode) {
+    const std::wstring exe = folder + L"\\planting_probe.exe";
+    ::CopyFileW(WinPathFromEnv(L"VEXO_PLANTING_PROBE").c_str(), exe.c_str(), FALSE);
+    std::wstring commandLine = L"\"" + exe + L"\" " + mode;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &si, &pi))
+        return 99;
+    const UniqueHandle process(pi.hProcess), thread(pi.hThread);
+    ::WaitForSingleObject(process.get(), 30000);
+    DWORD code = 98;
+    ::GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
 class Installer {
 public:
-    explicit Installer(const std::wstring& name, bool withPayload = true) {
+    explicit Installer(const std::wstring& name, bool withPayload = true, bool planted = false) {
         folder_ = FreshScratch(name);
+        if (planted) PlantDlls(folder_, kPlantedAtStart);
         const std::wstring exe = folder_ + L"\\VexoInstaller.exe";
         ::CopyFileW(WinPathFromEnv(L"VEXO_INSTALLER").c_str(), exe.c_str(), FALSE);
         ::CopyFileW((WinPathFromEnv(L"VEXO_SKIN_DIR") + L"\\res.zip").c_str(), (folder_ + L"\\res.zip").c_str(), FALSE);
@@ -150,6 +193,31 @@ TEST(InstallerProcess, InstallWithTheDefaultFolderExtractsThePayloadAndEnds) {
     std::string log;
     ASSERT_TRUE(ReadWholeFile(installer.folder() + L"\\tmp.log", &log));
     EXPECT_NE(log.find("[ERROR] Task Manager start ["), std::string::npos) << log;
+}
+
+// The installer runs elevated from folders anyone may drop a DLL into (Downloads): no DLL planted
+// beside it is loaded, neither for its imports nor when it takes one at run time.
+TEST(InstallerProcess, PlantedDllsBesideItAreNeverLoaded) {
+    {
+        Installer installer(L"planted", true, true);
+        ASSERT_NE(installer.window(), nullptr);
+        EXPECT_EQ(LoadedPlants(installer.folder()), std::vector<std::wstring>{});
+    }
+    // Each DLL it takes at run time, planted alone (Wine's own copies load their dependencies by
+    // name, beside the program, where Windows takes them from the system folder).
+    const std::wstring folder = FreshScratch(L"planted-one");
+    for (const wchar_t* name : {L"version", L"winhttp", L"gdiplus", L"wintrust", L"crypt32"}) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_PLANTED_DLL").c_str(),
+                                (folder + L"\\" + name + L".dll").c_str(), FALSE));
+        EXPECT_EQ(RunProbe(folder, (std::wstring(L"system ") + name).c_str()), 0u);
+        EXPECT_EQ(LoadedPlants(folder), std::vector<std::wstring>{});
+        ::DeleteFileW((folder + L"\\" + name + L".dll").c_str());
+    }
+    // A plain search would have taken the planted copy: the markers do show a load.
+    PlantDlls(folder);
+    EXPECT_EQ(RunProbe(folder, L"by-name"), 0u);
+    EXPECT_EQ(LoadedPlants(folder), std::vector<std::wstring>{L"version"});
 }
 
 TEST(InstallerProcess, MissingPayloadShowsTheDiskSpaceErrorAndRemovesTheFolder) {

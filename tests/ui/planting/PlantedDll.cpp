@@ -1,0 +1,18 @@
+// A DLL left beside a program under a system DLL's name: when anything loads it, it leaves
+// "<its name>.loaded" beside itself.
+
+#include <windows.h>
+
+#include <string>
+
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID) {
+    if (reason != DLL_PROCESS_ATTACH) return TRUE;
+    wchar_t path[MAX_PATH] = {};
+    const DWORD n = ::GetModuleFileNameW(self, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return TRUE;
+    std::wstring marker(path, n);
+    marker = marker.substr(0, marker.rfind(L'.')) + L".loaded";
+    const HANDLE file = ::CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    return TRUE;
+}
