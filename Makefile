@@ -37,7 +37,7 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 run: build
-	PAYLOAD_ZIP=$(PAYLOAD_ZIP) bash tools/run-installer.sh $(BUILD)
+	PAYLOAD_ZIP=$(PAYLOAD_ZIP) ARGS='$(ARGS)' bash tools/run-installer.sh $(BUILD)
 
 bench: build
 	bash tools/bench/zip-extract.sh $(BUILD)

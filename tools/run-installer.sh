@@ -10,6 +10,8 @@
 #
 #   bash tools/run-installer.sh <build-dir>
 #   PAYLOAD_ZIP=<archive> to install another platform.zip than the sample one (make run PAYLOAD_ZIP=...)
+#   ARGS="<command line>" for the installer (make run ARGS="/S /D=C:\Vexo Apps\kavix"); with /S it
+#   installs unattended, without a display, and the summary gives its exit code.
 set -euo pipefail
 [ $# -eq 1 ] || { echo "usage: $0 <build-dir>" >&2; exit 2; }
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -51,11 +53,31 @@ summary() {
     echo "downloads:       $(cut -d' ' -f3 "$downloads/requests" | tr '\n' ' ')"
 }
 
+# Unquoted on purpose: the words are joined again into the command line as it was typed, where
+# /D= takes the rest of the line, blanks and all.
+args=${ARGS:-}
+if [[ " $args " == *" /S "* || " $args " == *" /s "* ]]; then
+    session=1
+    "$src/tools/wine/wine-session.sh" start
+    . "$src/tools/wine/wine-env.sh"
+    started=$(date +%s.%N)
+    set +e
+    # shellcheck disable=SC2086
+    (cd "$stage" && wine "$stage/VexoInstaller.exe" $args)
+    code=$?
+    set -e
+    awk -v a="$started" -v b="$(date +%s.%N)" \
+        'BEGIN { printf "run: the unattended installation took %.1f s\n", b - a }'
+    summary "$code"
+    exit 0
+fi
+
 if [ -n "${DISPLAY:-}" ]; then
     . "$src/tools/wine/wine-env.sh"
     vexo_wine_prefix_ready || vexo_wine_prefix_create
     set +e
-    (cd "$stage" && wine "$stage/VexoInstaller.exe")
+    # shellcheck disable=SC2086
+    (cd "$stage" && wine "$stage/VexoInstaller.exe" $args)
     code=$?
     set -e
     summary "$code"
@@ -92,7 +114,8 @@ shot() {
     echo "saved $shots/$1"
 }
 
-(cd "$stage" && exec wine "$stage/VexoInstaller.exe") &
+# shellcheck disable=SC2086
+(cd "$stage" && exec wine "$stage/VexoInstaller.exe" $args) &
 pid=$!
 wid=
 for _ in $(seq 100); do

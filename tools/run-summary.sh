@@ -17,17 +17,19 @@ reg_values() {
     rm -f "$file"
 }
 
-program_files=$(wine cmd /c echo %ProgramFiles% 2>/dev/null | tr -d '\r')
-folder_unix=$(winepath -u "$program_files\\kavix" 2>/dev/null)
+entry=$(reg_values 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\kavix')
+# The folder the uninstall entry names (a folder given with /D=), else the default one.
+folder=$(sed -n 's/^"DisplayIcon"="\(.*\)\\\\ZavozidaDedor\.exe"$/\1/p' <<<"$entry" | sed 's/\\\\/\\/g')
+[ -n "$folder" ] || folder="$(wine cmd /c echo %ProgramFiles% 2>/dev/null | tr -d '\r')\\kavix"
+folder_unix=$(winepath -u "$folder" 2>/dev/null)
 echo
 echo "=== installation summary"
 if [ -d "$folder_unix" ]; then
-    echo "install folder:  $program_files\\kavix ($(find "$folder_unix" -type f | wc -l) files; $folder_unix)"
+    echo "install folder:  $folder ($(find "$folder_unix" -type f | wc -l) files; $folder_unix)"
 else
-    echo "install folder:  $program_files\\kavix (missing)"
+    echo "install folder:  $folder (missing)"
 fi
 echo "uninstall entry: HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kavix"
-entry=$(reg_values 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\kavix')
 if [ -n "$entry" ]; then sed 's/^/                 /' <<<"$entry"; else echo "                 (missing)"; fi
 echo "shortcuts:"
 found=0

@@ -9,8 +9,9 @@
 class TaskBase;
 
 // The chain's head: the .NET Framework task, followed by the extraction, the registration and
-// the runtime task. Null when it cannot be allocated.
-TaskBase* MakeInstallChain(HWND window);
+// the runtime task. Null when it cannot be allocated. An unattended chain does not start the
+// emulator at its end.
+TaskBase* MakeInstallChain(HWND window, bool unattended = false);
 
 // Each link on its own, for code that starts the chain part way.
 TaskBase* MakeUnZipTask(HWND window, int32_t progressBase);

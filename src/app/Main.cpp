@@ -2,24 +2,60 @@
 
 #include <new>
 
+#include "app/CommandLine.h"
 #include "app/InstallChain.h"
+#include "app/SilentInstall.h"
 #include "base/Log.h"
+#include "base/Owners.h"
 #include "base/Product.h"
 #include "base/SystemApi.h"
 #include "stats/ReportSender.h"
 #include "tasks/Reports.h"
 #include "tasks/TaskManager.h"
+#include "ui/InstallFolder.h"
 #include "ui/MainFrameWnd.h"
 #include "uilib/UiLib.h"
 
 using UiLib::CPaintManagerUI;
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+namespace {
+
+// The window of an installer already running, brought to the front.
+void ShowRunningInstaller() {
+    const HWND other = ::FindWindowW(L"MainFrame_Wnd", kInstallerDisplayName);
+    if (other == nullptr) return;  // a silent one has no window
+    if (::IsIconic(other)) ::ShowWindow(other, SW_RESTORE);
+    ::SetForegroundWindow(other);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLineText, int) {
     // First: the installer runs elevated from folders anyone may drop a DLL into. (It imports only
     // known system DLLs, and static initialisation loads none.)
     RestrictDllSearch();
+    // One installer at a time: a second would fight the first over the same folder. Released
+    // when the process ends, however it ends.
+    const UniqueHandle oneAtATime(::CreateMutexW(nullptr, FALSE, kInstallerMutexName));
+    const bool anotherRuns = ::GetLastError() == ERROR_ALREADY_EXISTS;
+    const CommandLine line = ParseCommandLine(commandLineText);
+    if (line.silent) {
+        if (anotherRuns) return kSilentAlreadyRunning;
+        if (line.unknown || line.help) return kSilentFailed;
+    } else {
+        if (anotherRuns) {
+            ShowRunningInstaller();
+            return 0;
+        }
+        if (line.unknown || line.help) {
+            ::MessageBoxW(nullptr, kCommandLineHelp, L"提示", MB_OK);
+            return 0;
+        }
+    }
+
     // Before anything can report: the runner and the downloader send through it.
     SetReportSender(SendReport);
+    if (line.silent) return RunSilentInstall(line.folderGiven ? line.folder : DefaultInstallFolder());
 
     CPaintManagerUI::SetInstance(instance);
     CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath());
@@ -31,6 +67,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
                             CW_USEDEFAULT, nullptr);
         g_mainFrame->CenterWindow();
         g_mainFrame->ShowWindow(true, true);
+        // A folder given on the command line is proposed in place of the default one.
+        if (line.folderGiven) g_mainFrame->ProposeFolder(line.folder);
     }
     InitLog();
 

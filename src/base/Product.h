@@ -17,6 +17,9 @@ constexpr wchar_t kEmulatorProcessName[] = L"ZavozidaDedor";
 // What every installer's file name starts with ("Vexosetup_1.0.6.30_full_web_07.exe").
 constexpr wchar_t kInstallerFilePrefix[] = L"Vexosetup";
 
+// Held while an installer runs: one at a time on the machine, whichever user started it.
+constexpr wchar_t kInstallerMutexName[] = L"Global\\VexoInstaller.kavix";
+
 // Files beside the installer.
 constexpr wchar_t kPayloadFile[] = L"\\platform.zip";
 constexpr wchar_t kSkinArchiveName[] = L"res.zip";

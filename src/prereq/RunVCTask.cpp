@@ -10,6 +10,6 @@ void RunVCTask::Run() {
     PostProgress(mainWindow, 90);
     ShellRun(installPath + L"\\assets\\software\\vc.exe", kRuntimeParameters, installPath, true);
     PostProgress(mainWindow, 98);
-    ShellRun(installPath + kEmulatorFile, nullptr, installPath, false);
+    if (startsEmulator) ShellRun(installPath + kEmulatorFile, nullptr, installPath, false);
     DebugTrace(L"RunVCTask exit ");
 }

@@ -13,6 +13,8 @@ public:
     void Run() override;
 
     int32_t progressBase = 0;  // kept for the chain; this task posts fixed values
+    // An unattended install has no user waiting for the emulator.
+    bool startsEmulator = true;
 };
 
 constexpr wchar_t kRuntimeParameters[] = L"/q /c:\"msiexec /i vcredist.msi /qn /l*v %temp%\\vcredist_x86.log\"";

@@ -1,5 +1,6 @@
 #include "ui/InstallFolder.h"
 
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <cwchar>
@@ -77,6 +78,15 @@ const wchar_t* FolderCheckMessage(FolderCheck check) {
     static_assert(std::size(kMessages) == static_cast<size_t>(FolderCheck::CannotCreate) + 1, "one text per check");
     const auto i = static_cast<size_t>(check);
     return i < std::size(kMessages) ? kMessages[i] : nullptr;
+}
+
+std::wstring DefaultInstallFolder() {
+    wchar_t programFiles[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
+    const std::wstring parent = programFiles;
+    // Its result does not matter here: the install checks and creates the folder.
+    if (!::PathFileExistsW(parent.c_str())) CreateDirectoryTree(parent.c_str());
+    return parent + L"\\" + kProductFolderName;
 }
 
 std::wstring ProductFolderBelow(const std::wstring& chosen) {

@@ -27,5 +27,8 @@ const wchar_t* FolderCheckMessage(FolderCheck check);
 bool DriveExists(wchar_t letter);
 // Creates the folder and every missing parent; true when the folder exists afterwards.
 bool CreateDirectoryTree(const wchar_t* path, LPSECURITY_ATTRIBUTES security = nullptr);
+// The folder proposed when the user names none: the product's folder below Program Files (which
+// is created when missing; the folder itself is left to the checks).
+std::wstring DefaultInstallFolder();
 // The product's own folder below a folder picked in the dialog: "kavix" below it.
 std::wstring ProductFolderBelow(const std::wstring& chosen);

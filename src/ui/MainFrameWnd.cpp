@@ -63,12 +63,7 @@ void MainFrameWnd::OnWindowCreated() {
     shadow.SetShadowSize(4);
     shadow.SetShadowOffset(0, 0);
 
-    wchar_t programFiles[MAX_PATH] = {};
-    ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
-    installPath = programFiles;
-    // Its result does not matter here: the install button checks and creates the folder.
-    if (!::PathFileExistsW(installPath.c_str())) CreateDirectoryTree(installPath.c_str());
-    installPath += std::wstring(L"\\") + kProductFolderName;
+    installPath = DefaultInstallFolder();
 }
 
 void MainFrameWnd::OnWindowInit() {
@@ -141,6 +136,11 @@ void MainFrameWnd::BrowseInstallFolder(HWND owner) {
         edit->SetText(installPath.c_str());
         edit->SetEnabled(true);
     }
+}
+
+void MainFrameWnd::ProposeFolder(const std::wstring& folder) {
+    installPath = folder;
+    if (CControlUI* edit = Find(L"EditPath")) edit->SetText(installPath.c_str());
 }
 
 void MainFrameWnd::StartInstallation() {

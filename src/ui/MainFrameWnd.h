@@ -26,6 +26,8 @@ public:
     void StartInstallation();
     void OnInstallClick();
     void BrowseInstallFolder(HWND owner);
+    // Puts a folder (from the command line) in place of the proposed one.
+    void ProposeFolder(const std::wstring& folder);
 
     void ShowProgressGroup(bool visible);
     void HideStartGroup();

@@ -196,9 +196,10 @@ std::wstring Marker() {
 
 class Installer {
 public:
-    // Stages the installer in a fresh folder and starts it; the window is there once it returns.
-    explicit Installer(bool withPayload = true) {
-        folder_ = FreshScratch(L"stage");
+    // Stages the installer in a fresh folder and starts it with `args`; without /S the window is
+    // there once it returns.
+    explicit Installer(bool withPayload = true, const std::wstring& args = L"", const wchar_t* stage = L"stage") {
+        folder_ = FreshScratch(stage);
         const std::wstring skin = WinPathFromEnv(L"VEXO_SKIN_DIR");
         const std::wstring exe = folder_ + L"\\VexoInstaller.exe";
         EXPECT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_INSTALLER").c_str(), exe.c_str(), FALSE));
@@ -211,17 +212,18 @@ public:
 
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
-        std::wstring commandLine = L"\"" + exe + L"\"";
+        std::wstring commandLine = L"\"" + exe + L"\"" + (args.empty() ? L"" : L" " + args);
         if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(),
                               &startup, &process_)) {
             ADD_FAILURE() << "the installer did not start: " << ::GetLastError();
             return;
         }
-        for (int i = 0; i < 1000 && window_ == nullptr; ++i) {
+        if (args.find(L"/S") != std::wstring::npos) return;
+        for (int i = 0; i < 1000 && window_ == nullptr && Running(); ++i) {
             ::Sleep(20);
             window_ = FindProcessWindow(process_.dwProcessId, L"MainFrame_Wnd");
         }
-        ::Sleep(500);  // its first paint
+        if (window_ != nullptr) ::Sleep(500);  // its first paint
     }
     ~Installer() {
         if (process_.hProcess == nullptr) return;
@@ -424,14 +426,15 @@ std::vector<std::wstring> EndEmulatorsStartedBy(DWORD installerPid) {
 }
 
 // Everything a finished installation into `folder` leaves behind, checked against the payload.
-void ExpectInstalledIn(const std::wstring& folder, DWORD installerPid) {
+// An unattended install starts no emulator.
+void ExpectInstalledIn(const std::wstring& folder, DWORD installerPid, bool emulatorStarted = true) {
     const std::wstring emulator = folder + L"\\ZavozidaDedor.exe";
     std::vector<std::wstring> emulators;
-    for (int i = 0; i < 100 && emulators.empty(); ++i) {
+    for (int i = 0; i < (emulatorStarted ? 100 : 10) && emulators.empty(); ++i) {
         emulators = EndEmulatorsStartedBy(installerPid);
         if (emulators.empty()) ::Sleep(50);
     }
-    EXPECT_EQ(emulators.size(), 1u) << "the installer did not start the emulator";
+    EXPECT_EQ(emulators.size(), emulatorStarted ? 1u : 0u) << "the emulator started, or did not";
     if (!emulators.empty()) {
         EXPECT_EQ(Utf8(emulators[0]), Utf8(emulator));
     }
@@ -739,6 +742,56 @@ TEST(FullInstall, CustomFolder) {
     ExpectInstalledIn(chosen, installer.pid());
     EXPECT_FALSE(PathExists(DefaultFolder()));
     RemoveTree(L"C:\\Games");
+}
+
+// Unattended: installed into a folder with a blank and no emulator started; a refused folder and a
+// missing payload say so by the exit code, with nothing installed.
+TEST(FullInstall, Silent) {
+    ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+    const std::wstring folder = L"C:\\Vexo Apps\\kavix";
+    RemoveTree(L"C:\\Vexo Apps");
+    {
+        const DWORD start = ::GetTickCount();
+        Installer installer(true, L"/S /D=" + folder);
+        EXPECT_EQ(installer.ExitCodeWithin(kInstallTimeoutMs), 0u);
+        std::printf("silent install: %.1f s\n", (::GetTickCount() - start) / 1000.0);
+        ExpectInstalledIn(folder, installer.pid(), false);
+        ExpectReports({"activate", "install_start", "install_done"});
+    }
+    const struct {
+        const char* name;
+        bool payload;
+        const wchar_t* folder;
+        DWORD code;
+    } refused[] = {
+        {"folder refused", true, L"C:\\Vexo-Apps\\kavix", 2},
+        {"no payload", false, L"C:\\VexoNoPayload\\kavix", 3},
+    };
+    for (const auto& c : refused) {
+        SCOPED_TRACE(c.name);
+        Installer installer(c.payload, std::wstring(L"/S /D=") + c.folder, L"refused");
+        EXPECT_EQ(installer.ExitCodeWithin(kInstallTimeoutMs), c.code);
+        EXPECT_FALSE(PathExists(c.folder));
+    }
+    RemoveTree(L"C:\\Vexo Apps");
+    RemoveTree(L"C:\\VexoNoPayload");
+}
+
+// A second installer while one runs: in window mode it brings the first to the front and ends,
+// unattended it ends with its own code; the first goes on undisturbed.
+TEST(FullInstall, TwoInstances) {
+    ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+    Installer first;
+    ASSERT_NE(first.window(), nullptr);
+    Installer second(true, L"", L"second");
+    EXPECT_EQ(second.window(), nullptr);
+    EXPECT_EQ(second.ExitCodeWithin(10000), 0u);
+    EXPECT_EQ(::GetForegroundWindow(), first.window());
+    Installer silent(true, L"/S", L"third");
+    EXPECT_EQ(silent.ExitCodeWithin(10000), 5u);
+    EXPECT_TRUE(first.Running());
+    EXPECT_EQ(InstallAndWait(first, L"first-of-two"), 0u);
+    ExpectInstalledIn(DefaultFolder(), first.pid());
 }
 
 int main(int argc, char** argv) {
