@@ -42,10 +42,12 @@ bench: build
 	MODE=task bash tools/bench/zip-extract.sh $(BUILD)
 	bash tools/bench/window-idle-cpu.sh $(BUILD)
 
+# Built with debug information (-g), which make-dist.sh moves into the symbols file beside the
+# stripped installer, so a crash address can be resolved to a function and line.
 dist: setup
 	cmake -S . -B $(DIST_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
 		-DVEXO_DEPS_PREFIX=$(DEPS_DIR)/i686-w64-mingw32 -DBUILD_TESTING=OFF -DVEXO_VERSION=$(VERSION) \
-		-DVEXO_STATS_HOST=$(STATS_HOST) -DVEXO_DOWNLOAD_HOST=$(DOWNLOAD_HOST)
+		-DVEXO_STATS_HOST=$(STATS_HOST) -DVEXO_DOWNLOAD_HOST=$(DOWNLOAD_HOST) -DCMAKE_C_FLAGS=-g -DCMAKE_CXX_FLAGS=-g
 	cmake --build $(DIST_BUILD) -j $(JOBS) --target VexoInstaller skin sample_payload
 	CHANNEL=$(CHANNEL) BUILD_LABEL=$(BUILD_LABEL) ENGINE=$(ENGINE) PAYLOAD=$(PAYLOAD) \
 		bash tools/dist/make-dist.sh $(DIST_BUILD) $(DIST)
