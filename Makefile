@@ -15,6 +15,15 @@ ENGINE ?= 0.9.8.4114
 STATS_HOST ?= 127.0.0.1
 DOWNLOAD_HOST ?= 127.0.0.1
 PAYLOAD ?=
+# Signing (tools/dist/authenticode.sh): SIGN_CERT and SIGN_KEY, or SIGN_PKCS12 and SIGN_PASS_FILE;
+# SIGN_TIMESTAMP_URL optional. Without them the release is unsigned. Passed in the environment,
+# so paths with spaces survive.
+SIGN_CERT ?=
+SIGN_KEY ?=
+SIGN_PKCS12 ?=
+SIGN_PASS_FILE ?=
+SIGN_TIMESTAMP_URL ?=
+export SIGN_CERT SIGN_KEY SIGN_PKCS12 SIGN_PASS_FILE SIGN_TIMESTAMP_URL
 
 .PHONY: all setup configure build test run bench dist clean
 

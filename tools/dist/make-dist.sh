@@ -5,8 +5,9 @@
 #
 #   make-dist.sh <build-dir> <out-dir>
 # Environment: CHANNEL, BUILD_LABEL, ENGINE, PAYLOAD (a product folder; empty for the sample
-# payload). The version and the hosts are the build tree's own (VEXO_VERSION, VEXO_*_HOST), and so
-# are the binutils.
+# payload); to sign, SIGN_CERT and SIGN_KEY or SIGN_PKCS12 and SIGN_PASS_FILE, and optionally
+# SIGN_TIMESTAMP_URL (see authenticode.sh). The version and the hosts are the build tree's own
+# (VEXO_VERSION, VEXO_*_HOST), and so are the binutils.
 set -euo pipefail
 [ $# -eq 2 ] || { echo "usage: $0 <build-dir> <out-dir>" >&2; exit 2; }
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -37,6 +38,12 @@ exe="Vexosetup_${VERSION}_full_${CHANNEL}.exe"
 symbols="${exe%.exe}.debug"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+signing=
+if [ -n "${SIGN_CERT:-}${SIGN_KEY:-}${SIGN_PKCS12:-}${SIGN_PASS_FILE:-}" ]; then
+    signing=1
+    # Settings and password checked before the release folder is emptied.
+    bash "$src/tools/dist/authenticode.sh" signer "$work/signer.pem"
+fi
 
 rm -rf "$out"
 mkdir -p "$out"
@@ -49,9 +56,10 @@ else
 fi
 /usr/bin/python3 "$src/tools/packer/pack_payload.py" check "$out/platform.zip" >/dev/null
 
-# The installer is prepared aside and lands in the release folder only when complete: a failed
-# run leaves no installer that could be shipped by mistake. Symbols out, stripped, and the link
-# to the symbols added.
+# The installer is prepared aside and lands in the release folder only when complete (and, when
+# signing, verified): a failed run leaves no installer that could be shipped by mistake.
+# Symbols out, stripped, the link to the symbols added, and only then signed, so the link is
+# part of the signed bytes.
 staged="$work/$exe"
 cp "$build/src/VexoInstaller.exe" "$staged"
 unstripped_size=$(stat -c %s "$staged")
@@ -59,7 +67,14 @@ unstripped_size=$(stat -c %s "$staged")
 chmod 644 "$out/$symbols"
 "$STRIP" --strip-all "$staged"
 "$OBJCOPY" --add-gnu-debuglink="$out/$symbols" "$staged"
-mv "$staged" "$out/$exe"
+if [ -n "$signing" ]; then
+    bash "$src/tools/dist/authenticode.sh" sign "$staged" "$work/signed.exe"
+    bash "$src/tools/dist/authenticode.sh" verify "$work/signed.exe" "$work/signer.pem"
+    chmod 755 "$work/signed.exe"
+    mv "$work/signed.exe" "$out/$exe"
+else
+    mv "$staged" "$out/$exe"
+fi
 
 echo "dist: $(cd "$out" && pwd)"
 (cd "$out" && ls -l)
@@ -72,5 +87,11 @@ for host in "$STATS_HOST" "$DOWNLOAD_HOST"; do
         ;;
     esac
 done
+state=signed
+if [ -z "$signing" ]; then
+    state=unsigned
+    echo "dist: warning: the installer is UNSIGNED; sign it with SIGN_CERT=... SIGN_KEY=..." \
+        "or SIGN_PKCS12=... SIGN_PASS_FILE=..." >&2
+fi
 size() { awk -v b="$1" 'BEGIN { printf "%d bytes (%.1f KiB)", b, b / 1024 }'; }
-echo "dist: $exe: $(size "$(stat -c %s "$out/$exe")"); before stripping $(size "$unstripped_size")"
+echo "dist: $exe ($state): $(size "$(stat -c %s "$out/$exe")"); before stripping $(size "$unstripped_size")"
