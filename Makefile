@@ -15,6 +15,15 @@ ENGINE ?= 0.9.8.4114
 STATS_HOST ?= 127.0.0.1
 DOWNLOAD_HOST ?= 127.0.0.1
 PAYLOAD ?=
+# Signing (tools/dist/authenticode.sh): SIGN_CERT and SIGN_KEY, or SIGN_PKCS12 and SIGN_PASS_FILE;
+# SIGN_TIMESTAMP_URL optional. Without them the release is unsigned. Passed in the environment,
+# so paths with spaces survive.
+SIGN_CERT ?=
+SIGN_KEY ?=
+SIGN_PKCS12 ?=
+SIGN_PASS_FILE ?=
+SIGN_TIMESTAMP_URL ?=
+export SIGN_CERT SIGN_KEY SIGN_PKCS12 SIGN_PASS_FILE SIGN_TIMESTAMP_URL
 
 .PHONY: all setup configure build test run bench dist clean
 
@@ -44,10 +53,12 @@ bench: build
 	MODE=task bash tools/bench/zip-extract.sh $(BUILD)
 	bash tools/bench/window-idle-cpu.sh $(BUILD)
 
+# Built with debug information (-g), which make-dist.sh moves into the symbols file beside the
+# stripped installer, so a crash address can be resolved to a function and line.
 dist: setup
 	cmake -S . -B $(DIST_BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
 		-DVEXO_DEPS_PREFIX=$(DEPS_DIR)/i686-w64-mingw32 -DBUILD_TESTING=OFF -DVEXO_VERSION=$(VERSION) \
-		-DVEXO_STATS_HOST=$(STATS_HOST) -DVEXO_DOWNLOAD_HOST=$(DOWNLOAD_HOST)
+		-DVEXO_STATS_HOST=$(STATS_HOST) -DVEXO_DOWNLOAD_HOST=$(DOWNLOAD_HOST) -DCMAKE_C_FLAGS=-g -DCMAKE_CXX_FLAGS=-g
 	cmake --build $(DIST_BUILD) -j $(JOBS) --target VexoInstaller skin sample_payload
 	CHANNEL=$(CHANNEL) BUILD_LABEL=$(BUILD_LABEL) ENGINE=$(ENGINE) PAYLOAD=$(PAYLOAD) \
 		bash tools/dist/make-dist.sh $(DIST_BUILD) $(DIST)

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Assembles the release folder from a configured and built tree:
-#   Vexosetup_<version>_full_<channel>.exe, installer.ini, res.zip, platform.zip
+#   Vexosetup_<version>_full_<channel>.exe, installer.ini, res.zip, platform.zip, and the
+#   installer's symbols, Vexosetup_<version>_full_<channel>.debug (for engineers, not to ship)
 #
 #   make-dist.sh <build-dir> <out-dir>
 # Environment: CHANNEL, BUILD_LABEL, ENGINE, PAYLOAD (a product folder; empty for the sample
-# payload). The version and the hosts are the build tree's own (VEXO_VERSION, VEXO_*_HOST).
+# payload); to sign, SIGN_CERT and SIGN_KEY or SIGN_PKCS12 and SIGN_PASS_FILE, and optionally
+# SIGN_TIMESTAMP_URL (see authenticode.sh). The version and the hosts are the build tree's own
+# (VEXO_VERSION, VEXO_*_HOST), and so are the binutils.
 set -euo pipefail
 [ $# -eq 2 ] || { echo "usage: $0 <build-dir> <out-dir>" >&2; exit 2; }
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -15,6 +18,9 @@ cached() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 VERSION=$(cached VEXO_VERSION)
 STATS_HOST=$(cached VEXO_STATS_HOST)
 DOWNLOAD_HOST=$(cached VEXO_DOWNLOAD_HOST)
+OBJCOPY=$(cached CMAKE_OBJCOPY)
+STRIP=$(cached CMAKE_STRIP)
+[ -x "$OBJCOPY" ] && [ -x "$STRIP" ] || { echo "dist: no objcopy or strip in $build/CMakeCache.txt" >&2; exit 2; }
 
 # The installer reads its channel back from its own file name: fields 3 and 4 after the
 # underscores, any field holding "hd" skipped, ".exe" removed. One or two plain fields survive
@@ -29,9 +35,18 @@ for value in "$BUILD_LABEL" "$ENGINE"; do
 done
 
 exe="Vexosetup_${VERSION}_full_${CHANNEL}.exe"
+symbols="${exe%.exe}.debug"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+signing=
+if [ -n "${SIGN_CERT:-}${SIGN_KEY:-}${SIGN_PKCS12:-}${SIGN_PASS_FILE:-}" ]; then
+    signing=1
+    # Settings and password checked before the release folder is emptied.
+    bash "$src/tools/dist/authenticode.sh" signer "$work/signer.pem"
+fi
+
 rm -rf "$out"
 mkdir -p "$out"
-cp "$build/src/VexoInstaller.exe" "$out/$exe"
 cp "$build/res.zip" "$out/res.zip"
 printf '[Platform]\r\nversion=%s\r\nbuild=%s\r\nengine=%s\r\n' "$VERSION" "$BUILD_LABEL" "$ENGINE" >"$out/installer.ini"
 if [ -n "${PAYLOAD:-}" ]; then
@@ -40,6 +55,26 @@ else
     cp "$build/platform.zip" "$out/platform.zip"
 fi
 /usr/bin/python3 "$src/tools/packer/pack_payload.py" check "$out/platform.zip" >/dev/null
+
+# The installer is prepared aside and lands in the release folder only when complete (and, when
+# signing, verified): a failed run leaves no installer that could be shipped by mistake.
+# Symbols out, stripped, the link to the symbols added, and only then signed, so the link is
+# part of the signed bytes.
+staged="$work/$exe"
+cp "$build/src/VexoInstaller.exe" "$staged"
+unstripped_size=$(stat -c %s "$staged")
+"$OBJCOPY" --only-keep-debug "$staged" "$out/$symbols"
+chmod 644 "$out/$symbols"
+"$STRIP" --strip-all "$staged"
+"$OBJCOPY" --add-gnu-debuglink="$out/$symbols" "$staged"
+if [ -n "$signing" ]; then
+    bash "$src/tools/dist/authenticode.sh" sign "$staged" "$work/signed.exe"
+    bash "$src/tools/dist/authenticode.sh" verify "$work/signed.exe" "$work/signer.pem"
+    chmod 755 "$work/signed.exe"
+    mv "$work/signed.exe" "$out/$exe"
+else
+    mv "$staged" "$out/$exe"
+fi
 
 echo "dist: $(cd "$out" && pwd)"
 (cd "$out" && ls -l)
@@ -52,3 +87,11 @@ for host in "$STATS_HOST" "$DOWNLOAD_HOST"; do
         ;;
     esac
 done
+state=signed
+if [ -z "$signing" ]; then
+    state=unsigned
+    echo "dist: warning: the installer is UNSIGNED; sign it with SIGN_CERT=... SIGN_KEY=..." \
+        "or SIGN_PKCS12=... SIGN_PASS_FILE=..." >&2
+fi
+size() { awk -v b="$1" 'BEGIN { printf "%d bytes (%.1f KiB)", b, b / 1024 }'; }
+echo "dist: $exe ($state): $(size "$(stat -c %s "$out/$exe")"); before stripping $(size "$unstripped_size")"
