@@ -9,6 +9,7 @@
 #include "base/Owners.h"
 #include "base/Text.h"
 #include "prereq/DotNetFrameworkTask.h"
+#include "prereq/DownloadProxy.h"
 #include "prereq/Signature.h"
 #include "tasks/InstallMessages.h"
 #include "tasks/Reports.h"
@@ -53,6 +54,12 @@ DownloadResult Transfer(UniqueCurl curl, const std::wstring& url, const std::wst
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT, limits.connectSeconds);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, limits.lowSpeedBytesPerSecond);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, limits.lowSpeedSeconds);
+    // The user's proxy, as the reports use it; with none set, libcurl is left as it was.
+    const DownloadProxy proxy = ProxyForDownload(url);
+    if (!proxy.proxy.empty()) {
+        curl_easy_setopt(c, CURLOPT_PROXY, proxy.proxy.c_str());
+        curl_easy_setopt(c, CURLOPT_NOPROXY, proxy.noProxy.c_str());
+    }
     const CURLcode code = curl_easy_perform(c);
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
