@@ -249,7 +249,6 @@ TEST_F(DiskSpaceTest, APayloadTooBigForTheDriveFailsBeforeAnythingIsTouched) {
         EXPECT_TRUE(PathExists(folder));
         EXPECT_EQ(FilesBelow(folder), earlier);
         EXPECT_EQ(FilesSize(folder, 1), earlierBytes);
-        EXPECT_EQ(FilesBelow(drive_ + L"\\case").size(), earlier.size());
         EXPECT_NE(log.find(std::to_string(c.needed)), std::string::npos) << log;
         EXPECT_NE(log.find(std::to_string(freeBytes)), std::string::npos) << log;
         if (c.earlierRunning) {
