@@ -7,6 +7,7 @@
 
 #include "base/Log.h"
 #include "base/ModulePath.h"
+#include "archive/DiskSpace.h"
 #include "archive/FolderRemoval.h"
 #include "base/Product.h"
 #include "archive/PreviousInstall.h"
@@ -96,6 +97,13 @@ void UnZipTask::RemoveAfterFailure() {
 }
 
 void UnZipTask::Run() {
+    // Before the cleanup: a drive too small must leave the earlier installation usable, so
+    // nothing is removed and nothing written.
+    if (!PayloadFitsOnDrive(installPath, ModuleDirectory() + kPayloadFile)) {
+        PostDiskSpaceError(mainWindow);
+        next = nullptr;
+        return;
+    }
     CleanPreviousInstall(*this);
     DebugTrace(L"UnZipTask enter excute");
     createdFolders_.clear();

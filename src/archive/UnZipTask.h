@@ -10,7 +10,8 @@
 
 // Extracts "platform.zip" beside the installer into the install folder, after clearing an
 // earlier installation away. On success it chains the next task; on any failure it removes
-// what belongs to the product, reports a full disk to the window and ends the chain.
+// what belongs to the product, reports a full disk to the window and ends the chain. A payload
+// the drive has no room for fails the same way before anything is removed or written.
 class UnZipTask : public TaskBase {
 public:
     // successor: makes the task that follows a successful extraction.

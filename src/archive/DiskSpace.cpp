@@ -1,0 +1,126 @@
+#include "archive/DiskSpace.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "archive/FolderRemoval.h"
+#include "archive/ZipReader.h"
+#include "base/Log.h"
+#include "base/Owners.h"
+
+namespace {
+
+uint64_t RoundUpToCluster(uint64_t size, uint64_t cluster) {
+    if (cluster == 0) return size;
+    return (size + cluster - 1) / cluster * cluster;
+}
+
+std::wstring WithoutTrailingSlashes(std::wstring path) {
+    while (path.size() > 1 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    return path;
+}
+
+// The install folder exists by the time the task runs; should it not, the folder the
+// extraction would create it in is on the same drive.
+std::wstring NearestExistingFolder(std::wstring path) {
+    path = WithoutTrailingSlashes(path);
+    while (!path.empty()) {
+        // "C:" alone names the drive's current folder, not its root.
+        if (path.size() == 2 && path[1] == L':') path.push_back(L'\\');
+        const DWORD attr = ::GetFileAttributesW(path.c_str());
+        if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY)) return path;
+        const size_t slash = path.find_last_of(L"\\/");
+        if (slash == std::wstring::npos) return {};
+        // The root's own slash ends the walk: there is no parent above it.
+        if (slash + 1 == path.size()) return {};
+        path.erase(slash);
+    }
+    return {};
+}
+
+}  // namespace
+
+bool DriveSpace(const std::wstring& folder, uint64_t* freeBytes, uint64_t* clusterBytes) {
+    const std::wstring existing = NearestExistingFolder(folder);
+    if (existing.empty()) {
+        LogCallFailed("GetFileAttributesW", folder, ERROR_PATH_NOT_FOUND);
+        return false;
+    }
+    ULARGE_INTEGER available = {};
+    if (!::GetDiskFreeSpaceExW(existing.c_str(), &available, nullptr, nullptr)) {
+        LogCallFailed("GetDiskFreeSpaceExW", existing, ::GetLastError());
+        return false;
+    }
+    wchar_t root[MAX_PATH + 1] = {};
+    if (!::GetVolumePathNameW(existing.c_str(), root, MAX_PATH + 1)) {
+        LogCallFailed("GetVolumePathNameW", existing, ::GetLastError());
+        return false;
+    }
+    DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, clusters = 0;
+    if (!::GetDiskFreeSpaceW(root, &sectorsPerCluster, &bytesPerSector, &freeClusters, &clusters)) {
+        LogCallFailed("GetDiskFreeSpaceW", root, ::GetLastError());
+        return false;
+    }
+    *freeBytes = available.QuadPart;
+    *clusterBytes = static_cast<uint64_t>(sectorsPerCluster) * bytesPerSector;
+    return true;
+}
+
+bool PayloadNeeds(const std::wstring& payloadPath, uint64_t clusterBytes, uint64_t* bytes) {
+    *bytes = 0;
+    const UniqueArchive archive(OpenArchive(payloadPath.c_str()));
+    if (!archive) return false;
+    ArchiveEntry entry = {};
+    if (GetArchiveEntry(archive.get(), -1, &entry) != kArchiveOk) return false;
+    const int32_t count = entry.index;
+    uint64_t total = 0;
+    for (int32_t i = 0; i < count; ++i) {
+        entry = {};
+        if (GetArchiveEntry(archive.get(), i, &entry) != kArchiveOk) return false;
+        if (entry.attr & FILE_ATTRIBUTE_DIRECTORY) continue;
+        // The reader hands sizes over signed; the archive stores them unsigned.
+        total += RoundUpToCluster(static_cast<uint32_t>(entry.uncompSize), clusterBytes);
+    }
+    *bytes = total;
+    return true;
+}
+
+uint64_t FilesSize(const std::wstring& folder, uint64_t clusterBytes) {
+    uint64_t total = 0;
+    std::vector<std::wstring> pending{WithoutTrailingSlashes(folder)};
+    while (!pending.empty()) {
+        const std::wstring dir = std::move(pending.back());
+        pending.pop_back();
+        WIN32_FIND_DATAW found = {};
+        const UniqueFind find(::FindFirstFileW((dir + L"\\*").c_str(), &found));
+        // A folder that cannot be listed is counted as freeing nothing: the cleanup may not
+        // get into it either.
+        if (!find) continue;
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..") continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                pending.push_back(dir + L"\\" + name);
+                continue;
+            }
+            const uint64_t size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
+            total += RoundUpToCluster(size, clusterBytes);
+        } while (::FindNextFileW(find.get(), &found));
+    }
+    return total;
+}
+
+bool PayloadFitsOnDrive(const std::wstring& installPath, const std::wstring& payloadPath) {
+    uint64_t freeBytes = 0, cluster = 0, needed = 0;
+    if (!DriveSpace(installPath, &freeBytes, &cluster)) return true;
+    if (!PayloadNeeds(payloadPath, cluster, &needed)) return true;
+    // Only a product folder goes whole; in any other folder the cleanup's share is left out.
+    const uint64_t freed = IsProductFolder(installPath) ? FilesSize(installPath, cluster) : 0;
+    if (needed <= freeBytes + freed) return true;
+    LogFormatW(g_log, L"not enough disk space for %s: %s bytes needed, %s free and %s held by the earlier installation",
+               installPath.c_str(), std::to_wstring(needed).c_str(), std::to_wstring(freeBytes).c_str(),
+               std::to_wstring(freed).c_str());
+    return false;
+}
