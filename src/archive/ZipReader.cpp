@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "archive/ZipArchiveState.h"
 
@@ -257,6 +258,59 @@ HANDLE CreateTarget(const wchar_t* target, DWORD attr) noexcept {
     return CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attr, nullptr);
 }
 
+// Whether two entries' local data (header through compressed bytes) overlap, or one runs into the
+// central directory: records that share data would have the same bytes written again and again, so
+// a few kilobytes of directory could expand to gigabytes. One walk of the directory, read in
+// blocks, and one sort. A directory that cannot be walked to its end, and an entry whose data would
+// run past the end of the file, are damage left to the operations that meet it, which fail with
+// their own codes.
+bool EntriesOverlap(ArchiveState& s) noexcept {
+    uint64_t fileSize = 0;
+    if (!ArchiveFileSize(s.file, &fileSize)) return false;
+    struct Range {
+        uint32_t start;
+        uint64_t end;  // at least: the local extra field's length is only known from the local header
+    };
+    std::vector<Range> ranges;
+    std::vector<uint8_t> block;
+    try {
+        ranges.reserve(s.entryCount);
+        block.resize(64 * 1024);
+    } catch (...) {
+        return false;
+    }
+    uint64_t blockPos = 0;
+    uint32_t blockLength = 0;
+    // The bytes at pos, read with the block they fall in; null past the end or on a read error.
+    auto bytesAt = [&](uint64_t pos, uint32_t size) -> const uint8_t* {
+        if (pos < blockPos || pos + size > blockPos + blockLength) {
+            const int64_t got = ReadArchiveSome(s.file, pos, block.data(), static_cast<uint32_t>(block.size()));
+            if (got < 0) return nullptr;
+            blockPos = pos;
+            blockLength = static_cast<uint32_t>(got);
+            if (pos + size > blockPos + blockLength) return nullptr;
+        }
+        return block.data() + (pos - blockPos);
+    };
+    uint64_t pos = uint64_t{s.centralDirOffset} + s.bytesBefore;
+    for (uint32_t i = 0; i < s.entryCount; ++i) {
+        const uint8_t* b = bytesAt(pos, kCentralHeaderSize);
+        if (b == nullptr || Le32(b) != kCentralHeaderSig) return false;
+        const uint32_t compSize = Le32(b + 20);
+        const uint16_t nameLength = Le16(b + 28);
+        const uint32_t offset = Le32(b + 42);
+        const uint64_t end = uint64_t{offset} + kLocalHeaderSize + nameLength + compSize;
+        if (end + s.bytesBefore <= fileSize) ranges.push_back({offset, end});
+        pos += uint64_t{kCentralHeaderSize} + nameLength + Le16(b + 30) + Le16(b + 32);
+    }
+    std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return a.start < b.start; });
+    for (size_t i = 0; i < ranges.size(); ++i) {
+        if (ranges[i].end > s.centralDirOffset) return true;
+        if (i > 0 && ranges[i].start < ranges[i - 1].end) return true;
+    }
+    return false;
+}
+
 int32_t OpenReader(ArchiveReader& r, const wchar_t* path) noexcept {
     if (r.archive) return kArchiveErrAlreadyOpen;
     const DWORD dirLength = GetCurrentDirectoryW(MAX_PATH, r.rootDir);
@@ -290,6 +344,7 @@ int32_t OpenReader(ArchiveReader& r, const wchar_t* path) noexcept {
     if (endPos < centralEnd) return kArchiveErrBadEndRecord;
     s->bytesBefore = endPos - centralEnd;
     s->entryCount = entriesTotal;
+    if (EntriesOverlap(*s)) return kArchiveErrBadEndRecord;
 
     s->currentIndex = 0;
     s->currentHeaderPos = s->centralDirOffset;

@@ -221,6 +221,17 @@ def main():
         put(buf, local_header(buf, i) + 18, "<I", 10000000)
     save("pastend.zip", buf)
 
+    # Two central records sharing one entry's local data; and an entry whose data runs into the
+    # central directory (both within the file).
+    buf = zip_bytes(base)
+    put(buf, central_headers(buf)[1] + 42, "<I", struct.unpack_from("<I", buf, central_headers(buf)[0] + 42)[0])
+    save("overlap.zip", buf)
+    buf = zip_bytes(base)
+    size = central_headers(buf)[0] - local_header(buf, 1)
+    put(buf, central_headers(buf)[1] + 20, "<I", size)
+    put(buf, local_header(buf, 1) + 18, "<I", size)
+    save("into_central.zip", buf)
+
     # Local headers that disagree with the central directory.
     buf = zip_bytes(base)
     put(buf, local_header(buf, 0) + 8, "<H", 0)   # method
