@@ -8,6 +8,7 @@
 #include "base/Log.h"
 #include "base/ModulePath.h"
 #include "archive/FolderRemoval.h"
+#include "archive/InstallList.h"
 #include "base/Product.h"
 #include "archive/PreviousInstall.h"
 #include "archive/ZipReader.h"
@@ -105,6 +106,9 @@ void UnZipTask::Run() {
     const bool success = ExtractAll(ModuleDirectory() + kPayloadFile, &progress);
 
     if (success) {
+        // Last, so only a whole extraction has a list; one that cannot be written is logged and
+        // the installation goes on.
+        (void)WriteInstallList(installPath, createdFolders_, createdFiles_);
         DebugTrace(L"UnZipTask exit excute");
         ChainNext(successor_, progress);
         return;

@@ -20,6 +20,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,11 @@
 #include "TestFiles.h"
 #include "WindowDriver.h"
 #include "base/Owners.h"
+#include "base/Product.h"
 
 namespace {
 
 constexpr DWORD kInstallTimeoutMs = 120000;
-constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kavix";
 constexpr wchar_t kNdpKey[] = L"Software\\Microsoft\\NET Framework Setup\\NDP";
 constexpr wchar_t kDiskSpaceText[] = L"安装失败，硬盘空间不足，请重新选择安装路径再安装。";
 
@@ -423,6 +424,36 @@ std::vector<std::wstring> EndEmulatorsStartedBy(DWORD installerPid) {
     return images;
 }
 
+// The install list's lines, sorted.
+std::vector<std::string> ListLines(const std::wstring& folder) {
+    std::string text;
+    ReadWholeFile(folder + kInstallListFile, &text);
+    std::vector<std::string> lines;
+    for (size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// What the list names after a whole extraction of the payload: each of its files, and each folder
+// they are in with a trailing backslash, relative to the install folder.
+std::vector<std::string> PayloadLines() {
+    std::vector<std::wstring> files;
+    ListFiles(WinPathFromEnv(L"VEXO_PAYLOAD_TREE"), L"", &files);
+    std::set<std::string> lines;
+    for (const auto& file : files) {
+        const std::wstring relative = file.substr(1);
+        lines.insert(Utf8(relative));
+        for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos; slash = relative.find(L'\\', slash + 1))
+            lines.insert(Utf8(relative.substr(0, slash + 1)));
+    }
+    return std::vector<std::string>(lines.begin(), lines.end());
+}
+
 // Everything a finished installation into `folder` leaves behind, checked against the payload.
 void ExpectInstalledIn(const std::wstring& folder, DWORD installerPid) {
     const std::wstring emulator = folder + L"\\ZavozidaDedor.exe";
@@ -446,11 +477,14 @@ void ExpectInstalledIn(const std::wstring& folder, DWORD installerPid) {
         ReadWholeFile(tree + file, &want);
         EXPECT_TRUE(ReadWholeFile(folder + file, &got) && got == want) << "not extracted as packed: " << Utf8(file);
     }
-    // The runtime package notes how it was run; nothing else may be there.
+    // The runtime package notes how it was run, the installation lists what it made; nothing else
+    // may be there.
     const std::wstring vcNote = L"\\assets\\software\\vc-cmdline.txt";
     for (const auto& file : installed)
-        EXPECT_TRUE(file == vcNote || std::find(packed.begin(), packed.end(), file) != packed.end())
+        EXPECT_TRUE(file == vcNote || file == kInstallListFile ||
+                    std::find(packed.begin(), packed.end(), file) != packed.end())
             << "not in the payload: " << Utf8(file);
+    EXPECT_EQ(ListLines(folder), PayloadLines());
     std::string vcLines;
     EXPECT_TRUE(ReadWholeFile(folder + vcNote, &vcLines)) << "the runtime package did not run";
     const std::string quiet = "/q /c:\"msiexec /i vcredist.msi /qn /l*v %temp%\\vcredist_x86.log\"\r\n";
