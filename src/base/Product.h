@@ -7,6 +7,7 @@ constexpr wchar_t kProductFolderName[] = L"kavix";
 constexpr wchar_t kProductDisplayName[] = L"Vexo模拟器";
 constexpr wchar_t kInstallerDisplayName[] = L"Vexo模拟器安装程序";
 constexpr wchar_t kUninstallerDisplayName[] = L"Vexo模拟器卸载程序";
+constexpr wchar_t kUninstallConfirmText[] = L"确定要卸载Vexo模拟器吗？";
 
 // Files of the installed product, below the install folder.
 constexpr wchar_t kEmulatorFile[] = L"\\ZavozidaDedor.exe";

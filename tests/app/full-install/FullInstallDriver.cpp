@@ -27,8 +27,10 @@
 #include "StatsRecords.h"
 #include "TestFiles.h"
 #include "WindowDriver.h"
+#include "archive/PreviousInstall.h"
 #include "base/Owners.h"
 #include "base/Product.h"
+#include "base/Text.h"
 
 namespace {
 
@@ -603,6 +605,82 @@ private:
     std::vector<std::wstring> created_;
 };
 
+// ---------------------------------------------------------------------------------------------
+// The installed uninstaller
+
+// The emulator the installer started, still running (a handle to wait on), or an empty handle.
+UniqueHandle RunningEmulatorStartedBy(DWORD installerPid) {
+    for (int i = 0; i < 100; ++i) {
+        UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+             more = ::Process32NextW(snapshot.get(), &entry)) {
+            if (entry.th32ParentProcessID == installerPid && lstrcmpiW(entry.szExeFile, kEmulatorFile + 1) == 0)
+                return UniqueHandle(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+        }
+        ::Sleep(50);
+    }
+    return UniqueHandle();
+}
+
+std::vector<std::wstring> FolderNames(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!find) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(folder + found.cFileName);
+    } while (::FindNextFileW(find.get(), &found));
+    return names;
+}
+
+std::wstring TempFolder() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    return temp;
+}
+
+// Files Windows is to delete at the next restart, upper-cased.
+std::set<std::wstring> DeletedAtRestart() {
+    std::set<std::wstring> paths;
+    std::vector<wchar_t> value(64 * 1024);
+    DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t)) - 2 * sizeof(wchar_t);
+    if (::SHGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                      L"PendingFileRenameOperations", nullptr, value.data(), &bytes) != ERROR_SUCCESS)
+        return paths;
+    // Pairs of names, the source as "\\??\\C:\\...", the target empty for a deletion.
+    std::vector<std::wstring> names;
+    for (const wchar_t* at = value.data(); at < value.data() + bytes / sizeof(wchar_t); at += names.back().size() + 1)
+        names.emplace_back(at);
+    for (size_t i = 0; i + 1 < names.size(); i += 2) {
+        if (!names[i + 1].empty()) continue;
+        std::wstring path = names[i].compare(0, 4, L"\\??\\") == 0 ? names[i].substr(4) : names[i];
+        ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+        paths.insert(path);
+    }
+    return paths;
+}
+
+// Runs the installed uninstaller silently from its folder, as a script would; its exit code.
+DWORD RunUninstaller(const std::wstring& folder) {
+    const std::wstring exe = folder + kUninstallerFile;
+    std::wstring commandLine = L"\"" + exe + L"\" /S";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                          &started)) {
+        ADD_FAILURE() << "the uninstaller did not start: " << ::GetLastError();
+        return STILL_ACTIVE;
+    }
+    const UniqueHandle process(started.hProcess), thread(started.hThread);
+    ::WaitForSingleObject(process.get(), kInstallTimeoutMs);
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -773,6 +851,100 @@ TEST(FullInstall, CustomFolder) {
     ExpectInstalledIn(chosen, installer.pid());
     EXPECT_FALSE(PathExists(DefaultFolder()));
     RemoveTree(L"C:\\Games");
+}
+
+// An installation, its emulator running and a product service there, taken back by the installed
+// uninstaller run silently: what the installation listed, its links, its entry, the service and
+// the emulator gone, the user's own files and whatever a hostile list line points at kept. Then
+// an installation again is whole.
+TEST(FullInstall, Uninstall) {
+    struct Case {
+        const char* label;
+        std::wstring folder;
+        std::string hostileLines;  // appended to the list
+        DWORD exitCode;
+    };
+    const Case cases[] = {
+        {"product folder", DefaultFolder(), "", 0},
+        {"user's folder", L"C:\\MyGames", "", 0},
+        {"hostile list", L"C:\\Games\\Vexo_2", "..\\x\r\nC:\\x\r\n..\\\r\n", 1},
+    };
+    const std::vector<std::wstring> outside = {L"C:\\Games\\x", L"C:\\x"};
+    const std::wstring service = PreviousServiceName(1, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+        const bool usersOwn = c.folder != DefaultFolder();
+        if (usersOwn) {
+            RemoveTree(c.folder);
+            ASSERT_EQ(::SHCreateDirectoryExW(nullptr, c.folder.c_str(), nullptr), ERROR_SUCCESS);
+            WriteFileText(c.folder + L"\\save.dat", "level 7");
+        }
+        Installer installer;
+        ASSERT_NE(installer.window(), nullptr);
+        if (usersOwn) {
+            ASSERT_NO_FATAL_FAILURE(TypeFolder(installer.window(), c.folder));
+        }
+        ASSERT_EQ(InstallAndWait(installer, L"uninstall"), 0u);
+        const UniqueHandle emulator = RunningEmulatorStartedBy(installer.pid());
+        ASSERT_TRUE(emulator) << "the installer did not start the emulator";
+        Services services;
+        ASSERT_NO_FATAL_FAILURE(services.Create(service, true));
+        const std::vector<std::string> listed = ListLines(c.folder);
+        ASSERT_EQ(listed, PayloadLines());
+        if (!c.hostileLines.empty()) {
+            std::string list;
+            ReadWholeFile(c.folder + kInstallListFile, &list);
+            WriteFileText(c.folder + kInstallListFile, list + c.hostileLines);
+            for (const auto& path : outside) WriteFileText(path, "not the product's");
+        }
+        const std::vector<std::wstring> tempBefore = FolderNames(TempFolder());
+
+        EXPECT_EQ(RunUninstaller(c.folder), c.exitCode);
+
+        for (const auto& line : listed)
+            EXPECT_FALSE(PathExists(c.folder + L"\\" + ToWide(line, CP_UTF8))) << "still there: " << line;
+        EXPECT_EQ(PathExists(c.folder), usersOwn);
+        if (usersOwn) {
+            std::string text;
+            EXPECT_TRUE(ReadWholeFile(c.folder + L"\\save.dat", &text) && text == "level 7") << "lost the user's file";
+            // A list not wholly followed stays, to say what may be left.
+            EXPECT_EQ(PathExists(c.folder + kInstallListFile), c.exitCode != 0);
+        }
+        for (const auto& path : outside) {
+            if (c.hostileLines.empty()) continue;
+            EXPECT_TRUE(PathExists(path)) << "followed a hostile line to " << Utf8(path);
+            ::DeleteFileW(path.c_str());
+        }
+        EXPECT_FALSE(PathExists(DesktopLink()));
+        EXPECT_FALSE(PathExists(StartMenuFolder()));
+        UniqueRegKey key;
+        EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, key.out()), ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(::WaitForSingleObject(emulator.get(), 0), WAIT_OBJECT_0) << "the emulator still runs";
+        for (int i = 0; i < 100 && services.State(service) != 0; ++i) ::Sleep(50);
+        EXPECT_EQ(services.State(service), 0u) << "the service is still there";
+        // It ran from a copy in the temp folder; what it left there goes at the next restart.
+        std::vector<std::wstring> left = FolderNames(TempFolder());
+        const std::set<std::wstring> pending = DeletedAtRestart();
+        size_t added = 0;
+        for (auto file : left) {
+            if (std::find(tempBefore.begin(), tempBefore.end(), file) != tempBefore.end() ||
+                file.compare(file.size() - 4, 4, L".log") == 0)
+                continue;
+            ++added;
+            ::CharUpperBuffW(&file[0], static_cast<DWORD>(file.size()));
+            EXPECT_EQ(pending.count(file), 1u) << "not to be deleted at restart: " << Utf8(file);
+        }
+        EXPECT_GE(added, 1u) << "no copy in the temp folder";
+        if (usersOwn) RemoveTree(c.folder);
+    }
+    RemoveTree(L"C:\\Games");
+
+    ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+    Installer installer;
+    ASSERT_NE(installer.window(), nullptr);
+    EXPECT_EQ(InstallAndWait(installer, L"after-uninstall"), 0u);
+    ExpectInstalledIn(DefaultFolder(), installer.pid());
 }
 
 int main(int argc, char** argv) {
