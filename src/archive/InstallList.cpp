@@ -94,7 +94,8 @@ bool RemoveFile(const std::wstring& path) {
 bool RemoveFolder(const std::wstring& path) {
     if (Gone(path)) return true;
     if (DeleteTree(path) && Gone(path)) return true;
-    LogCallFailed("DeleteTree", path, ::GetLastError());
+    // The shell gives no reason; what is left is what is in use.
+    LogCallFailed("DeleteTree", path, ERROR_DIR_NOT_EMPTY);
     return false;
 }
 
