@@ -33,6 +33,8 @@ constexpr ServiceNamePattern kServiceNamePatterns[] = {
 constexpr int kLastServiceSlot = 15;
 
 constexpr const wchar_t* kProcessNames[] = {kEmulatorProcessName, kProductFolderName};
+// The most the processes ended are waited for, all together.
+constexpr DWORD kProcessEndWaitMs = 5000;
 
 // Opens the service afresh and asks it to stop unless it already has; no wait.
 void StopServiceOnce(const wchar_t* name, UniqueServiceHandle* manager, UniqueServiceHandle* service) {
@@ -84,8 +86,9 @@ bool InstalledServiceNames(std::set<std::wstring>* names) {
 }
 
 // Case-sensitive containment in the executable's file name; this process is spared even when
-// its own name matches, or it would end itself before extracting anything.
-void EndProcessesNamed(const wchar_t* name) {
+// its own name matches, or it would end itself before extracting anything. Those it could end
+// are added to `ending`.
+void EndProcessesNamed(const wchar_t* name, std::vector<UniqueHandle>* ending) {
     UniqueFile snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPALL, 0));
     if (!snapshot) return;
     const DWORD self = ::GetCurrentProcessId();
@@ -93,8 +96,21 @@ void EndProcessesNamed(const wchar_t* name) {
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
         if (entry.th32ProcessID == self || !std::wcsstr(entry.szExeFile, name)) continue;
-        UniqueHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
-        if (process) ::TerminateProcess(process.get(), 9);  // not waited for; failure passed over
+        UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        // Without the right to wait, still ended, just not waited for.
+        if (!process) process.reset(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+        if (process && ::TerminateProcess(process.get(), 9)) ending->push_back(std::move(process));
+    }
+}
+
+// Ending is asynchronous: until a process has gone, Windows keeps its program file from being
+// deleted, and the files would stay behind.
+void WaitForEnd(const std::vector<UniqueHandle>& ending) {
+    const DWORD start = ::GetTickCount();
+    for (const auto& process : ending) {
+        const DWORD spent = ::GetTickCount() - start;
+        if (spent >= kProcessEndWaitMs) return;
+        ::WaitForSingleObject(process.get(), kProcessEndWaitMs - spent);  // a failure is a handle without the right
     }
 }
 
@@ -161,7 +177,7 @@ void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& pa
     }
 }
 
-void CleanPreviousInstall(const TaskBase& task) {
+void EndProductServicesAndProcesses() {
     std::set<std::wstring> installed;
     const bool listed = InstalledServiceNames(&installed);
     for (int slot = 1; slot <= kLastServiceSlot; ++slot) {
@@ -174,6 +190,12 @@ void CleanPreviousInstall(const TaskBase& task) {
             RemoveService(name.c_str());
         }
     }
-    for (const wchar_t* name : kProcessNames) EndProcessesNamed(name);
+    std::vector<UniqueHandle> ending;
+    for (const wchar_t* name : kProcessNames) EndProcessesNamed(name, &ending);
+    WaitForEnd(ending);
+}
+
+void CleanPreviousInstall(const TaskBase& task) {
+    EndProductServicesAndProcesses();
     RemovePreviousFiles(task.installPath, ModuleDirectory() + kPayloadFile);
 }

@@ -18,6 +18,10 @@ bool PayloadTopLevelNames(const std::wstring& payloadPath, std::vector<std::wstr
 // nothing when the payload cannot be read.
 void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& payloadPath);
 
-// Stops and deletes the services, ends the processes (never this one), then removes the files
-// with the payload beside the executable. Every step is attempted; none fails the caller.
+// Stops and deletes the product's services and ends its processes (never this one), waiting a
+// little for them to end so their files can go. The installer's cleanup and the uninstaller
+// both use it. Every step is attempted; none fails the caller.
+void EndProductServicesAndProcesses();
+
+// The above, then removes the files with the payload beside the executable.
 void CleanPreviousInstall(const TaskBase& task);

@@ -9,6 +9,7 @@
 #include "base/ModulePath.h"
 #include "archive/DiskSpace.h"
 #include "archive/FolderRemoval.h"
+#include "archive/InstallList.h"
 #include "base/Product.h"
 #include "archive/PreviousInstall.h"
 #include "archive/ZipReader.h"
@@ -113,6 +114,9 @@ void UnZipTask::Run() {
     const bool success = ExtractAll(ModuleDirectory() + kPayloadFile, &progress);
 
     if (success) {
+        // Last, so only a whole extraction has a list; one that cannot be written is logged and
+        // the installation goes on.
+        (void)WriteInstallList(installPath, createdFolders_, createdFiles_);
         DebugTrace(L"UnZipTask exit excute");
         ChainNext(successor_, progress);
         return;

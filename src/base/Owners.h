@@ -88,6 +88,7 @@ inline void DeleteMemoryDc(HDC dc) noexcept { ::DeleteDC(dc); }
 inline void FreeCoTaskMemory(void* memory) noexcept { ::CoTaskMemFree(memory); }
 inline void FreeGlobalText(wchar_t* text) noexcept { ::GlobalFree(text); }
 inline void CloseCFile(FILE* file) noexcept { std::fclose(file); }
+inline void FreeArgList(LPWSTR* list) noexcept { ::LocalFree(list); }
 
 using UniqueFile = ScopedHandle<FileHandleTraits>;
 using UniqueHandle = ScopedHandle<KernelHandleTraits>;
@@ -106,6 +107,8 @@ using UniqueCoTaskMemory = ScopedHandle<FreedBy<void*, FreeCoTaskMemory>>;
 using UniqueGlobalText = ScopedHandle<FreedBy<wchar_t*, FreeGlobalText>>;
 // A C stream; release it and fclose by hand where the result of the close matters.
 using UniqueCFile = ScopedHandle<FreedBy<FILE*, CloseCFile>>;
+// The arguments CommandLineToArgvW splits a command line into.
+using UniqueArgList = ScopedHandle<FreedBy<LPWSTR*, FreeArgList>>;
 
 // The window's device context, given back to the window.
 class WindowDc {

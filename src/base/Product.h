@@ -7,10 +7,14 @@ constexpr wchar_t kProductFolderName[] = L"kavix";
 constexpr wchar_t kProductDisplayName[] = L"Vexo模拟器";
 constexpr wchar_t kInstallerDisplayName[] = L"Vexo模拟器安装程序";
 constexpr wchar_t kUninstallerDisplayName[] = L"Vexo模拟器卸载程序";
+constexpr wchar_t kUninstallConfirmText[] = L"确定要卸载Vexo模拟器吗？";
 
 // Files of the installed product, below the install folder.
 constexpr wchar_t kEmulatorFile[] = L"\\ZavozidaDedor.exe";
 constexpr wchar_t kUninstallerFile[] = L"\\Uninstaller.exe";
+// What the extraction created, written last: one path a line (UTF-8), relative to the install
+// folder, a folder's ending in a backslash. The uninstaller removes what it names.
+constexpr wchar_t kInstallListFile[] = L"\\install.lst";
 // The emulator's process name, as the cleanup of an earlier installation looks for it.
 constexpr wchar_t kEmulatorProcessName[] = L"ZavozidaDedor";
 

@@ -1,5 +1,7 @@
 #include "registration/RegSoftwareTask.h"
 
+#include <shlwapi.h>
+
 #include <memory>
 
 #include "base/Log.h"
@@ -53,6 +55,14 @@ void WriteUninstallEntry(const TaskBase& task, HKEY root, const wchar_t* subkey)
     SetString(key.get(), L"DisplayIcon", emulator);
     SetString(key.get(), L"DisplayVersion", version);
     SetString(key.get(), L"UninstallString", uninstaller);
+}
+
+bool DeleteUninstallEntry(HKEY root, const wchar_t* subkey) {
+    // With any subkey someone added: RegDeleteKeyW would refuse the key and leave it listed.
+    const DWORD result = ::SHDeleteKeyW(root, subkey);
+    if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) return true;
+    LogCallFailed("SHDeleteKeyW", subkey, result);
+    return false;
 }
 
 std::wstring GetEmulatorVersion(const TaskBase& task) {

@@ -30,6 +30,34 @@ std::wstring SpecialFolder(int csidl) {
     return path;
 }
 
+// Where the links go, the same for writing and for deleting them.
+struct LinkPlaces {
+    std::wstring desktop;
+    std::wstring startMenu;  // the product's own folder in the programs menu
+};
+
+LinkPlaces LocateLinks() {
+    LinkPlaces places;
+    places.desktop = SpecialFolder(CSIDL_DESKTOP);
+    const std::wstring programs = SpecialFolder(CSIDL_PROGRAMS);
+    if (!programs.empty()) places.startMenu = programs + L"\\" + kProductDisplayName;
+    return places;
+}
+
+std::wstring EmulatorLinkName() { return std::wstring(kProductDisplayName) + L".lnk"; }
+std::wstring UninstallerLinkName() { return std::wstring(L"卸载") + kProductDisplayName + L".lnk"; }
+
+// True when the link is not there (any more).
+bool DeleteLink(const std::wstring& folder, const std::wstring& name) {
+    if (folder.empty()) return false;  // its look-up failed and was logged
+    const std::wstring path = folder + L"\\" + name;
+    if (::DeleteFileW(path.c_str())) return true;
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+    LogCallFailed("DeleteFileW", path, error);
+    return false;
+}
+
 }  // namespace
 
 bool CreateShellLink(const std::wstring& target, const std::wstring& folder, const wchar_t* description,
@@ -70,20 +98,31 @@ void CreateShortcuts(const TaskBase& task) {
     const std::wstring emulator = task.installPath + kEmulatorFile;
     const std::wstring uninstaller = task.installPath + kUninstallerFile;
 
-    const std::wstring programs = SpecialFolder(CSIDL_PROGRAMS);
-    std::wstring startMenu;
-    if (!programs.empty()) {
-        startMenu = programs + L"\\" + kProductDisplayName;
-        // A failure shows when the links in it are saved.
-        if (!::PathFileExistsW(startMenu.c_str()) && !::CreateDirectoryW(startMenu.c_str(), nullptr))
-            LogCallFailed("CreateDirectoryW", startMenu, ::GetLastError());
-    }
+    const LinkPlaces places = LocateLinks();
+    // A failure shows when the links in it are saved.
+    if (!places.startMenu.empty() && !::PathFileExistsW(places.startMenu.c_str()) &&
+        !::CreateDirectoryW(places.startMenu.c_str(), nullptr))
+        LogCallFailed("CreateDirectoryW", places.startMenu, ::GetLastError());
 
     const ComScope com;
-    const std::wstring desktop = SpecialFolder(CSIDL_DESKTOP);
-    const std::wstring linkName = std::wstring(kProductDisplayName) + L".lnk";
-    CreateShellLink(emulator, desktop, kProductDisplayName, linkName);
-    CreateShellLink(emulator, startMenu, kProductDisplayName, linkName);
-    CreateShellLink(uninstaller, startMenu, kUninstallerDisplayName,
-                    std::wstring(L"卸载") + kProductDisplayName + L".lnk");
+    CreateShellLink(emulator, places.desktop, kProductDisplayName, EmulatorLinkName());
+    CreateShellLink(emulator, places.startMenu, kProductDisplayName, EmulatorLinkName());
+    CreateShellLink(uninstaller, places.startMenu, kUninstallerDisplayName, UninstallerLinkName());
+}
+
+bool RemoveShortcuts() {
+    const LinkPlaces places = LocateLinks();
+    bool gone = DeleteLink(places.desktop, EmulatorLinkName());
+    gone &= DeleteLink(places.startMenu, EmulatorLinkName());
+    gone &= DeleteLink(places.startMenu, UninstallerLinkName());
+    if (!places.startMenu.empty() && ::PathFileExistsW(places.startMenu.c_str()) &&
+        !::RemoveDirectoryW(places.startMenu.c_str())) {
+        const DWORD error = ::GetLastError();
+        // Whatever else the user keeps in the folder keeps it.
+        if (error != ERROR_DIR_NOT_EMPTY) {
+            LogCallFailed("RemoveDirectoryW", places.startMenu, error);
+            gone = false;
+        }
+    }
+    return gone;
 }

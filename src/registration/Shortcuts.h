@@ -9,6 +9,9 @@ class TaskBase;
 // Writes the three links for the task's install folder; a link that cannot be written is skipped
 // and logged.
 void CreateShortcuts(const TaskBase& task);
+// Deletes the three links, then the start-menu folder unless something else is in it. True when
+// neither a link nor the emptied folder is left; a failure is logged.
+bool RemoveShortcuts();
 // Writes folder\linkFileName pointing at target, shown normally; true when the file was saved.
 // An existing link of that name is replaced; a failure is logged with its call and code.
 bool CreateShellLink(const std::wstring& target, const std::wstring& folder, const wchar_t* description,

@@ -8,7 +8,9 @@
 #include <vector>
 
 #include "TestFiles.h"
+#include "base/Log.h"
 #include "base/ModulePath.h"
+#include "base/Product.h"
 #include "archive/FolderRemoval.h"
 #include "archive/UnZipTask.h"
 #include "tasks/InstallMessages.h"
@@ -102,17 +104,39 @@ TEST_F(UnZipTaskTest, ProgressGrowsByFiveEveryTenEntriesAndIsHandedOn) {
     }
 }
 
-TEST_F(UnZipTaskTest, ExtractsThePayloadWithItsFolders) {
+// What it made is listed last, folders first; a list that cannot be written is logged and the
+// installation goes on.
+TEST_F(UnZipTaskTest, ExtractsThePayloadWithItsFoldersAndListsWhatItMade) {
     UsePayload(L"payload.zip");
-    const std::wstring folder = root_ + L"\\kavix";
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    const auto posted = Run(folder);
-    ASSERT_NE(next_, nullptr);
-    std::string data;
-    ASSERT_TRUE(ReadWholeFile(folder + L"\\assets\\software\\vc.exe", &data));
-    EXPECT_EQ(data, "runtime");
-    ASSERT_TRUE(ReadWholeFile(folder + L"\\readme.txt", &data));
-    EXPECT_EQ(data.size(), 600u);
+    ASSERT_NE(InitLogAt(root_ + L"\\tmp.log"), nullptr);
+    for (const bool listBlocked : {false, true}) {
+        SCOPED_TRACE(listBlocked ? "list blocked" : "list written");
+        // Not the product's folder, which the cleanup would empty first.
+        const std::wstring folder = root_ + (listBlocked ? L"\\Blocked" : L"\\Games");
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        const std::wstring list = folder + kInstallListFile;
+        if (listBlocked) {
+            ASSERT_TRUE(::CreateDirectoryW(list.c_str(), nullptr));
+        }
+        Run(folder);
+        ASSERT_NE(next_, nullptr);
+        delete next_;
+        std::string data;
+        ASSERT_TRUE(ReadWholeFile(folder + L"\\assets\\software\\vc.exe", &data));
+        EXPECT_EQ(data, "runtime");
+        ASSERT_TRUE(ReadWholeFile(folder + L"\\readme.txt", &data));
+        EXPECT_EQ(data.size(), 600u);
+        if (listBlocked) {
+            std::string log;
+            ASSERT_TRUE(ReadWholeFile(root_ + L"\\tmp.log", &log));
+            EXPECT_NE(log.find("[ERROR] CreateFileW failed for " + ToUserAnsi(list) + ", error "), std::string::npos)
+                << log;
+        } else {
+            ASSERT_TRUE(ReadWholeFile(list, &data));
+            EXPECT_EQ(data, "assets\\\r\nassets\\software\\\r\nZavozidaDedor.exe\r\nassets\\software\\vc.exe\r\n"
+                            "readme.txt\r\n");
+        }
+    }
 }
 
 TEST_F(UnZipTaskTest, EveryFailureRemovesTheProductFolderAndReportsAFullDisk) {
@@ -191,4 +215,5 @@ TEST_F(UnZipTaskTest, AFolderOfTheUsersOwnKeepsItsFilesAfterAFailure) {
     EXPECT_TRUE(PathExists(folder + L"\\saves\\slot1.dat"));
     EXPECT_FALSE(PathExists(folder + L"\\first.txt"));  // made by this run: removed
     EXPECT_FALSE(PathExists(folder + L"\\second.txt"));
+    EXPECT_FALSE(PathExists(folder + kInstallListFile));  // only a whole extraction has one
 }

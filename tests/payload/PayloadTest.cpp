@@ -1,5 +1,6 @@
 // The sample payload's programs under Wine: the emulator stand-in carries the configured product
-// version and runs as a window until closed; the runtime stand-in records how it was started.
+// version and runs as a window until closed; the runtime stand-in records how it was started; the
+// uninstaller asks before it removes anything (its silent runs: tests/app/full-install).
 
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 #include "TestFiles.h"
 #include "WindowDriver.h"
 #include "base/Owners.h"
+#include "base/Product.h"
 
 namespace {
 
@@ -109,6 +111,33 @@ TEST(PayloadTest, RuntimePackageRecordsEachCommandLine) {
     ASSERT_TRUE(ReadWholeFile(folder + L"\\vc-cmdline.txt", &recorded));
     const std::string line = Utf8(commandLine) + "\r\n";
     EXPECT_EQ(recorded, line + line);
+}
+
+// Declined, nothing changes; confirmed, the uninstaller ends at once, and its copy, once that has
+// ended, takes the product's folder.
+TEST(PayloadTest, UninstallerInAWindowAsksFirst) {
+    for (const int answer : {IDCANCEL, IDOK}) {
+        SCOPED_TRACE(answer == IDOK ? "confirmed" : "declined");
+        const std::wstring folder = FreshScratch(L"uninstall") + L"\\" + kProductFolderName;
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+        const std::wstring exe = folder + kUninstallerFile;
+        ASSERT_TRUE(CopyFileW(PayloadFile(L"Uninstaller.exe").c_str(), exe.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(PayloadFile(L"readme.txt").c_str(), (folder + L"\\readme.txt").c_str(), FALSE));
+        const std::vector<std::wstring> installed = FolderNames(folder);
+
+        UniqueHandle process = Start(exe, L"\"" + exe + L"\"", folder);
+        ASSERT_TRUE(process);
+        BoxAnswerer answerer(GetProcessId(process.get()), answer, 15000);
+        ASSERT_TRUE(answerer.Wait(15000)) << "no message box";
+        EXPECT_EQ(answerer.seen().caption, kUninstallerDisplayName);
+        EXPECT_EQ(answerer.seen().text, kUninstallConfirmText);
+        EXPECT_EQ(WaitExit(process), answer == IDOK ? 0u : 2u);
+        if (answer == IDOK) {
+            EXPECT_TRUE(PumpUntil([&] { return !PathExists(folder); }, 15000)) << "the folder is still there";
+        } else {
+            EXPECT_EQ(FolderNames(folder), installed);
+        }
+    }
 }
 
 }  // namespace

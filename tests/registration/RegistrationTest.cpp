@@ -78,7 +78,7 @@ LONG LastingChild(HKEY root, const std::wstring& subkey) {
                              nullptr, child.out(), nullptr);
 }
 
-TEST(UninstallEntry, WrittenWholeToALastingKeyAndRewrittenInPlace) {
+TEST(UninstallEntry, WrittenWholeToALastingKeyRewrittenInPlaceAndDeletedWhole) {
     ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
     RegSoftwareTask task(nullptr);
     task.SetInstallPath(InstallFolder(L"entry"));
@@ -99,6 +99,14 @@ TEST(UninstallEntry, WrittenWholeToALastingKeyAndRewrittenInPlace) {
     task.SetInstallPath(InstallFolder(L"entry-again", nullptr));
     WriteUninstallEntry(task, HKEY_CURRENT_USER, kTestKey);
     EXPECT_EQ(Values(HKEY_CURRENT_USER, kTestKey), Entry(task.installPath, L"1.0.6.25"));
+
+    // Deleted whole, with a subkey someone added; deleting it again finds it gone.
+    ASSERT_EQ(LastingChild(HKEY_CURRENT_USER, kTestKey), ERROR_SUCCESS);
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_TRUE(DeleteUninstallEntry(HKEY_CURRENT_USER, kTestKey));
+        UniqueRegKey gone;
+        EXPECT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, kTestKey, 0, KEY_READ, gone.out()), ERROR_FILE_NOT_FOUND);
+    }
     ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
 }
 
@@ -115,6 +123,10 @@ TEST(RegistrationFailures, AreLoggedWithTheirCallAndCode) {
                                 KEY_ALL_ACCESS, nullptr, volatileKey.out(), nullptr),
               ERROR_SUCCESS);
     WriteUninstallEntry(task, volatileKey.get(), L"kavix");
+    // Nor deleted below a key handle already closed.
+    const HKEY closed = volatileKey.get();
+    volatileKey.reset();
+    EXPECT_FALSE(DeleteUninstallEntry(closed, L"kavix"));
     ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
     // No link can be saved into a folder that does not exist.
     const ComScope com;
@@ -123,6 +135,7 @@ TEST(RegistrationFailures, AreLoggedWithTheirCallAndCode) {
     std::string log;
     ASSERT_TRUE(ReadWholeFile(scratch + L"\\tmp.log", &log));
     EXPECT_NE(log.find("[ERROR] RegCreateKeyExW failed for kavix, error 1021 ["), std::string::npos) << log;
+    EXPECT_NE(log.find("[ERROR] SHDeleteKeyW failed for kavix, error 6 ["), std::string::npos) << log;
     EXPECT_NE(log.find("[ERROR] IPersistFile::Save failed for " + ToUserAnsi(scratch) + "\\missing\\link.lnk, error 0x"),
               std::string::npos)
         << log;
@@ -246,7 +259,7 @@ void CreateShortcutsOnAThread(const std::wstring& installPath) {
     std::thread([&task] { CreateShortcuts(task); }).join();
 }
 
-TEST(Shortcuts, ThreeUserLinksOverwrittenByASecondInstallInTheSameFolder) {
+TEST(Shortcuts, ThreeUserLinksOverwrittenByASecondInstallInTheSameFolderThenRemoved) {
     const ComScope com;
     ASSERT_TRUE(SUCCEEDED(com.result()));
     RemoveRealEntryAndLinks();
@@ -262,6 +275,18 @@ TEST(Shortcuts, ThreeUserLinksOverwrittenByASecondInstallInTheSameFolder) {
     CreateShortcutsOnAThread(second);
     ExpectLinks(second);
     EXPECT_TRUE(PathExists(marker));
+
+    // Removed; the start-menu folder stays while the user keeps something in it, and then goes.
+    for (const bool userKeepsSomething : {true, false}) {
+        if (!userKeepsSomething) {
+            ASSERT_TRUE(::RemoveDirectoryW(marker.c_str()));
+        }
+        EXPECT_TRUE(RemoveShortcuts());
+        EXPECT_FALSE(PathExists(kDesktopLink));
+        EXPECT_FALSE(PathExists(kStartMenu + L"\\Vexo模拟器.lnk"));
+        EXPECT_FALSE(PathExists(kStartMenu + L"\\卸载Vexo模拟器.lnk"));
+        EXPECT_EQ(PathExists(kStartMenu), userKeepsSomething);
+    }
     RemoveRealEntryAndLinks();
 }
 

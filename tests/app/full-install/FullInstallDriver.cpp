@@ -20,18 +20,21 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "StatsRecords.h"
 #include "TestFiles.h"
 #include "WindowDriver.h"
+#include "archive/PreviousInstall.h"
 #include "base/Owners.h"
+#include "base/Product.h"
+#include "base/Text.h"
 
 namespace {
 
 constexpr DWORD kInstallTimeoutMs = 120000;
-constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kavix";
 constexpr wchar_t kNdpKey[] = L"Software\\Microsoft\\NET Framework Setup\\NDP";
 constexpr wchar_t kDiskSpaceText[] = L"安装失败，硬盘空间不足，请重新选择安装路径再安装。";
 
@@ -425,6 +428,36 @@ std::vector<std::wstring> EndEmulatorsStartedBy(DWORD installerPid) {
     return images;
 }
 
+// The install list's lines, sorted.
+std::vector<std::string> ListLines(const std::wstring& folder) {
+    std::string text;
+    ReadWholeFile(folder + kInstallListFile, &text);
+    std::vector<std::string> lines;
+    for (size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+        end = std::min(text.find('\n', start), text.size());
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// What the list names after a whole extraction of the payload: each of its files, and each folder
+// they are in with a trailing backslash, relative to the install folder.
+std::vector<std::string> PayloadLines() {
+    std::vector<std::wstring> files;
+    ListFiles(WinPathFromEnv(L"VEXO_PAYLOAD_TREE"), L"", &files);
+    std::set<std::string> lines;
+    for (const auto& file : files) {
+        const std::wstring relative = file.substr(1);
+        lines.insert(Utf8(relative));
+        for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos; slash = relative.find(L'\\', slash + 1))
+            lines.insert(Utf8(relative.substr(0, slash + 1)));
+    }
+    return std::vector<std::string>(lines.begin(), lines.end());
+}
+
 // Everything a finished installation into `folder` leaves behind, checked against the payload.
 // An unattended install starts no emulator.
 void ExpectInstalledIn(const std::wstring& folder, DWORD installerPid, bool emulatorStarted = true) {
@@ -449,11 +482,14 @@ void ExpectInstalledIn(const std::wstring& folder, DWORD installerPid, bool emul
         ReadWholeFile(tree + file, &want);
         EXPECT_TRUE(ReadWholeFile(folder + file, &got) && got == want) << "not extracted as packed: " << Utf8(file);
     }
-    // The runtime package notes how it was run; nothing else may be there.
+    // The runtime package notes how it was run, the installation lists what it made; nothing else
+    // may be there.
     const std::wstring vcNote = L"\\assets\\software\\vc-cmdline.txt";
     for (const auto& file : installed)
-        EXPECT_TRUE(file == vcNote || std::find(packed.begin(), packed.end(), file) != packed.end())
+        EXPECT_TRUE(file == vcNote || file == kInstallListFile ||
+                    std::find(packed.begin(), packed.end(), file) != packed.end())
             << "not in the payload: " << Utf8(file);
+    EXPECT_EQ(ListLines(folder), PayloadLines());
     std::string vcLines;
     EXPECT_TRUE(ReadWholeFile(folder + vcNote, &vcLines)) << "the runtime package did not run";
     const std::string quiet = "/q /c:\"msiexec /i vcredist.msi /qn /l*v %temp%\\vcredist_x86.log\"\r\n";
@@ -571,6 +607,82 @@ private:
     UniqueServiceHandle manager_;
     std::vector<std::wstring> created_;
 };
+
+// ---------------------------------------------------------------------------------------------
+// The installed uninstaller
+
+// The emulator the installer started, still running (a handle to wait on), or an empty handle.
+UniqueHandle RunningEmulatorStartedBy(DWORD installerPid) {
+    for (int i = 0; i < 100; ++i) {
+        UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        PROCESSENTRY32W entry = {};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+             more = ::Process32NextW(snapshot.get(), &entry)) {
+            if (entry.th32ParentProcessID == installerPid && lstrcmpiW(entry.szExeFile, kEmulatorFile + 1) == 0)
+                return UniqueHandle(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+        }
+        ::Sleep(50);
+    }
+    return UniqueHandle();
+}
+
+std::vector<std::wstring> FolderNames(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    if (!find) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(folder + found.cFileName);
+    } while (::FindNextFileW(find.get(), &found));
+    return names;
+}
+
+std::wstring TempFolder() {
+    wchar_t temp[MAX_PATH + 1] = {};
+    ::GetTempPathW(MAX_PATH + 1, temp);
+    return temp;
+}
+
+// Files Windows is to delete at the next restart, upper-cased.
+std::set<std::wstring> DeletedAtRestart() {
+    std::set<std::wstring> paths;
+    std::vector<wchar_t> value(64 * 1024);
+    DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t)) - 2 * sizeof(wchar_t);
+    if (::SHGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                      L"PendingFileRenameOperations", nullptr, value.data(), &bytes) != ERROR_SUCCESS)
+        return paths;
+    // Pairs of names, the source as "\\??\\C:\\...", the target empty for a deletion.
+    std::vector<std::wstring> names;
+    for (const wchar_t* at = value.data(); at < value.data() + bytes / sizeof(wchar_t); at += names.back().size() + 1)
+        names.emplace_back(at);
+    for (size_t i = 0; i + 1 < names.size(); i += 2) {
+        if (!names[i + 1].empty()) continue;
+        std::wstring path = names[i].compare(0, 4, L"\\??\\") == 0 ? names[i].substr(4) : names[i];
+        ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+        paths.insert(path);
+    }
+    return paths;
+}
+
+// Runs the installed uninstaller silently from its folder, as a script would; its exit code.
+DWORD RunUninstaller(const std::wstring& folder) {
+    const std::wstring exe = folder + kUninstallerFile;
+    std::wstring commandLine = L"\"" + exe + L"\" /S";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                          &started)) {
+        ADD_FAILURE() << "the uninstaller did not start: " << ::GetLastError();
+        return STILL_ACTIVE;
+    }
+    const UniqueHandle process(started.hProcess), thread(started.hThread);
+    ::WaitForSingleObject(process.get(), kInstallTimeoutMs);
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(process.get(), &code);
+    return code;
+}
 
 }  // namespace
 
@@ -744,19 +856,28 @@ TEST(FullInstall, CustomFolder) {
     RemoveTree(L"C:\\Games");
 }
 
-// Unattended: installed into a folder with a blank and no emulator started; a refused folder and a
-// missing payload say so by the exit code, with nothing installed.
+// Unattended: installed into a folder with a blank and no emulator started, taken back by the
+// uninstaller run silently, installed again; a refused folder and a missing payload say so by the
+// exit code, with nothing installed.
 TEST(FullInstall, Silent) {
     ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
     const std::wstring folder = L"C:\\Vexo Apps\\kavix";
     RemoveTree(L"C:\\Vexo Apps");
-    {
+    for (const char* round : {"first", "again"}) {
+        SCOPED_TRACE(round);
         const DWORD start = ::GetTickCount();
         Installer installer(true, L"/S /D=" + folder);
         EXPECT_EQ(installer.ExitCodeWithin(kInstallTimeoutMs), 0u);
         std::printf("silent install: %.1f s\n", (::GetTickCount() - start) / 1000.0);
         ExpectInstalledIn(folder, installer.pid(), false);
+        if (std::string(round) == "again") break;
         ExpectReports({"activate", "install_start", "install_done"});
+        EXPECT_EQ(RunUninstaller(folder), 0u);
+        EXPECT_FALSE(PathExists(folder));
+        EXPECT_FALSE(PathExists(DesktopLink()));
+        EXPECT_FALSE(PathExists(StartMenuFolder()));
+        UniqueRegKey key;
+        EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, key.out()), ERROR_FILE_NOT_FOUND);
     }
     const struct {
         const char* name;
@@ -792,6 +913,100 @@ TEST(FullInstall, TwoInstances) {
     EXPECT_TRUE(first.Running());
     EXPECT_EQ(InstallAndWait(first, L"first-of-two"), 0u);
     ExpectInstalledIn(DefaultFolder(), first.pid());
+}
+
+// An installation, its emulator running and a product service there, taken back by the installed
+// uninstaller run silently: what the installation listed, its links, its entry, the service and
+// the emulator gone, the user's own files and whatever a hostile list line points at kept. Then
+// an installation again is whole.
+TEST(FullInstall, Uninstall) {
+    struct Case {
+        const char* label;
+        std::wstring folder;
+        std::string hostileLines;  // appended to the list
+        DWORD exitCode;
+    };
+    const Case cases[] = {
+        {"product folder", DefaultFolder(), "", 0},
+        {"user's folder", L"C:\\MyGames", "", 0},
+        {"hostile list", L"C:\\Games\\Vexo_2", "..\\x\r\nC:\\x\r\n..\\\r\n", 1},
+    };
+    const std::vector<std::wstring> outside = {L"C:\\Games\\x", L"C:\\x"};
+    const std::wstring service = PreviousServiceName(1, 0);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+        const bool usersOwn = c.folder != DefaultFolder();
+        if (usersOwn) {
+            RemoveTree(c.folder);
+            ASSERT_EQ(::SHCreateDirectoryExW(nullptr, c.folder.c_str(), nullptr), ERROR_SUCCESS);
+            WriteFileText(c.folder + L"\\save.dat", "level 7");
+        }
+        Installer installer;
+        ASSERT_NE(installer.window(), nullptr);
+        if (usersOwn) {
+            ASSERT_NO_FATAL_FAILURE(TypeFolder(installer.window(), c.folder));
+        }
+        ASSERT_EQ(InstallAndWait(installer, L"uninstall"), 0u);
+        const UniqueHandle emulator = RunningEmulatorStartedBy(installer.pid());
+        ASSERT_TRUE(emulator) << "the installer did not start the emulator";
+        Services services;
+        ASSERT_NO_FATAL_FAILURE(services.Create(service, true));
+        const std::vector<std::string> listed = ListLines(c.folder);
+        ASSERT_EQ(listed, PayloadLines());
+        if (!c.hostileLines.empty()) {
+            std::string list;
+            ReadWholeFile(c.folder + kInstallListFile, &list);
+            WriteFileText(c.folder + kInstallListFile, list + c.hostileLines);
+            for (const auto& path : outside) WriteFileText(path, "not the product's");
+        }
+        const std::vector<std::wstring> tempBefore = FolderNames(TempFolder());
+
+        EXPECT_EQ(RunUninstaller(c.folder), c.exitCode);
+
+        for (const auto& line : listed)
+            EXPECT_FALSE(PathExists(c.folder + L"\\" + ToWide(line, CP_UTF8))) << "still there: " << line;
+        EXPECT_EQ(PathExists(c.folder), usersOwn);
+        if (usersOwn) {
+            std::string text;
+            EXPECT_TRUE(ReadWholeFile(c.folder + L"\\save.dat", &text) && text == "level 7") << "lost the user's file";
+            // A list not wholly followed stays, to say what may be left.
+            EXPECT_EQ(PathExists(c.folder + kInstallListFile), c.exitCode != 0);
+        }
+        for (const auto& path : outside) {
+            if (c.hostileLines.empty()) continue;
+            EXPECT_TRUE(PathExists(path)) << "followed a hostile line to " << Utf8(path);
+            ::DeleteFileW(path.c_str());
+        }
+        EXPECT_FALSE(PathExists(DesktopLink()));
+        EXPECT_FALSE(PathExists(StartMenuFolder()));
+        UniqueRegKey key;
+        EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, key.out()), ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(::WaitForSingleObject(emulator.get(), 0), WAIT_OBJECT_0) << "the emulator still runs";
+        for (int i = 0; i < 100 && services.State(service) != 0; ++i) ::Sleep(50);
+        EXPECT_EQ(services.State(service), 0u) << "the service is still there";
+        // It ran from a copy in the temp folder; what it left there goes at the next restart.
+        std::vector<std::wstring> left = FolderNames(TempFolder());
+        const std::set<std::wstring> pending = DeletedAtRestart();
+        size_t added = 0;
+        for (auto file : left) {
+            if (std::find(tempBefore.begin(), tempBefore.end(), file) != tempBefore.end() ||
+                file.compare(file.size() - 4, 4, L".log") == 0)
+                continue;
+            ++added;
+            ::CharUpperBuffW(&file[0], static_cast<DWORD>(file.size()));
+            EXPECT_EQ(pending.count(file), 1u) << "not to be deleted at restart: " << Utf8(file);
+        }
+        EXPECT_GE(added, 1u) << "no copy in the temp folder";
+        if (usersOwn) RemoveTree(c.folder);
+    }
+    RemoveTree(L"C:\\Games");
+
+    ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+    Installer installer;
+    ASSERT_NE(installer.window(), nullptr);
+    EXPECT_EQ(InstallAndWait(installer, L"after-uninstall"), 0u);
+    ExpectInstalledIn(DefaultFolder(), installer.pid());
 }
 
 int main(int argc, char** argv) {

@@ -1,0 +1,87 @@
+// Removing what an install list names, in scratch folders: what it takes, what it keeps, and the
+// lines it must never follow.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "archive/InstallList.h"
+#include "base/Owners.h"
+#include "base/Product.h"
+
+namespace {
+
+void WriteText(const std::wstring& path, const std::string& text) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(file && ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+        << Utf8(path);
+}
+
+// What an installation lists: two folders, and files in them and at the top (one read-only).
+const std::string kOwnLines = "sub\\\r\nsub\\deep\\\r\na.txt\r\nro.txt\r\nsub\\b.txt\r\nsub\\deep\\c.txt\r\n";
+
+TEST(InstallList, RemovesWhatItNamesAndNeverFollowsALineOut) {
+    struct Case {
+        const char* label;
+        const wchar_t* folderName;  // "kavix" is the product's own
+        std::string list;           // none when empty
+        bool result;
+        bool listedGone;
+    };
+    const std::string nul("\0..\\\r\n", 6);  // read as "", the install folder itself
+    const Case cases[] = {
+        {"its own lines", L"Games", kOwnLines, true, true},
+        {"byte-order mark, bare line ends", L"Games", "\xEF\xBB\xBFsub\\\na.txt\nro.txt\nsub\\deep\\c.txt", true, true},
+        {"product folder", kProductFolderName, kOwnLines + "..\\\r\n", false, true},
+        {"product folder without a list", kProductFolderName, "", true, true},
+        {"no list", L"Games", "", false, false},
+        {"parent", L"Games", kOwnLines + "..\\outside.txt\r\n", false, true},
+        {"parent folder", L"Games", kOwnLines + "..\\\r\n", false, true},
+        {"through a folder", L"Games", kOwnLines + "sub\\..\\..\\outside.txt\r\n", false, true},
+        {"absolute", L"Games", kOwnLines + "<outside>\r\n", false, true},
+        {"rooted", L"Games", kOwnLines + "\\outside.txt\r\n", false, true},
+        {"wildcard", L"Games", kOwnLines + "*\\\r\n", false, true},
+        {"stream", L"Games", kOwnLines + "user.txt:data\r\n", false, true},
+        {"NUL", L"Games", kOwnLines + nul, false, true},
+        {"not UTF-8", L"Games", kOwnLines + "\xFF\xFE\r\n", false, true},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::wstring root = FreshScratch(L"list-" + std::to_wstring(row++));
+        const std::wstring folder = root + L"\\" + c.folderName;
+        for (const wchar_t* made : {L"\\Other", L"\\Other\\Mods"})
+            ASSERT_TRUE(::CreateDirectoryW((root + made).c_str(), nullptr));
+        WriteText(root + L"\\outside.txt", "not the product's");
+        WriteText(root + L"\\Other\\Mods\\keep.txt", "not the product's");
+        for (const wchar_t* made : {L"", L"\\sub", L"\\sub\\deep"})
+            ASSERT_TRUE(::CreateDirectoryW((folder + made).c_str(), nullptr));
+        for (const wchar_t* file :
+             {L"\\a.txt", L"\\ro.txt", L"\\sub\\b.txt", L"\\sub\\deep\\c.txt", L"\\user.txt", L"\\sub\\made-later.dat"})
+            WriteText(folder + file, "data");
+        ASSERT_TRUE(::SetFileAttributesW((folder + L"\\ro.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+        std::string list = c.list;
+        const size_t absolute = list.find("<outside>");
+        if (absolute != std::string::npos) list.replace(absolute, 9, Utf8(root + L"\\outside.txt"));
+        if (!list.empty()) WriteText(folder + kInstallListFile, list);
+
+        EXPECT_EQ(RemoveInstallation(folder), c.result);
+
+        EXPECT_TRUE(PathExists(root + L"\\outside.txt"));
+        EXPECT_TRUE(PathExists(root + L"\\Other\\Mods\\keep.txt"));
+        const bool productFolder = c.folderName == std::wstring(kProductFolderName);
+        // The product's own folder goes whole; any other keeps what was not listed.
+        EXPECT_EQ(PathExists(folder), !productFolder);
+        EXPECT_EQ(PathExists(folder + L"\\user.txt"), !productFolder);
+        for (const wchar_t* listed : {L"\\a.txt", L"\\ro.txt", L"\\sub"})
+            EXPECT_EQ(PathExists(folder + listed), !c.listedGone) << Utf8(listed);
+        // A list not wholly followed stays, to say what may be left.
+        EXPECT_EQ(PathExists(folder + kInstallListFile), !productFolder && !list.empty() && !c.result);
+    }
+}
+
+}  // namespace
