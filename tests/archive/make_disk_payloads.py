@@ -6,17 +6,9 @@ import os
 import sys
 import zipfile
 
+from make_unzip_fixtures import write  # beside this script
+
 MIB = 1024 * 1024
-
-
-def write(path, entries, method=zipfile.ZIP_DEFLATED):
-    with zipfile.ZipFile(path, "w") as z:
-        for name, data in entries:
-            info = zipfile.ZipInfo(name, date_time=(2024, 5, 6, 7, 8, 10))
-            info.compress_type = method
-            if name.endswith("/"):
-                info.external_attr = 0x10
-            z.writestr(info, data)
 
 
 def main(out):
