@@ -9,6 +9,7 @@
 #include "base/ModulePath.h"
 #include "archive/DiskSpace.h"
 #include "archive/FolderRemoval.h"
+#include "archive/PayloadCheck.h"
 #include "archive/InstallList.h"
 #include "base/Product.h"
 #include "archive/PreviousInstall.h"
@@ -100,7 +101,21 @@ void UnZipTask::RemoveAfterFailure() {
 void UnZipTask::Run() {
     // Before the cleanup: a drive too small must leave the earlier installation usable, so
     // nothing is removed and nothing written.
-    if (!PayloadFitsOnDrive(installPath, ModuleDirectory() + kPayloadFile)) {
+    const std::wstring payload = ModuleDirectory() + kPayloadFile;
+    if (!PayloadFitsOnDrive(installPath, payload)) {
+        PostDiskSpaceError(mainWindow);
+        next = nullptr;
+        return;
+    }
+    // And a damaged payload must not cost a working installation: whatever can be known of it is
+    // checked before the cleanup, the same failure as today, nothing touched. The extraction keeps
+    // its own checks: the file may change in between.
+    std::wstring problem;
+    if (!PayloadIsWhole(payload, installPath, &problem)) {
+        LogFormatW(g_log, L"%s", problem.c_str());
+        // An empty product folder (the folder check just made it) goes, as after a failed extraction;
+        // one with anything in it stays whole.
+        if (IsProductFolder(installPath)) ::RemoveDirectoryW(installPath.c_str());
         PostDiskSpaceError(mainWindow);
         next = nullptr;
         return;
@@ -111,7 +126,7 @@ void UnZipTask::Run() {
     createdFiles_.clear();
 
     int32_t progress = progressBase;
-    const bool success = ExtractAll(ModuleDirectory() + kPayloadFile, &progress);
+    const bool success = ExtractAll(payload, &progress);
 
     if (success) {
         // Last, so only a whole extraction has a list; one that cannot be written is logged and

@@ -501,6 +501,14 @@ int32_t ReadEntryToMemory(ArchiveHandle* handle, int32_t index, std::string* dat
     return SetResult(result);
 }
 
+int32_t VerifyEntry(ArchiveHandle* handle, int32_t index) noexcept {
+    ArchiveEntryA e;
+    const int32_t result = BeginEntryRead(handle, index, true, &e);
+    if (result != kArchiveOk) return SetResult(result);
+    if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);
+    return SetResult(StreamEntry(*handle->reader, index, [](const uint8_t*, DWORD) { return true; }));
+}
+
 int32_t CloseArchive(ArchiveHandle* handle) noexcept {
     const int32_t result = CheckHandle(handle);
     if (result != kArchiveOk) return SetResult(result);

@@ -77,6 +77,8 @@ struct ArchiveHandle {
 // with 0x400 before anything is allocated for it.
 [[nodiscard]] int32_t ReadEntryToMemory(ArchiveHandle* handle, int32_t index, std::string* data,
                                         uint32_t maxBytes) noexcept;
+// Reads an entry's data through inflate and the CRC check as extracting would, writing nothing.
+[[nodiscard]] int32_t VerifyEntry(ArchiveHandle* handle, int32_t index) noexcept;
 int32_t CloseArchive(ArchiveHandle* handle) noexcept;
 
 using UniqueArchive = ScopedHandle<FreedBy<ArchiveHandle*, CloseArchive>>;

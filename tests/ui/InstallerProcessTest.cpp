@@ -220,13 +220,15 @@ TEST(InstallerProcess, PlantedDllsBesideItAreNeverLoaded) {
     EXPECT_EQ(LoadedPlants(folder), std::vector<std::wstring>{L"version"});
 }
 
-TEST(InstallerProcess, MissingPayloadShowsTheDiskSpaceErrorAndRemovesTheFolder) {
+// Without a payload nothing of an earlier installation is touched; an empty folder does not stay.
+TEST(InstallerProcess, MissingPayloadShowsTheDiskSpaceErrorAndTouchesNothing) {
     MarkFrameworkPresent();
-    Installer installer(L"nopayload", false);
-    ASSERT_NE(installer.window(), nullptr);
     wchar_t programFiles[MAX_PATH] = {};
     ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
     const std::wstring target = std::wstring(programFiles) + L"\\kavix";
+    RemoveTree(target);
+    Installer installer(L"nopayload", false);
+    ASSERT_NE(installer.window(), nullptr);
     BoxAnswerer answerer(installer.pid(), IDOK, 30000);
     PostClick(installer.window(), SkinCentre(L"BtnInstall"));
     ASSERT_TRUE(answerer.Wait(30000));

@@ -201,14 +201,17 @@ class Installer {
 public:
     // Stages the installer in a fresh folder and starts it with `args`; without /S the window is
     // there once it returns.
-    explicit Installer(bool withPayload = true, const std::wstring& args = L"", const wchar_t* stage = L"stage") {
+    // `payload`: another archive than the sample one.
+    explicit Installer(bool withPayload = true, const std::wstring& args = L"", const wchar_t* stage = L"stage",
+                       const std::wstring& payload = L"") {
         folder_ = FreshScratch(stage);
         const std::wstring skin = WinPathFromEnv(L"VEXO_SKIN_DIR");
         const std::wstring exe = folder_ + L"\\VexoInstaller.exe";
         EXPECT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_INSTALLER").c_str(), exe.c_str(), FALSE));
         EXPECT_TRUE(::CopyFileW((skin + L"\\res.zip").c_str(), (folder_ + L"\\res.zip").c_str(), FALSE));
         if (withPayload) {
-            EXPECT_TRUE(::CopyFileW((skin + L"\\platform.zip").c_str(), (folder_ + L"\\platform.zip").c_str(), FALSE));
+            const std::wstring source = payload.empty() ? skin + L"\\platform.zip" : payload;
+            EXPECT_TRUE(::CopyFileW(source.c_str(), (folder_ + L"\\platform.zip").c_str(), FALSE));
         }
         WriteFileText(folder_ + L"\\installer.ini",
                       "[Platform]\r\nbuild=" + Utf8(Marker()) + "\r\nversion=1.0.6.30\r\nengine=0.9.8.4114\r\n");
@@ -755,7 +758,8 @@ TEST(FullInstall, DownloadRefused) {
     EXPECT_NE(std::find(log.begin(), log.end(), "dected sp2 not installed  enter download state"), log.end());
 }
 
-// Without platform.zip: the disk-space box; the product's own folder goes, a folder of the user's keeps its files.
+// Without platform.zip: the disk-space box, and nothing touched: an earlier installation in the
+// product's own folder and a folder of the user's keep their files.
 TEST(FullInstall, MissingPayload) {
     ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
     {
@@ -768,7 +772,8 @@ TEST(FullInstall, MissingPayload) {
         EXPECT_EQ(Utf8(box.caption), "提示");
         EXPECT_EQ(Utf8(box.text), Utf8(kDiskSpaceText));
         EXPECT_EQ(installer.ExitCodeWithin(10000), 0u);
-        EXPECT_FALSE(PathExists(DefaultFolder()));
+        std::string text;
+        EXPECT_TRUE(ReadWholeFile(DefaultFolder() + L"\\left-over.dat", &text) && text == "from an earlier run");
     }
     const std::wstring mine = L"C:\\MyGames";
     RemoveTree(mine);
@@ -854,6 +859,64 @@ TEST(FullInstall, CustomFolder) {
     ExpectInstalledIn(chosen, installer.pid());
     EXPECT_FALSE(PathExists(DefaultFolder()));
     RemoveTree(L"C:\\Games");
+}
+
+// Every file below a folder with its bytes.
+std::map<std::wstring, std::string> FilesWithBytes(const std::wstring& folder) {
+    std::vector<std::wstring> files;
+    ListFiles(folder, L"", &files);
+    std::map<std::wstring, std::string> contents;
+    for (const auto& file : files) ReadWholeFile(folder + file, &contents[file]);
+    return contents;
+}
+
+// An upgrade with a payload damaged near its end: the disk-space box and today's reports, and the
+// working installation untouched, its emulator still starting; a good payload still upgrades it.
+TEST(FullInstall, DamagedUpgrade) {
+    ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+    {
+        Installer installer;
+        ASSERT_NE(installer.window(), nullptr);
+        ASSERT_EQ(InstallAndWait(installer, L"before-damage"), 0u);
+        ExpectInstalledIn(DefaultFolder(), installer.pid());
+    }
+    const auto installed = FilesWithBytes(DefaultFolder());
+    ASSERT_FALSE(installed.empty());
+    const std::wstring damaged = WinPathFromEnv(L"VEXO_DAMAGED_PAYLOADS");
+    for (const wchar_t* payload : {L"damaged-entry.zip", L"truncated.zip", L"unsafe-name.zip", L"overlapping.zip"}) {
+        SCOPED_TRACE(Utf8(payload));
+        Installer installer(true, L"", L"damaged", damaged + L"\\" + payload);
+        ASSERT_NE(installer.window(), nullptr);
+        ClickControl(installer.window(), L"BtnInstall");
+        EXPECT_EQ(Utf8(AnswerBox(installer, 60000).text), Utf8(kDiskSpaceText));
+        EXPECT_EQ(installer.ExitCodeWithin(10000), 0u);
+        const auto reports = ReportsOfThisRun();
+        ASSERT_GE(reports.size(), 3u);
+        EXPECT_EQ(reports[reports.size() - 3].action, "activate");
+        EXPECT_EQ(reports[reports.size() - 2].action, "install_start");
+        EXPECT_EQ(reports.back().action, "install_done");
+
+        EXPECT_TRUE(FilesWithBytes(DefaultFolder()) == installed) << "the earlier installation changed";
+        EXPECT_TRUE(PathExists(DesktopLink()));
+        EXPECT_TRUE(PathExists(StartMenuFolder() + L"\\Vexo模拟器.lnk"));
+        UniqueRegKey key;
+        EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, key.out()), ERROR_SUCCESS);
+        // Its emulator still starts.
+        const std::wstring emulator = DefaultFolder() + L"\\ZavozidaDedor.exe";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION started = {};
+        std::wstring commandLine = L"\"" + emulator + L"\"";
+        ASSERT_TRUE(::CreateProcessW(emulator.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                     DefaultFolder().c_str(), &startup, &started));
+        const UniqueHandle process(started.hProcess), thread(started.hThread);
+        EXPECT_EQ(::WaitForSingleObject(process.get(), 500), static_cast<DWORD>(WAIT_TIMEOUT)) << "it did not run";
+        ::TerminateProcess(process.get(), 0);
+    }
+    Installer installer;
+    ASSERT_NE(installer.window(), nullptr);
+    EXPECT_EQ(InstallAndWait(installer, L"after-damage"), 0u);
+    ExpectInstalledIn(DefaultFolder(), installer.pid());
 }
 
 // Unattended: installed into a folder with a blank and no emulator started, taken back by the

@@ -59,6 +59,10 @@ run)
         printf '/dotnet/ver.php file %s\n' "$VEXO_INSTALLER_STANDIN" >"$server/routes"
         trap ': >"$server/routes"' EXIT
         ;;
+    DamagedUpgrade)
+        export VEXO_DAMAGED_PAYLOADS="$session/damaged"
+        /usr/bin/python3 "$here/make_damaged_payloads.py" "$VEXO_SKIN_DIR/platform.zip" "$VEXO_DAMAGED_PAYLOADS"
+        ;;
     DownloadRefused)
         /usr/bin/python3 "$VEXO_DOWNLOAD_SERVER" close "$server"
         trap '/usr/bin/python3 "$VEXO_DOWNLOAD_SERVER" reopen "$server"' EXIT

@@ -1,0 +1,97 @@
+#include "archive/PayloadCheck.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cwchar>
+#include <unordered_set>
+
+#include "archive/FolderRemoval.h"
+#include "archive/ZipReader.h"
+
+namespace {
+
+// Folders are remembered by a hash of their case-folded path: tens of thousands of long names
+// must not cost tens of megabytes. A collision only lets an entry through that the extraction
+// then fails on, as it does today.
+uint64_t FolderKey(std::wstring path) {
+    if (!path.empty()) ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+    uint64_t hash = 1469598103934665603ull;
+    for (const wchar_t c : path) {
+        hash ^= static_cast<uint16_t>(c);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD attr = ::GetFileAttributesW(path.c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::wstring Describe(int32_t index, const wchar_t* name, const wchar_t* what, int32_t code) {
+    wchar_t text[64];
+    std::swprintf(text, 64, L"payload entry %d (", static_cast<int>(index));
+    std::wstring line = std::wstring(text) + name + L"): " + what;
+    if (code != kArchiveOk) {
+        std::swprintf(text, 64, L", code 0x%X", static_cast<unsigned>(code));
+        line += text;
+    }
+    return line;
+}
+
+}  // namespace
+
+bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& installPath, std::wstring* problem) {
+    const UniqueArchive archive(OpenArchive(payloadPath.c_str()));
+    if (!archive) {
+        *problem = Describe(-1, L"", L"the archive cannot be opened", lastArchiveError);
+        return false;
+    }
+    ArchiveEntry entry = {};
+    int32_t result = GetArchiveEntry(archive.get(), -1, &entry);
+    if (result != kArchiveOk || entry.index <= 0) {
+        *problem = Describe(-1, L"", L"no entries", result);
+        return false;
+    }
+    const int32_t count = entry.index;
+
+    std::wstring root = installPath;
+    while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
+    // The cleanup removes a product folder whole first; a folder of the user's keeps its folders.
+    const bool cleared = IsProductFolder(installPath);
+    std::unordered_set<uint64_t> folders = {FolderKey(root)};
+    for (int32_t i = 0; i < count; ++i) {
+        entry = {};
+        result = GetArchiveEntry(archive.get(), i, &entry);
+        if (result != kArchiveOk) {
+            *problem = Describe(i, L"", L"cannot be described", result);
+            return false;
+        }
+        if (!IsSafeEntryName(entry.name)) {
+            *problem = Describe(i, entry.name, L"an unsafe name", kArchiveOk);
+            return false;
+        }
+        std::wstring target = root + L"\\" + entry.name;
+        std::replace(target.begin(), target.end(), L'/', L'\\');
+        const std::wstring folder = target.substr(0, target.rfind(L'\\'));
+        if (folders.count(FolderKey(folder)) == 0) {
+            const size_t slash = folder.rfind(L'\\');
+            const std::wstring parent = slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
+            // One level per entry: the entry's folder is made when its parent is there.
+            const bool made = folders.count(FolderKey(parent)) != 0 || (!cleared && IsFolder(parent));
+            if (!made && (cleared || !IsFolder(folder))) {
+                *problem = Describe(i, entry.name, L"its folder would not exist yet", kArchiveOk);
+                return false;
+            }
+            folders.insert(FolderKey(folder));
+        }
+        result = VerifyEntry(archive.get(), i);
+        if (result != kArchiveOk) {
+            *problem = Describe(i, entry.name, L"its data cannot be read whole", result);
+            return false;
+        }
+    }
+    return true;
+}
