@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The payload check before an upgrade's cleanup, on the 400 MB benchmark payload (made by
+# zip-extract.sh, cached in <build>/bench): its time over a few runs, to set beside the task's.
+#   bash tools/bench/payload-check.sh <build-dir>      RUNS=5 SEED=1
+set -euo pipefail
+src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build=$(cd "$1" && pwd)
+seed=${SEED:-1}
+runs=${RUNS:-5}
+archive="$build/bench/payload-v2-seed$seed.zip"
+[ -f "$archive" ] || { echo "no $archive: run tools/bench/zip-extract.sh first" >&2; exit 1; }
+cmake --build "$build" --target payload_check_bench >/dev/null
+export VEXO_BUILD_DIR="$build"
+"$src/tools/wine/wine-session.sh" start
+trap '"$src/tools/wine/wine-session.sh" stop' EXIT
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+times=()
+for k in $(seq 0 "$runs"); do
+    report=$("$build/wine-run.sh" "$build/tools/bench/payload_check_bench.exe" "$(winpath "$archive")" 'X:\kavix' | tr -d '\r')
+    grep -q '^whole=1' <<<"$report" || { echo "the benchmark payload did not pass: $report" >&2; exit 1; }
+    [ "$k" -eq 0 ] && { first=$report; continue; }  # warms the page cache, not counted
+    times+=("$(sed -n 's/^seconds=//p' <<<"$report")")
+done
+printf 'payload check (%s runs): %s s each; mean %s s\n' "$runs" "${times[*]}" \
+    "$(printf '%s\n' "${times[@]}" | awk '{ s += $1 } END { printf "%.3f", s / NR }')"
+grep -i 'peak\|working' <<<"$first" || true
