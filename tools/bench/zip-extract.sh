@@ -55,7 +55,8 @@ mkdir -p "$(dirname "$out_reader")"
 reader_report=$(eval "$reader_cmd" | tr -d '\r')
 reader_rss=$( { /usr/bin/time -f '%M' bash -c "rm -rf '$out_reader'; $reader_cmd" >/dev/null; } 2>&1 | tail -1)
 unzip_rss=$( { /usr/bin/time -f '%M' bash -c "$unzip_cmd" >/dev/null; } 2>&1 | tail -1)
-if ! diff -rq "$out_reader" "$out_unzip" >/dev/null; then
+# The task adds its list of what it made.
+if ! diff -rq -x install.lst "$out_reader" "$out_unzip" >/dev/null; then
     echo "MISMATCH: the reader's output differs from unzip's" >&2
     exit 1
 fi
