@@ -4,6 +4,32 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <vector>
+
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The components of a path, split at either separator; empty ones included.
+std::vector<std::wstring> Components(const std::wstring& path) {
+    std::vector<std::wstring> parts;
+    size_t start = 0;
+    for (;;) {
+        size_t end = start;
+        while (end < path.size() && !IsSeparator(path[end])) ++end;
+        parts.push_back(path.substr(start, end - start));
+        if (end == path.size()) return parts;
+        start = end + 1;
+    }
+}
+
+// Windows drops trailing dots and blanks from a name.
+std::wstring WithoutTrailingDotsAndBlanks(std::wstring name) {
+    while (!name.empty() && (name.back() == L'.' || name.back() == L' ')) name.pop_back();
+    return name;
+}
+
+}  // namespace
 
 bool IsProductFolder(const std::wstring& installPath) {
     std::wstring path = installPath;
@@ -26,19 +52,47 @@ bool DeleteTree(const std::wstring& path) {
     return ::SHFileOperationW(&op) == 0;
 }
 
+bool IsDeviceName(const std::wstring& component) {
+    std::wstring base = WithoutTrailingDotsAndBlanks(component);
+    base = base.substr(0, base.find(L'.'));
+    while (!base.empty() && base.back() == L' ') base.pop_back();
+    for (auto& c : base)
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" ||
+        base == L"CONOUT$")
+        return true;
+    if (base.size() != 4 || (base.compare(0, 3, L"COM") != 0 && base.compare(0, 3, L"LPT") != 0)) return false;
+    // Windows also counts the superscript digits one to three as digits here.
+    const wchar_t digit = base[3];
+    return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+}
+
 bool IsSafeEntryName(const std::wstring& name) {
-    std::wstring n = name;
-    std::replace(n.begin(), n.end(), L'/', L'\\');
-    if (n.empty() || n[0] == L'\\') return false;     // absolute or UNC
-    if (n.size() >= 2 && n[1] == L':') return false;  // drive
-    size_t start = 0;
-    while (start < n.size()) {
-        size_t end = n.find(L'\\', start);
-        if (end == std::wstring::npos) end = n.size();
+    if (name.empty() || IsSeparator(name[0])) return false;  // absolute or UNC
+    // ":" is a drive or a stream; the rest Windows refuses in names, and the shell would expand a wildcard.
+    if (name.find_first_of(L":*?\"<>|") != std::wstring::npos) return false;
+    if (std::any_of(name.begin(), name.end(), [](wchar_t c) { return c < L' '; })) return false;
+    for (const std::wstring& part : Components(name)) {
+        if (part.empty() || part == L".") continue;
         // Windows drops trailing dots and blanks from a name, so "..." or ".. " would act as "..".
-        const std::wstring part = n.substr(start, end - start);
-        if (!part.empty() && part.find_first_not_of(L". ") == std::wstring::npos) return false;
-        start = end + 1;
+        if (WithoutTrailingDotsAndBlanks(part).empty()) return false;
+        if (IsDeviceName(part)) return false;
     }
+    return true;
+}
+
+bool EntryTargetPath(const std::wstring& installPath, const std::wstring& name, std::wstring* target) {
+    if (!IsSafeEntryName(name)) return false;
+    std::wstring relative;
+    for (const std::wstring& part : Components(name)) {
+        if (part.empty() || part == L".") continue;
+        if (!relative.empty()) relative += L'\\';
+        relative += WithoutTrailingDotsAndBlanks(part);
+    }
+    const bool folder = IsSeparator(name.back());
+    // A file entry of "." components only would be the install folder itself.
+    if (relative.empty() && !folder) return false;
+    *target = installPath + L"\\" + relative;
+    if (folder && !relative.empty()) *target += L'\\';
     return true;
 }

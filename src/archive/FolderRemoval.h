@@ -13,7 +13,17 @@ bool IsProductFolder(const std::wstring& installPath);
 // shell reports a failure (the caller traces "failed to delete file").
 bool DeleteTree(const std::wstring& path);
 
-// True when an archive entry name, after "/" becomes "\", stays inside the folder it is
-// extracted to: not absolute, no drive or UNC prefix, no ".." component (nor one Windows would
-// read as such, like "..." or ".. ").
+// True when a path component, read as Windows reads it (trailing dots and blanks dropped, then any
+// extension), names a device: CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$.
+bool IsDeviceName(const std::wstring& component);
+
+// True when an archive entry name, after "/" becomes "\", names something inside the folder it is
+// extracted to: not absolute, no drive, UNC prefix or stream (no ":"), no ".." component (nor one
+// Windows would read as such, like "..." or ".. "), no device name in any component, and no
+// wildcard or control character. "." components are allowed: they are dropped.
 bool IsSafeEntryName(const std::wstring& name);
+
+// Where an entry is extracted: installPath, "\", then the name with "/" as "\", its "." and empty
+// components dropped and each component's trailing dots and blanks removed, as Windows would; a
+// folder entry keeps its trailing "\". False when the name is not safe or names no file.
+bool EntryTargetPath(const std::wstring& installPath, const std::wstring& name, std::wstring* target);

@@ -114,12 +114,6 @@ void WaitForEnd(const std::vector<UniqueHandle>& ending) {
     }
 }
 
-// A first component that names a child of the install folder and nothing else: no root, drive,
-// stream, parent step or wildcard (the shell would expand one).
-bool IsSafeChildName(const std::wstring& name) {
-    return IsSafeEntryName(name) && name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos;
-}
-
 void TraceFailedDelete(const std::wstring& path) {
     if (!DeleteTree(path)) DebugTrace(L"failed to delete file");
 }
@@ -147,12 +141,10 @@ bool PayloadTopLevelNames(const std::wstring& payloadPath, std::vector<std::wstr
     for (int32_t i = 0; ok && i < count; ++i) {
         ok = GetArchiveEntry(archive.get(), i, &entry) == kArchiveOk;
         if (!ok) break;
-        std::wstring name = entry.name;
-        for (auto& c : name)
-            if (c == L'/') c = L'\\';
-        // A leading backslash makes an empty first component: rooted names are skipped.
-        const std::wstring first = name.substr(0, name.find(L'\\'));
-        if (!IsSafeChildName(first)) continue;
+        // Mapped as the extraction maps it: "./a" is "a", and "./" the install folder itself.
+        std::wstring target;
+        if (!EntryTargetPath(L"", entry.name, &target) || target.size() < 2) continue;
+        const std::wstring first = target.substr(1, target.find(L'\\', 1) - 1);
         bool seen = false;
         for (const auto& known : *names) seen = seen || ::lstrcmpiW(known.c_str(), first.c_str()) == 0;
         if (!seen) names->push_back(first);
