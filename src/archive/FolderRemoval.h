@@ -9,8 +9,11 @@
 // path is empty. A folder the user typed otherwise may hold unrelated files.
 bool IsProductFolder(const std::wstring& installPath);
 
-// Deletes a file or folder tree permanently, silently, without the recycle bin; false when the
-// shell reports a failure (the caller traces "failed to delete file").
+// Deletes a file or folder tree permanently, silently, without the recycle bin. The shell does it
+// unless the tree holds a link or a name Windows reads as a device; when it does, or the shell
+// fails, our own walk removes files, then folders, deepest first, removing a link itself and never
+// what it points to, and logs what it could not remove. A path naming a device, or a drive's
+// root, is refused. True when nothing of the tree is left.
 bool DeleteTree(const std::wstring& path);
 
 // True when a path component, read as Windows reads it (trailing dots and blanks dropped, then any
@@ -27,3 +30,4 @@ bool IsSafeEntryName(const std::wstring& name);
 // components dropped and each component's trailing dots and blanks removed, as Windows would; a
 // folder entry keeps its trailing "\". False when the name is not safe or names no file.
 bool EntryTargetPath(const std::wstring& installPath, const std::wstring& name, std::wstring* target);
+

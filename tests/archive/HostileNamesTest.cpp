@@ -1,6 +1,7 @@
 // Hostile entry names in the payload: what the unzip task refuses, what it extracts and where, and
 // that nothing outside the install folder and nothing of the user's own ever changes. The archives
-// are written here, as raw bytes.
+// are written here, as raw bytes; the links of the last test come from the fixture script, since
+// only the Unix side can make them under Wine.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -13,6 +14,7 @@
 #include "TestFiles.h"
 #include "archive/FolderRemoval.h"
 #include "archive/UnZipTask.h"
+#include "base/Log.h"
 #include "base/ModulePath.h"
 #include "base/Owners.h"
 #include "base/Product.h"
@@ -181,11 +183,21 @@ TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
         {"trailing dots and blanks", kUser, {"dir./", "dir./a.txt. "}, true, {L"dir\\a.txt"}},
         {"names starting with two dots", kProduct, twoDotEntries, true, twoDots},
         {"names starting with two dots, user's folder", kUser, twoDotEntries, true, twoDots},
+        // Names the shell cannot delete, and a file named as a device: our own walk removes them.
+        {"an earlier installation the shell cannot delete", kProduct, {"new.txt"}, true, {L"new.txt"},
+         {L"..abc.txt", L"..d\\old.txt", L"...x.txt", L"nul.txt", L"sub\\com1.dat"}},
+        {"a failure after names the shell cannot delete", kProduct, {"..abc.txt", "..d/", "..d/f.txt", "../escape.txt"},
+         false, {}},
+        {"a failure after names the shell cannot delete, user's folder", kUser,
+         {"..abc.txt", "..d/", "..d/f.txt", "../escape.txt"}, false, {}},
     };
     int index = 0;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.label);
-        const std::wstring outer = FreshScratch(L"hostile-" + std::to_wstring(index++));
+        const std::wstring name = L"hostile-" + std::to_wstring(index++);
+        // A failed run may have left names only the "\\?\" form reaches.
+        DeleteTree(WinPathFromEnv(L"VEXO_TEST_TMP") + L"\\" + name);
+        const std::wstring outer = FreshScratch(name);
         const std::wstring folder = outer + L"\\" + row.folder;
         const bool user = std::wstring(row.folder) == kUser;
         ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
@@ -219,6 +231,46 @@ TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
         }
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(Listing(folder, true), expected);
+    }
+}
+
+// A link to a folder outside, made by the fixture script, is never followed by the removal of a
+// folder; one that cannot be removed by itself (Wine takes every delete of a link to what it points
+// to) stays, and the log names it.
+TEST_F(HostileNamesTest, LinksAreNeverFollowedOutOfTheFolder) {
+    const std::wstring links = WinPathFromEnv(L"VEXO_UNZIPDATA") + L"\\links";
+    if (!PathExists(links + L"\\outside\\keep.txt")) GTEST_SKIP() << "no fixture links";
+    const std::wstring scratch = FreshScratch(L"links");
+    const std::wstring payload = scratch + kPayloadFile;
+    ASSERT_NO_FATAL_FAILURE(WriteFile(payload, StoredZip({"own.txt", "bin/", "bin/keep.txt", "dirlink/"})));
+
+    struct LinkRow {
+        const char* label;
+        const wchar_t* folder;
+        const wchar_t* link;
+        void (*remove)(const std::wstring& folder, const std::wstring& payload);
+    };
+    const LinkRow rows[] = {
+        {"own walk", kProductFolderName, L"dirlink", [](const std::wstring& f, const std::wstring&) { DeleteTree(f); }},
+    };
+    for (const LinkRow& row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::wstring log = scratch + L"\\" + row.folder + L".log";
+        ASSERT_NE(InitLogAt(log), nullptr);
+        const std::wstring folder = links + L"\\" + row.folder;
+        ASSERT_TRUE(PathExists(folder + L"\\own.txt"));
+
+        row.remove(folder, payload);
+
+        std::string data;
+        EXPECT_TRUE(ReadWholeFile(links + L"\\outside\\keep.txt", &data) && data == "outside");
+        EXPECT_EQ(Listing(links + L"\\outside", false), std::vector<std::wstring>{L"keep.txt"});
+        EXPECT_FALSE(PathExists(folder + L"\\own.txt"));
+        if (PathExists(folder + L"\\" + row.link)) {
+            std::string logged;
+            ASSERT_TRUE(ReadWholeFile(log, &logged));
+            EXPECT_NE(logged.find(ToUserAnsi(row.link)), std::string::npos) << logged;
+        }
     }
 }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Payload archives for the unzip task's tests: sizes for the progress steps, damaged and
-badly ordered ones, and names that try to leave the install folder."""
+badly ordered ones, names that try to leave the install folder, and links out of a folder."""
 
 import os
+import shutil
 import sys
 import zipfile
 
@@ -55,6 +56,19 @@ def main(out):
     }
     for label, name in traversals.items():
         write(os.path.join(out, f"trav_{label}.zip"), [("ok.txt", "ok"), ("a/", ""), (name, "escaped")])
+
+    # A folder with a link to a folder beside it, which only this side can make under Wine (which
+    # shows a link to a file as the file itself).
+    links = os.path.join(out, "links")
+    shutil.rmtree(links, ignore_errors=True)
+    os.makedirs(os.path.join(links, "outside"))
+    with open(os.path.join(links, "outside", "keep.txt"), "w") as f:
+        f.write("outside")
+    for folder, link in (("kavix", "dirlink"),):
+        os.makedirs(os.path.join(links, folder))
+        with open(os.path.join(links, folder, "own.txt"), "w") as f:
+            f.write("own")
+        os.symlink("../outside", os.path.join(links, folder, link))
 
 
 if __name__ == "__main__":
