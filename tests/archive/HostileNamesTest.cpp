@@ -13,6 +13,7 @@
 
 #include "TestFiles.h"
 #include "archive/FolderRemoval.h"
+#include "archive/PreviousInstall.h"
 #include "archive/UnZipTask.h"
 #include "base/Log.h"
 #include "base/ModulePath.h"
@@ -183,6 +184,12 @@ TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
         {"trailing dots and blanks", kUser, {"dir./", "dir./a.txt. "}, true, {L"dir\\a.txt"}},
         {"names starting with two dots", kProduct, twoDotEntries, true, twoDots},
         {"names starting with two dots, user's folder", kUser, twoDotEntries, true, twoDots},
+        // The user's own files in a "bin" of the user's stay; without a list, of the earlier
+        // installation's only what the payload holds is known to be the product's.
+        {"the user's own bin", kUser, {"bin/", "bin/tool.exe", "bin/old.exe"}, true,
+         {L"bin\\left.exe", L"bin\\old.exe", L"bin\\tool.exe"}, {L"bin\\old.exe", L"bin\\left.exe"}},
+        {"the user's own bin, with the earlier list", kUser, {"bin/", "bin/tool.exe"}, true, {L"bin\\tool.exe"},
+         {L"bin\\gone.dll", L"lib\\x.dll"}, "bin\\gone.dll\r\nlib\\\r\nlib\\x.dll\r\n"},
         // Names the shell cannot delete, and a file named as a device: our own walk removes them.
         {"an earlier installation the shell cannot delete", kProduct, {"new.txt"}, true, {L"new.txt"},
          {L"..abc.txt", L"..d\\old.txt", L"...x.txt", L"nul.txt", L"sub\\com1.dat"}},
@@ -235,8 +242,8 @@ TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
 }
 
 // A link to a folder outside, made by the fixture script, is never followed by the removal of a
-// folder; one that cannot be removed by itself (Wine takes every delete of a link to what it points
-// to) stays, and the log names it.
+// folder or by the cleanup; one that cannot be removed by itself (Wine takes every delete of a link
+// to what it points to) stays, and the log names it.
 TEST_F(HostileNamesTest, LinksAreNeverFollowedOutOfTheFolder) {
     const std::wstring links = WinPathFromEnv(L"VEXO_UNZIPDATA") + L"\\links";
     if (!PathExists(links + L"\\outside\\keep.txt")) GTEST_SKIP() << "no fixture links";
@@ -252,6 +259,8 @@ TEST_F(HostileNamesTest, LinksAreNeverFollowedOutOfTheFolder) {
     };
     const LinkRow rows[] = {
         {"own walk", kProductFolderName, L"dirlink", [](const std::wstring& f, const std::wstring&) { DeleteTree(f); }},
+        {"earlier list", L"Listed", L"dirlink", RemovePreviousFiles},
+        {"payload's names", L"User", L"bin", RemovePreviousFiles},
     };
     for (const LinkRow& row : rows) {
         SCOPED_TRACE(row.label);

@@ -57,18 +57,20 @@ def main(out):
     for label, name in traversals.items():
         write(os.path.join(out, f"trav_{label}.zip"), [("ok.txt", "ok"), ("a/", ""), (name, "escaped")])
 
-    # A folder with a link to a folder beside it, which only this side can make under Wine (which
-    # shows a link to a file as the file itself).
+    # Folders with a link to a folder beside them, which only this side can make under Wine (which
+    # shows a link to a file as the file itself). "Listed" has an earlier installation's list.
     links = os.path.join(out, "links")
     shutil.rmtree(links, ignore_errors=True)
     os.makedirs(os.path.join(links, "outside"))
     with open(os.path.join(links, "outside", "keep.txt"), "w") as f:
         f.write("outside")
-    for folder, link in (("kavix", "dirlink"),):
+    for folder, link in (("kavix", "dirlink"), ("Listed", "dirlink"), ("User", "bin")):
         os.makedirs(os.path.join(links, folder))
         with open(os.path.join(links, folder, "own.txt"), "w") as f:
             f.write("own")
         os.symlink("../outside", os.path.join(links, folder, link))
+    with open(os.path.join(links, "Listed", "install.lst"), "w", newline="") as f:
+        f.write("own.txt\r\ndirlink\\\r\ndirlink\\keep.txt\r\n")
 
 
 if __name__ == "__main__":
