@@ -9,11 +9,28 @@
 // path is empty. A folder the user typed otherwise may hold unrelated files.
 bool IsProductFolder(const std::wstring& installPath);
 
-// Deletes a file or folder tree permanently, silently, without the recycle bin; false when the
-// shell reports a failure (the caller traces "failed to delete file").
+// Deletes a file or folder tree permanently, silently, without the recycle bin. The shell does it
+// unless the tree holds a link or a name Windows reads as a device; when it does, or the shell
+// fails, our own walk removes files, then folders, deepest first, removing a link itself and never
+// what it points to, and logs what it could not remove. A path naming a device, or a drive's
+// root, is refused. True when nothing of the tree is left.
 bool DeleteTree(const std::wstring& path);
 
-// True when an archive entry name, after "/" becomes "\", stays inside the folder it is
-// extracted to: not absolute, no drive or UNC prefix, no ".." component (nor one Windows would
-// read as such, like "..." or ".. ").
+// True when a path component, read as Windows reads it (trailing dots and blanks dropped, then any
+// extension), names a device: CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$.
+bool IsDeviceName(const std::wstring& component);
+
+// True when an archive entry name, after "/" becomes "\", names something inside the folder it is
+// extracted to: not absolute, no drive, UNC prefix or stream (no ":"), no ".." component (nor one
+// Windows would read as such, like "..." or ".. "), no device name in any component, and no
+// wildcard or control character. "." components are allowed: they are dropped.
 bool IsSafeEntryName(const std::wstring& name);
+
+// Where an entry is extracted: installPath, "\", then the name with "/" as "\", its "." and empty
+// components dropped and each component's trailing dots and blanks removed, as Windows would; a
+// folder entry keeps its trailing "\". False when the name is not safe or names no file.
+bool EntryTargetPath(const std::wstring& installPath, const std::wstring& name, std::wstring* target);
+
+// True when a folder on the way from `folder` to `relative` (a relative path, "\"-separated; a
+// trailing "\" puts its last folder on the way) is a junction or symbolic link.
+bool LeadsThroughLink(const std::wstring& folder, const std::wstring& relative);

@@ -31,16 +31,6 @@ bool IsSafeLine(const std::wstring& line) {
     return std::none_of(line.begin(), line.end(), [](wchar_t c) { return c < L' '; });
 }
 
-// A junction or symbolic link on the way (the last folder of a folder line included) would take
-// the removal out of the install folder.
-bool LeadsThroughLink(const std::wstring& installPath, const std::wstring& line) {
-    for (size_t slash = line.find(L'\\'); slash != std::wstring::npos; slash = line.find(L'\\', slash + 1)) {
-        const DWORD attributes = ::GetFileAttributesW((installPath + L"\\" + line.substr(0, slash)).c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
-    }
-    return false;
-}
-
 // Only a clear "not there" counts: a path that cannot be looked at may still be there.
 bool Gone(const std::wstring& path) {
     if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;

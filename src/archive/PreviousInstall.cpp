@@ -4,6 +4,7 @@
 // after windows.h, which it needs
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <set>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "base/Owners.h"
 #include "base/Product.h"
 #include "archive/FolderRemoval.h"
+#include "archive/InstallList.h"
 #include "archive/ZipReader.h"
 #include "tasks/TaskBase.h"
 
@@ -114,14 +116,52 @@ void WaitForEnd(const std::vector<UniqueHandle>& ending) {
     }
 }
 
-// A first component that names a child of the install folder and nothing else: no root, drive,
-// stream, parent step or wildcard (the shell would expand one).
-bool IsSafeChildName(const std::wstring& name) {
-    return IsSafeEntryName(name) && name.find_first_of(L"\\/:*?\"<>|") == std::wstring::npos;
-}
-
 void TraceFailedDelete(const std::wstring& path) {
     if (!DeleteTree(path)) DebugTrace(L"failed to delete file");
+}
+
+// Windows compares names without regard to case.
+std::wstring FoldCase(std::wstring path) {
+    if (!path.empty()) ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+    return path;
+}
+
+// Where the payload's entries land below installPath, as the extraction maps them: its files, and
+// every folder on their way (once each). False, with none, when the archive cannot be read to its end.
+bool PayloadTargets(const std::wstring& payloadPath, const std::wstring& installPath, std::vector<std::wstring>* files,
+                    std::vector<std::wstring>* folders) {
+    files->clear();
+    folders->clear();
+    const UniqueArchive archive(OpenArchive(payloadPath.c_str()));
+    if (!archive) return false;
+    ArchiveEntry entry = {};
+    if (GetArchiveEntry(archive.get(), -1, &entry) != kArchiveOk) return false;
+    const int32_t count = entry.index;
+    std::set<std::wstring> known;
+    for (int32_t i = 0; i < count; ++i) {
+        if (GetArchiveEntry(archive.get(), i, &entry) != kArchiveOk) {
+            files->clear();
+            folders->clear();
+            return false;
+        }
+        std::wstring target;
+        if (!EntryTargetPath(installPath, entry.name, &target)) continue;
+        // A folder entry's ends in "\"; an empty one is the install folder itself.
+        std::wstring relative = target.substr(installPath.size() + 1);
+        if (relative.empty()) continue;
+        if (relative.back() != L'\\') {
+            if (entry.attr & FILE_ATTRIBUTE_DIRECTORY)
+                relative += L'\\';
+            else
+                files->push_back(target);
+        }
+        for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos;
+             slash = relative.find(L'\\', slash + 1)) {
+            std::wstring folder = installPath + L"\\" + relative.substr(0, slash);
+            if (known.insert(FoldCase(folder)).second) folders->push_back(std::move(folder));
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -147,12 +187,10 @@ bool PayloadTopLevelNames(const std::wstring& payloadPath, std::vector<std::wstr
     for (int32_t i = 0; ok && i < count; ++i) {
         ok = GetArchiveEntry(archive.get(), i, &entry) == kArchiveOk;
         if (!ok) break;
-        std::wstring name = entry.name;
-        for (auto& c : name)
-            if (c == L'/') c = L'\\';
-        // A leading backslash makes an empty first component: rooted names are skipped.
-        const std::wstring first = name.substr(0, name.find(L'\\'));
-        if (!IsSafeChildName(first)) continue;
+        // Mapped as the extraction maps it: "./a" is "a", and "./" the install folder itself.
+        std::wstring target;
+        if (!EntryTargetPath(L"", entry.name, &target) || target.size() < 2) continue;
+        const std::wstring first = target.substr(1, target.find(L'\\', 1) - 1);
         bool seen = false;
         for (const auto& known : *names) seen = seen || ::lstrcmpiW(known.c_str(), first.c_str()) == 0;
         if (!seen) names->push_back(first);
@@ -167,13 +205,41 @@ void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& pa
         TraceFailedDelete(installPath);
         return;
     }
-    std::vector<std::wstring> names;
-    if (!PayloadTopLevelNames(payloadPath, &names)) return;
     std::wstring base = installPath;
     while (!base.empty() && (base.back() == L'\\' || base.back() == L'/')) base.pop_back();
-    for (const auto& name : names) {
-        const std::wstring target = base + L"\\" + name;
-        if (::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) TraceFailedDelete(target);
+    // What the earlier installation listed is known to be its own, and nothing else is.
+    const DWORD listAttributes = ::GetFileAttributesW((base + kInstallListFile).c_str());
+    if (listAttributes != INVALID_FILE_ATTRIBUTES && !(listAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (!RemoveInstallation(base)) DebugTrace(L"failed to delete file");
+        return;
+    }
+    // Otherwise only what the payload itself holds: a folder of the user's may share a name with
+    // one of the payload's and hold files of the user's own.
+    std::vector<std::wstring> files, folders;
+    if (!PayloadTargets(payloadPath, base, &files, &folders)) return;
+    for (const auto& file : files) {
+        const DWORD attributes = ::GetFileAttributesW(file.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        // Nothing is followed out of the folder: a link on the way, or at the file's own place,
+        // is not the product's.
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || LeadsThroughLink(base, file.substr(base.size() + 1))) {
+            LogCallFailed("RemovePreviousFiles (a link)", file, ERROR_NOT_SUPPORTED);
+            continue;
+        }
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            ::SetFileAttributesW(file.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        if (!::DeleteFileW(file.c_str())) LogCallFailed("DeleteFileW", file, ::GetLastError());
+    }
+    // Deepest first, and only those left empty: the rest hold what is not the payload's.
+    std::stable_sort(folders.begin(), folders.end(), [](const std::wstring& a, const std::wstring& b) {
+        return std::count(a.begin(), a.end(), L'\\') > std::count(b.begin(), b.end(), L'\\');
+    });
+    for (const auto& folder : folders) {
+        const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || LeadsThroughLink(base, folder.substr(base.size() + 1)))
+            continue;
+        ::RemoveDirectoryW(folder.c_str());  // fails when the user's files are in it, as it should
     }
 }
 

@@ -14,8 +14,11 @@ std::wstring PreviousServiceName(int slot, int which);
 // folder. False when the archive cannot be read.
 bool PayloadTopLevelNames(const std::wstring& payloadPath, std::vector<std::wstring>* names);
 
-// A product folder goes whole; any other folder loses only the payload's top-level names, and
-// nothing when the payload cannot be read.
+// A product folder goes whole. Any other folder may hold the user's own files, even in folders
+// named as the payload's: with an earlier installation's list, what it names goes
+// (RemoveInstallation); without one, the files the payload holds, then the folders on their way
+// that are left empty, deepest first, and nothing when the payload cannot be read. Nothing is
+// followed through a link.
 void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& payloadPath);
 
 // Stops and deletes the product's services and ends its processes (never this one), waiting a

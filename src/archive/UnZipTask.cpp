@@ -43,12 +43,11 @@ bool UnZipTask::ExtractAll(const std::wstring& archivePath, int32_t* progress) {
         // Its result is not needed: a failing entry fails its extraction below.
         (void)GetArchiveEntry(archive, i, &entry);
         // A name that would land outside the install folder fails the whole archive.
-        if (!IsSafeEntryName(entry.name)) {
+        std::wstring target;
+        if (!EntryTargetPath(installPath, entry.name, &target)) {
             success = false;
             break;
         }
-        std::wstring target = installPath + L"\\" + entry.name;
-        std::replace(target.begin(), target.end(), L'/', L'\\');
 
         const size_t slash = target.rfind(L'\\');
         const std::wstring folder = target.substr(0, slash);

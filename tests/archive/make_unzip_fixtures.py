@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Payload archives for the unzip task's tests: sizes for the progress steps, damaged and
-badly ordered ones, and names that try to leave the install folder."""
+badly ordered ones, names that try to leave the install folder, and links out of a folder."""
 
 import os
+import shutil
 import sys
 import zipfile
 
@@ -55,6 +56,21 @@ def main(out):
     }
     for label, name in traversals.items():
         write(os.path.join(out, f"trav_{label}.zip"), [("ok.txt", "ok"), ("a/", ""), (name, "escaped")])
+
+    # Folders with a link to a folder beside them, which only this side can make under Wine (which
+    # shows a link to a file as the file itself). "Listed" has an earlier installation's list.
+    links = os.path.join(out, "links")
+    shutil.rmtree(links, ignore_errors=True)
+    os.makedirs(os.path.join(links, "outside"))
+    with open(os.path.join(links, "outside", "keep.txt"), "w") as f:
+        f.write("outside")
+    for folder, link in (("kavix", "dirlink"), ("Listed", "dirlink"), ("User", "bin")):
+        os.makedirs(os.path.join(links, folder))
+        with open(os.path.join(links, folder, "own.txt"), "w") as f:
+            f.write("own")
+        os.symlink("../outside", os.path.join(links, folder, link))
+    with open(os.path.join(links, "Listed", "install.lst"), "w", newline="") as f:
+        f.write("own.txt\r\ndirlink\\\r\ndirlink\\keep.txt\r\n")
 
 
 if __name__ == "__main__":

@@ -109,6 +109,7 @@ class PackTest(unittest.TestCase):
             "longer than 258": ({"top.txt": b"", ("d" * 200 + "/") + "f" * 58 + ".t": b""}, None),
             "leads out of the folder": ({"top.txt": b""}, lambda src: os.symlink(outside, os.path.join(src, "link"))),
             "not a valid Windows file name": ({"top.txt": b"", "a\\b.txt": b""}, None),
+            "a device name on Windows": ({"top.txt": b"", "sub/Nul.txt": b""}, None),
             "over the limit": ({"top.txt": b""}, lambda src: os.truncate(os.path.join(src, "top.txt"), 1 << 31)),
         }
         for reason, (tree, extra) in cases.items():
@@ -170,6 +171,9 @@ class CheckTest(unittest.TestCase):
                                                                       ("a/b/c", b"", D)],
             "case-insensitive folders": [TOP, ("Assets/", b"", S), ("assets/b/x.txt", b"x", D)],
             "name of 258 bytes": [TOP, ("n" * 258, b"", D)],
+            "'.' components, dropped": [TOP, ("./a/", b"", S), ("a/./b.txt", b"b", D), ("./c.txt", b"c", D)],
+            "names starting with '..'": [TOP, ("..a.txt", b"a", D), ("..d/", b"", S), ("..d/...x", b"x", D)],
+            "names like devices but longer": [TOP, ("console.txt", b"", D), ("com10", b"", D), ("nullable", b"", D)],
         }
         for what, entries in cases.items():
             with self.subTest(what):
@@ -189,6 +193,13 @@ class CheckTest(unittest.TestCase):
             ("drive", [TOP, ("C:\\x", b"x", D)], None, 1, "drive prefix"),
             ("UNC", [TOP, ("\\\\server\\share\\x", b"x", D)], None, 1, "UNC path"),
             ("stream", [TOP, ("x.txt:hidden", b"x", D)], None, 1, "alternate data stream"),
+            ("dots read as '..'", [TOP, ("a/", b"", S), ("a/.../x", b"x", D)], None, 2, "'..' component"),
+            ("wildcard", [TOP, ("a*.txt", b"x", D)], None, 1, "wildcard"),
+            ("device", [TOP, ("NUL", b"x", D)], None, 1, "device name"),
+            ("device with an extension and dots", [TOP, ("Com1.tar.gz. ", b"x", D)], None, 1, "device name"),
+            ("device folder", [TOP, ("aux/", b"", S)], None, 1, "device name"),
+            ("device with a superscript digit", [TOP, ("lpt¹.txt", b"x", D)], None, 1, "device name"),
+            ("no file", [TOP, ("./.", b"x", D)], None, 1, "names no file"),
             ("method 12", [TOP, ("b.bin", b"b" * 50, zipfile.ZIP_BZIP2)], None, 1, "compression method 12"),
             ("name too long", [TOP, ("n" * 259, b"", D)], None, 1, "longer than 258"),
             ("encrypted", [TOP, ("e.txt", b"e", D)], set_central(8, "<H", 1), 1, "encrypted"),

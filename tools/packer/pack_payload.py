@@ -30,10 +30,19 @@ ATTR_ARCHIVE = 0x20
 ATTR_UNIX_DIRECTORY = 0x40000000
 # Characters Windows does not allow in a file name; "\" and ":" would also change the path's meaning.
 WINDOWS_BAD_CHARS = set('\\:*?"<>|') | {chr(c) for c in range(32)}
+# Names Windows reads as devices whatever their extension; COM and LPT take a digit, or "¹²³".
+DEVICE_NAMES = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}
 
 
 class PackError(Exception):
     pass
+
+
+def _is_device_name(part):
+    """Whether Windows reads a name as a device: trailing dots and blanks dropped, then the extension."""
+    base = part.rstrip(". ").split(".", 1)[0].rstrip(" ")
+    base = "".join(c.upper() if c.isascii() else c for c in base)
+    return base in DEVICE_NAMES or (len(base) == 4 and base[:3] in ("COM", "LPT") and base[3] in "0123456789¹²³")
 
 
 # ---- pack ----
@@ -72,6 +81,8 @@ def _walk(folder, real_root, rel, ancestors):
             raise PackError(f"{arc!r}: name is not valid UTF-8")
         if WINDOWS_BAD_CHARS.intersection(name) or name.endswith((" ", ".")):
             raise PackError(f"{arc}: not a valid Windows file name")
+        if _is_device_name(name):
+            raise PackError(f"{arc}: a device name on Windows")
         path = os.path.join(folder, name)
         if os.path.islink(path):
             real = os.path.realpath(path)
@@ -185,9 +196,25 @@ def _unsafe_reason(name):
         return "unsafe name: drive prefix"
     if ":" in win:
         return "unsafe name: ':' (alternate data stream)"
-    if ".." in win.split("\\"):
+    if WINDOWS_BAD_CHARS.intersection(win.replace("\\", "")):
+        return "unsafe name: a wildcard or control character"
+    parts = [part for part in win.split("\\") if part not in ("", ".")]
+    # Windows drops trailing dots and blanks, so "..." and ".. " are ".." too.
+    if any(not part.rstrip(". ") for part in parts):
         return "unsafe name: '..' component"
+    if any(_is_device_name(part) for part in parts):
+        return "unsafe name: a device name (like CON, NUL, COM1)"
+    if not parts and not win.endswith("\\"):
+        return "unsafe name: names no file"
     return None
+
+
+def _mapped(name):
+    """The name as the installer maps it below the install folder, "/"-separated: "." and empty
+    components dropped, trailing dots and blanks removed; a folder entry keeps its "/"."""
+    win = name.replace("\\", "/")
+    path = "/".join(part.rstrip(". ") for part in win.split("/") if part not in ("", "."))
+    return path + "/" if path and win.endswith("/") else path
 
 
 def _decode_name(raw, flags):
@@ -272,7 +299,7 @@ def _entry_problems(f, size, bb, index, hdr, raw_name, tracker):
     elif comp > MAX_SIZE or uncomp > MAX_SIZE:
         problems.append("size over the signed 32-bit range")
 
-    norm = name.replace("\\", "/")
+    norm = _mapped(name)
     is_dir_attr = bool(ext_attr & (ATTR_UNIX_DIRECTORY | ATTR_DIRECTORY))
     if norm.endswith("/") and not is_dir_attr:
         problems.append("folder entry without the directory attribute (its extraction would fail)")

@@ -1,0 +1,286 @@
+// Hostile entry names in the payload: what the unzip task refuses, what it extracts and where, and
+// that nothing outside the install folder and nothing of the user's own ever changes. The archives
+// are written here, as raw bytes; the links of the last test come from the fixture script, since
+// only the Unix side can make them under Wine.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "TestFiles.h"
+#include "archive/FolderRemoval.h"
+#include "archive/PreviousInstall.h"
+#include "archive/UnZipTask.h"
+#include "base/Log.h"
+#include "base/ModulePath.h"
+#include "base/Owners.h"
+#include "base/Product.h"
+#include "tasks/InstallMessages.h"
+
+namespace {
+
+void Put16(std::string* out, size_t value) {
+    out->push_back(static_cast<char>(value & 0xFF));
+    out->push_back(static_cast<char>((value >> 8) & 0xFF));
+}
+void Put32(std::string* out, size_t value) {
+    Put16(out, value & 0xFFFF);
+    Put16(out, (value >> 16) & 0xFFFF);
+}
+
+uint32_t Crc32(const std::string& data) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const unsigned char byte : data) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A zip of `names` (UTF-8; one ending in "/" is a folder), each file stored with its name as data.
+std::string StoredZip(const std::vector<std::string>& names) {
+    std::string local, central;
+    for (const std::string& name : names) {
+        const bool folder = name.back() == '/';
+        const std::string data = folder ? "" : name;
+        // Version needed, UTF-8 name flag, stored, 1980-01-01, CRC, sizes, name length.
+        std::string shared;
+        for (size_t field : {20, 0x0800, 0, 0, 0x21}) Put16(&shared, field);
+        for (size_t field : {size_t{Crc32(data)}, data.size(), data.size()}) Put32(&shared, field);
+        Put16(&shared, name.size());
+        Put32(&central, 0x02014B50);
+        Put16(&central, 20);
+        central += shared;
+        for (int field = 0; field < 4; ++field) Put16(&central, 0);  // extra, comment, disk, internal
+        Put32(&central, folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+        Put32(&central, local.size());
+        central += name;
+        Put32(&local, 0x04034B50);
+        local += shared;
+        Put16(&local, 0);
+        local += name + data;
+    }
+    std::string end;
+    Put32(&end, 0x06054B50);
+    for (size_t field : {size_t{0}, size_t{0}, names.size(), names.size()}) Put16(&end, field);
+    Put32(&end, central.size());
+    Put32(&end, local.size());
+    Put16(&end, 0);
+    return local + central + end;
+}
+
+// In the "\\?\" form a name like "nul.txt" is the file of that name, never the device.
+std::wstring Literal(const std::wstring& path) { return L"\\\\?\\" + path; }
+
+void WriteFile(const std::wstring& path, const std::string& data) {
+    UniqueFile file(::CreateFileW(Literal(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    ASSERT_TRUE(file && ::WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr))
+        << Utf8(path);
+}
+
+// Writes a file, making the folders on its way.
+void Plant(const std::wstring& folder, const std::wstring& relative, const std::string& data) {
+    for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos; slash = relative.find(L'\\', slash + 1))
+        ::CreateDirectoryW(Literal(folder + L"\\" + relative.substr(0, slash)).c_str(), nullptr);
+    WriteFile(folder + L"\\" + relative, data);
+}
+
+// The names in a folder, sorted; with `deep`, every file below it instead, by relative path.
+std::vector<std::wstring> Listing(const std::wstring& folder, bool deep, const std::wstring& prefix = L"") {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found = {};
+    UniqueFind find(::FindFirstFileW(Literal(folder + L"\\*").c_str(), &found));
+    if (!find) return names;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (!deep || !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            names.push_back(prefix + name);
+            continue;
+        }
+        for (auto& below : Listing(folder + L"\\" + name, true, prefix + name + L"\\")) names.push_back(below);
+    } while (::FindNextFileW(find.get(), &found));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+struct Row {
+    const char* label;
+    const wchar_t* folder;             // the product's own (kProductFolderName), or one of the user's
+    std::vector<std::string> entries;  // the payload, in order
+    bool extracted;
+    std::vector<std::wstring> files;   // what an extraction leaves below the folder besides the user's
+    std::vector<std::wstring> earlier = {};  // an earlier installation's files, named as on disk
+    std::string list = {};                   // and the list it wrote, if any
+};
+
+const wchar_t* const kProduct = kProductFolderName;
+const wchar_t* const kUser = L"Games";
+// What the user keeps in a folder of the user's own; its "bin" shares a name with payloads' folders.
+const std::vector<std::wstring> kUserFiles = {L"bin\\mine.txt", L"notes.txt"};
+
+class HostileNamesTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window_ = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        ASSERT_NE(window_, nullptr);
+    }
+    void TearDown() override {
+        ::DestroyWindow(window_);
+        ::DeleteFileW((ModuleDirectory() + kPayloadFile).c_str());
+    }
+    // Runs the task for `folder`: true when it extracted and handed on, false when it reported a
+    // full disk and ended the chain.
+    bool Run(const std::wstring& folder) {
+        UnZipTask task(window_, [](HWND window, int32_t) -> TaskBase* { return new TaskBase(window); });
+        task.SetInstallPath(folder);
+        task.Run();
+        const bool handedOn = task.next != nullptr;
+        delete task.next;
+        bool fullDisk = false;
+        MSG msg;
+        while (::PeekMessageW(&msg, window_, WM_USER, WM_USER + 100, PM_REMOVE))
+            fullDisk = msg.message == WM_DISK_SPACE_ERROR;
+        EXPECT_NE(handedOn, fullDisk);
+        return handedOn;
+    }
+
+    HWND window_ = nullptr;
+};
+
+TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
+    const std::vector<std::string> twoDotEntries = {"..abc.txt", "..d/", "..d/inner.txt", "...x.txt"};
+    const std::vector<std::wstring> twoDots = {L"...x.txt", L"..abc.txt", L"..d\\inner.txt"};
+    const Row rows[] = {
+        {"NUL", kProduct, {"ok.txt", "NUL"}, false, {}},
+        {"nul.txt", kUser, {"ok.txt", "nul.txt"}, false, {}},
+        {"AUX", kProduct, {"ok.txt", "AUX"}, false, {}},
+        {"Aux.txt", kUser, {"ok.txt", "Aux.txt"}, false, {}},
+        {"COM1", kProduct, {"ok.txt", "COM1"}, false, {}},
+        {"com1.dat", kUser, {"ok.txt", "com1.dat"}, false, {}},
+        {"CON", kProduct, {"ok.txt", "CON"}, false, {}},
+        {"LPT1", kUser, {"ok.txt", "LPT1"}, false, {}},
+        {"trailing dot", kProduct, {"ok.txt", "nul."}, false, {}},
+        {"trailing blank", kUser, {"ok.txt", "NUL "}, false, {}},
+        {"blank before the extension", kProduct, {"ok.txt", "nul .txt"}, false, {}},
+        {"two extensions", kUser, {"ok.txt", "Nul.tar.gz"}, false, {}},
+        {"a device folder", kProduct, {"ok.txt", "aux/", "aux/x.txt"}, false, {}},
+        {"a device deep in the path", kUser, {"a/", "a/b.txt", "a/con/b.txt"}, false, {}},
+        {"a device folder with an extension", kProduct, {"ok.txt", "lpt9.log/x.txt"}, false, {}},
+        {"console input", kUser, {"ok.txt", "CONIN$"}, false, {}},
+        {"console output", kProduct, {"ok.txt", "conout$.txt"}, false, {}},
+        {"superscript digit", kUser, {"ok.txt", "COM\xC2\xB9.txt"}, false, {}},
+        {"stream", kUser, {"readme.txt", "readme.txt:hidden_stream"}, false, {}},
+        {"typed stream", kProduct, {"ok.txt", "ok.txt::$DATA"}, false, {}},
+        {"stream of a folder", kUser, {"dir/", "dir:s/x.txt"}, false, {}},
+        {"dot components", kUser, {"./dots/./inner.txt"}, true, {L"dots\\inner.txt"}},
+        {"dot folder entries", kProduct, {"./", "./d/", "d/./e.txt", "./f.txt"}, true, {L"d\\e.txt", L"f.txt"}},
+        {"a file named only dots", kProduct, {"ok.txt", "./."}, false, {}},
+        {"trailing dots and blanks", kUser, {"dir./", "dir./a.txt. "}, true, {L"dir\\a.txt"}},
+        {"names starting with two dots", kProduct, twoDotEntries, true, twoDots},
+        {"names starting with two dots, user's folder", kUser, twoDotEntries, true, twoDots},
+        // The user's own files in a "bin" of the user's stay; without a list, of the earlier
+        // installation's only what the payload holds is known to be the product's.
+        {"the user's own bin", kUser, {"bin/", "bin/tool.exe", "bin/old.exe"}, true,
+         {L"bin\\left.exe", L"bin\\old.exe", L"bin\\tool.exe"}, {L"bin\\old.exe", L"bin\\left.exe"}},
+        {"the user's own bin, with the earlier list", kUser, {"bin/", "bin/tool.exe"}, true, {L"bin\\tool.exe"},
+         {L"bin\\gone.dll", L"lib\\x.dll"}, "bin\\gone.dll\r\nlib\\\r\nlib\\x.dll\r\n"},
+        // Names the shell cannot delete, and a file named as a device: our own walk removes them.
+        {"an earlier installation the shell cannot delete", kProduct, {"new.txt"}, true, {L"new.txt"},
+         {L"..abc.txt", L"..d\\old.txt", L"...x.txt", L"nul.txt", L"sub\\com1.dat"}},
+        {"a failure after names the shell cannot delete", kProduct, {"..abc.txt", "..d/", "..d/f.txt", "../escape.txt"},
+         false, {}},
+        {"a failure after names the shell cannot delete, user's folder", kUser,
+         {"..abc.txt", "..d/", "..d/f.txt", "../escape.txt"}, false, {}},
+    };
+    int index = 0;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::wstring name = L"hostile-" + std::to_wstring(index++);
+        // A failed run may have left names only the "\\?\" form reaches.
+        DeleteTree(WinPathFromEnv(L"VEXO_TEST_TMP") + L"\\" + name);
+        const std::wstring outer = FreshScratch(name);
+        const std::wstring folder = outer + L"\\" + row.folder;
+        const bool user = std::wstring(row.folder) == kUser;
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+        WriteFile(outer + L"\\outside.txt", "outside");
+        if (user)
+            for (const auto& file : kUserFiles) Plant(folder, file, "mine");
+        for (const auto& file : row.earlier) Plant(folder, file, "earlier");
+        if (!row.list.empty()) WriteFile(folder + kInstallListFile, row.list);
+        const std::string payload = StoredZip(row.entries);
+        ASSERT_NO_FATAL_FAILURE(WriteFile(ModuleDirectory() + kPayloadFile, payload));
+
+        EXPECT_EQ(Run(folder), row.extracted);
+
+        std::string data;
+        EXPECT_TRUE(ReadWholeFile(outer + L"\\outside.txt", &data) && data == "outside");
+        const bool folderStays = user || row.extracted;
+        std::vector<std::wstring> outside = {L"outside.txt"};
+        if (folderStays) outside.push_back(row.folder);
+        std::sort(outside.begin(), outside.end());
+        EXPECT_EQ(Listing(outer, false), outside);
+        if (!folderStays) continue;
+        // The user's files as they were; beside them only what this payload extracted, and its list.
+        std::vector<std::wstring> expected = user ? kUserFiles : std::vector<std::wstring>{};
+        if (user) {
+            for (const auto& file : kUserFiles)
+                EXPECT_TRUE(ReadWholeFile(folder + L"\\" + file, &data) && data == "mine") << Utf8(file);
+        }
+        if (row.extracted) {
+            expected.insert(expected.end(), row.files.begin(), row.files.end());
+            expected.push_back(kInstallListFile + 1);
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(Listing(folder, true), expected);
+    }
+}
+
+// A link to a folder outside, made by the fixture script, is never followed by the removal of a
+// folder or by the cleanup; one that cannot be removed by itself (Wine takes every delete of a link
+// to what it points to) stays, and the log names it.
+TEST_F(HostileNamesTest, LinksAreNeverFollowedOutOfTheFolder) {
+    const std::wstring links = WinPathFromEnv(L"VEXO_UNZIPDATA") + L"\\links";
+    if (!PathExists(links + L"\\outside\\keep.txt")) GTEST_SKIP() << "no fixture links";
+    const std::wstring scratch = FreshScratch(L"links");
+    const std::wstring payload = scratch + kPayloadFile;
+    ASSERT_NO_FATAL_FAILURE(WriteFile(payload, StoredZip({"own.txt", "bin/", "bin/keep.txt", "dirlink/"})));
+
+    struct LinkRow {
+        const char* label;
+        const wchar_t* folder;
+        const wchar_t* link;
+        void (*remove)(const std::wstring& folder, const std::wstring& payload);
+    };
+    const LinkRow rows[] = {
+        {"own walk", kProductFolderName, L"dirlink", [](const std::wstring& f, const std::wstring&) { DeleteTree(f); }},
+        {"earlier list", L"Listed", L"dirlink", RemovePreviousFiles},
+        {"payload's names", L"User", L"bin", RemovePreviousFiles},
+    };
+    for (const LinkRow& row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::wstring log = scratch + L"\\" + row.folder + L".log";
+        ASSERT_NE(InitLogAt(log), nullptr);
+        const std::wstring folder = links + L"\\" + row.folder;
+        ASSERT_TRUE(PathExists(folder + L"\\own.txt"));
+
+        row.remove(folder, payload);
+
+        std::string data;
+        EXPECT_TRUE(ReadWholeFile(links + L"\\outside\\keep.txt", &data) && data == "outside");
+        EXPECT_EQ(Listing(links + L"\\outside", false), std::vector<std::wstring>{L"keep.txt"});
+        EXPECT_FALSE(PathExists(folder + L"\\own.txt"));
+        if (PathExists(folder + L"\\" + row.link)) {
+            std::string logged;
+            ASSERT_TRUE(ReadWholeFile(log, &logged));
+            EXPECT_NE(logged.find(ToUserAnsi(row.link)), std::string::npos) << logged;
+        }
+    }
+}
+
+}  // namespace
