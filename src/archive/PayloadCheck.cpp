@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cwchar>
 #include <unordered_set>
@@ -69,12 +68,12 @@ bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& install
             *problem = Describe(i, L"", L"cannot be described", result);
             return false;
         }
-        if (!IsSafeEntryName(entry.name)) {
+        // The target exactly as the extraction builds it, with the same refusals.
+        std::wstring target;
+        if (!EntryTargetPath(root, entry.name, &target)) {
             *problem = Describe(i, entry.name, L"an unsafe name", kArchiveOk);
             return false;
         }
-        std::wstring target = root + L"\\" + entry.name;
-        std::replace(target.begin(), target.end(), L'/', L'\\');
         const std::wstring folder = target.substr(0, target.rfind(L'\\'));
         if (folders.count(FolderKey(folder)) == 0) {
             const size_t slash = folder.rfind(L'\\');
