@@ -4,7 +4,11 @@ badly ordered ones, and names that try to leave the install folder."""
 
 import os
 import sys
+import warnings
 import zipfile
+
+# Names written twice are meant.
+warnings.filterwarnings("ignore", "Duplicate name")
 
 
 def write(path, entries, method=zipfile.ZIP_DEFLATED):
@@ -30,6 +34,30 @@ def main(out):
         ("readme.txt", "hello\n" * 100),
     ])
     write(os.path.join(out, "subfirst.zip"), [("sub/a.txt", "a"), ("b.txt", "b")])
+
+    # Folders left and come back to (one in another case), a target written twice, a folder made by
+    # its first file; and the same with a last entry that fails.
+    nested = [
+        ("top.exe", "top"),
+        ("A/", ""),
+        ("A/one.txt", "one"),
+        ("A/B/", ""),
+        ("A/B/two.txt", "two"),
+        ("C/three.txt", "three"),
+        ("A/four.txt", "four"),
+        ("a/FIVE.txt", "five"),
+        ("C/three.txt", "three again"),
+        ("A/B/C/", ""),
+        ("A/B/C/six.txt", "six"),
+        ("last.txt", "last"),
+    ]
+    write(os.path.join(out, "nested.zip"), nested)
+    path = os.path.join(out, "nested_badcrc.zip")
+    write(path, nested + [("zz.txt", "damaged")], zipfile.ZIP_STORED)
+    data = bytearray(open(path, "rb").read())
+    for at in (data.rfind(b"PK\x03\x04") + 14, data.rfind(b"PK\x01\x02") + 16):
+        data[at] ^= 0xFF
+    open(path, "wb").write(bytes(data))
 
     # A bad CRC in the second entry: the first one is extracted, then the task fails.
     path = os.path.join(out, "badcrc.zip")
