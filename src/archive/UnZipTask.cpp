@@ -48,6 +48,24 @@ std::wstring TargetOf(const std::wstring& installPath, const wchar_t* name) {
 // A target always holds the backslash after the install folder.
 std::wstring FolderOf(const std::wstring& target) { return target.substr(0, target.rfind(L'\\')); }
 
+// The path as Windows resolves it; empty when it cannot.
+std::wstring Resolved(const std::wstring& path) {
+    wchar_t full[2 * MAX_PATH];
+    const DWORD length = ::GetFullPathNameW(path.c_str(), 2 * MAX_PATH, full, nullptr);
+    if (length == 0 || length >= 2 * MAX_PATH) return {};
+    return FoldCase(std::wstring(full, length));
+}
+
+// Where a path lands as Windows resolves it, against `inside`, the install folder resolved with its
+// backslash. Windows takes a reserved device name ("aux.txt", "COM1") in any folder for the
+// device: what is written there goes to a port, or nowhere, and the extraction would look whole.
+enum class Lands { kBelow, kOnTheFolder, kElsewhere };
+Lands WhereItLands(const std::wstring& inside, const std::wstring& path) {
+    const std::wstring full = Resolved(path) + L'\\';
+    if (inside.empty() || full.compare(0, inside.size(), inside) != 0) return Lands::kElsewhere;
+    return full.size() == inside.size() ? Lands::kOnTheFolder : Lands::kBelow;
+}
+
 // An entry's target as the extraction named it, or its folder; false when the archive cannot
 // describe the entry again.
 bool PathOf(ArchiveHandle* archive, const std::wstring& installPath, uint32_t index, bool folder,
@@ -129,6 +147,8 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
     int32_t count = 0;
     if (archive != nullptr && GetArchiveEntry(archive, -1, &entry) == kArchiveOk) count = entry.index;
 
+    // With its backslash, so a last name's trailing dots stay as they do in the targets.
+    const std::wstring inside = Resolved(installPath + L"\\");
     NewFolders newFolders(pathMemoryBytes);
     // Every target written, case folded, by hash: a target that only seems written (another's
     // hash) is asked of the file system, as any target outside a new folder is.
@@ -145,6 +165,12 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
         }
         const std::wstring target = TargetOf(installPath, entry.name);
         const std::wstring folder = FolderOf(target);
+        // So does one that names a device, as a file or as the folder made for it.
+        if (WhereItLands(inside, target) != Lands::kBelow ||
+            (folder != installPath && WhereItLands(inside, folder) == Lands::kElsewhere)) {
+            success = false;
+            break;
+        }
         std::wstring folderKey = FoldCase(folder);
         bool folderIsNew = newFolders.Contains(folderKey);
         if (!folderIsNew && !::PathFileExistsW(folder.c_str()) && ::CreateDirectoryW(folder.c_str(), nullptr)) {

@@ -238,7 +238,8 @@ TEST_F(UnZipTaskTest, ATargetInUseFailsTheTaskAndOnlyThisRunsFilesGo) {
 
 TEST_F(UnZipTaskTest, NamesLeavingTheInstallFolderFailTheArchiveAndWriteNothingOutside) {
     const wchar_t* fixtures[] = {L"trav_dotdot.zip", L"trav_deep.zip", L"trav_absolute.zip", L"trav_backslash.zip",
-                                 L"trav_drive.zip",  L"trav_unc.zip",  L"trav_dots.zip"};
+                                 L"trav_drive.zip",  L"trav_unc.zip",  L"trav_dots.zip",     L"trav_aux.zip",
+                                 L"trav_nul.zip",    L"trav_devfolder.zip"};
     for (const wchar_t* fixture : fixtures) {
         UsePayload(fixture);
         const std::wstring outer = root_ + L"\\outer";

@@ -80,6 +80,10 @@ def main(out):
         "drive": "C:/escape.txt",
         "unc": "//server/share/escape.txt",
         "dots": "a/.../escape.txt",
+        # Reserved device names, which Windows resolves to the device in any folder.
+        "aux": "aux.txt",
+        "nul": "a/nul.txt",
+        "devfolder": "a/CON/escape.txt",
     }
     for label, name in traversals.items():
         write(os.path.join(out, f"trav_{label}.zip"), [("ok.txt", "ok"), ("a/", ""), (name, "escaped")])

@@ -189,6 +189,8 @@ class CheckTest(unittest.TestCase):
             ("drive", [TOP, ("C:\\x", b"x", D)], None, 1, "drive prefix"),
             ("UNC", [TOP, ("\\\\server\\share\\x", b"x", D)], None, 1, "UNC path"),
             ("stream", [TOP, ("x.txt:hidden", b"x", D)], None, 1, "alternate data stream"),
+            ("device", [TOP, ("Aux.txt", b"x", D)], None, 1, "reserved device name"),
+            ("device folder", [TOP, ("a/", b"", S), ("a/com1 /", b"", S)], None, 2, "reserved device name"),
             ("method 12", [TOP, ("b.bin", b"b" * 50, zipfile.ZIP_BZIP2)], None, 1, "compression method 12"),
             ("name too long", [TOP, ("n" * 259, b"", D)], None, 1, "longer than 258"),
             ("encrypted", [TOP, ("e.txt", b"e", D)], set_central(8, "<H", 1), 1, "encrypted"),
