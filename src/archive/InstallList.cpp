@@ -17,13 +17,6 @@ constexpr LONGLONG kMaxListBytes = 16 * 1024 * 1024;
 
 std::wstring ListPath(const std::wstring& installPath) { return installPath + kInstallListFile; }
 
-// The path relative to installPath, or empty for the folder itself and anything outside it.
-std::wstring Below(const std::wstring& installPath, const std::wstring& path) {
-    const std::wstring prefix = installPath + L"\\";
-    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0) return {};
-    return path.substr(prefix.size());
-}
-
 // Names one thing inside the install folder: nothing absolute, no "..", no wildcard (the shell
 // would expand one), no stream, and no control character (a NUL would cut the path short).
 bool IsSafeLine(const std::wstring& line) {
@@ -91,36 +84,58 @@ bool RemoveFolder(const std::wstring& path) {
 
 }  // namespace
 
-bool WriteInstallList(const std::wstring& installPath, const std::vector<std::wstring>& folders,
-                      const std::vector<std::wstring>& files) {
-    std::string text;
-    for (const auto& folder : folders) {
-        const std::wstring line = Below(installPath, folder);
-        if (!line.empty()) text += ToNarrow(line + L"\\", CP_UTF8) + "\r\n";
-    }
-    for (const auto& file : files) {
-        const std::wstring line = Below(installPath, file);
-        if (!line.empty()) text += ToNarrow(line, CP_UTF8) + "\r\n";
-    }
+InstallListWriter::InstallListWriter(const std::wstring& installPath)
+    : prefix_(installPath + L"\\"), path_(ListPath(installPath)) {
+    file_.reset(
+        ::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_) LogCallFailed("CreateFileW", path_, ::GetLastError());
+}
 
-    const std::wstring path = ListPath(installPath);
-    UniqueFile list(
-        ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!list) {
-        LogCallFailed("CreateFileW", path, ::GetLastError());
+InstallListWriter::~InstallListWriter() {
+    if (finished_ || !file_) return;
+    file_.reset();
+    ::DeleteFileW(path_.c_str());
+}
+
+bool InstallListWriter::Add(const std::wstring& path, bool folder) {
+    if (!file_) return false;
+    if (path.size() <= prefix_.size() || path.compare(0, prefix_.size(), prefix_) != 0) return true;
+    pending_ += ToNarrow(path.substr(prefix_.size()) + (folder ? L"\\" : L""), CP_UTF8);
+    pending_ += "\r\n";
+    // Written in pieces of about this size.
+    return pending_.size() < 64 * 1024 || Flush();
+}
+
+bool InstallListWriter::Finish() {
+    if (!file_ || !Flush()) return false;
+    // Closed here, so a failure to close is one to write.
+    if (!::CloseHandle(file_.release())) {
+        Fail("CloseHandle", ::GetLastError());
         return false;
     }
-    DWORD written = 0;
-    const BOOL wrote = ::WriteFile(list.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    if (!wrote || written != text.size()) {
-        const DWORD error = wrote ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
-        list.reset();
-        // A list cut short would leave files behind without a word.
-        ::DeleteFileW(path.c_str());
-        LogCallFailed("WriteFile", path, error);
-        return false;
-    }
+    finished_ = true;
     return true;
+}
+
+bool InstallListWriter::Flush() {
+    if (pending_.empty()) return true;
+    DWORD written = 0;
+    if (!::WriteFile(file_.get(), pending_.data(), static_cast<DWORD>(pending_.size()), &written, nullptr)) {
+        Fail("WriteFile", ::GetLastError());
+        return false;
+    }
+    if (written != pending_.size()) {
+        Fail("WriteFile", ERROR_HANDLE_DISK_FULL);
+        return false;
+    }
+    pending_.clear();
+    return true;
+}
+
+void InstallListWriter::Fail(const char* call, DWORD error) {
+    file_.reset();
+    ::DeleteFileW(path_.c_str());
+    LogCallFailed(call, path_, error);
 }
 
 bool ReadInstallList(const std::wstring& installPath, std::vector<std::wstring>* lines) {

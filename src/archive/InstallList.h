@@ -5,11 +5,35 @@
 #include <string>
 #include <vector>
 
-// Writes the list for what an extraction into installPath created (absolute paths below it; the
-// install folder itself is not listed). False, with the failure logged and no partial list left,
-// when it cannot be written.
-bool WriteInstallList(const std::wstring& installPath, const std::vector<std::wstring>& folders,
-                      const std::vector<std::wstring>& files);
+#include "base/Owners.h"
+
+// Writes the list for what an extraction into installPath created, a path at a time, folders
+// first, so a list of any length takes little memory. A path that is the install folder itself
+// or lies outside it is left out. Failures are logged; a list that was not finished, or could not
+// be written whole, is deleted: one cut short would leave files behind without a word.
+class InstallListWriter {
+public:
+    // Creates the list, replacing an earlier one.
+    explicit InstallListWriter(const std::wstring& installPath);
+    ~InstallListWriter();
+    InstallListWriter(const InstallListWriter&) = delete;
+    InstallListWriter& operator=(const InstallListWriter&) = delete;
+
+    // An absolute path; false once the list cannot be written.
+    bool Add(const std::wstring& path, bool folder);
+    // True when the whole list is written; only then does it stay.
+    bool Finish();
+
+private:
+    bool Flush();
+    void Fail(const char* call, DWORD error);
+
+    std::wstring prefix_;  // the install folder and a backslash
+    std::wstring path_;
+    UniqueFile file_;
+    std::string pending_;
+    bool finished_ = false;
+};
 
 // The list's lines without line ends and blank lines; a line that is not UTF-8 comes back empty.
 // False when there is no list or it cannot be read.

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <unordered_set>
+#include <utility>
 
 #include "base/Log.h"
 #include "base/ModulePath.h"
@@ -18,25 +19,122 @@
 
 namespace {
 
+// What a path kept costs beside its characters, about.
+constexpr size_t kPathOverhead = 48;
+
 // Windows compares names without regard to case.
 std::wstring FoldCase(std::wstring path) {
     if (!path.empty()) ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
     return path;
 }
 
+// FNV-1a over the UTF-16 units.
+uint64_t HashOf(const std::wstring& text) {
+    uint64_t hash = 0xCBF29CE484222325ull;
+    for (const wchar_t c : text) {
+        hash ^= static_cast<uint16_t>(c);
+        hash *= 0x100000001B3ull;
+    }
+    return hash;
+}
+
+size_t CostOf(const std::wstring& path) { return path.size() * sizeof(wchar_t) + kPathOverhead; }
+
+// An entry's target exactly as the extraction builds it; empty for a name it refuses.
+std::wstring TargetOf(const std::wstring& installPath, const wchar_t* name) {
+    std::wstring target;
+    return EntryTargetPath(installPath, name, &target) ? target : std::wstring();
+}
+
+// A target always holds the backslash after the install folder.
+std::wstring FolderOf(const std::wstring& target) { return target.substr(0, target.rfind(L'\\')); }
+
+// An entry's target as the extraction named it, or its folder; false when the archive cannot
+// describe the entry again.
+bool PathOf(ArchiveHandle* archive, const std::wstring& installPath, uint32_t index, bool folder,
+            std::wstring* path) {
+    ArchiveEntry entry = {};
+    if (GetArchiveEntry(archive, static_cast<int32_t>(index), &entry) != kArchiveOk) return false;
+    *path = TargetOf(installPath, entry.name);
+    if (path->empty()) return false;
+    if (folder) *path = FolderOf(*path);
+    return true;
+}
+
+// Hands the paths of `entries` (in archive order) to `visit`, last first. The reader goes back
+// by walking its directory again from the first entry, so they are read a block at a time, each
+// block forwards. An entry that cannot be read again is passed over, and the result says so, as
+// it does a visit that fails.
+template <typename Visit>
+bool VisitLastFirst(ArchiveHandle* archive, const std::wstring& installPath, const std::vector<uint32_t>& entries,
+                    bool folders, size_t blockBytes, Visit visit) {
+    // Counted at their longest: the install folder, a backslash and a name of 259 characters.
+    const size_t longest = (installPath.size() + 260) * sizeof(wchar_t) + kPathOverhead;
+    const size_t perBlock = std::max<size_t>(1, blockBytes / longest);
+    bool complete = true;
+    std::vector<std::wstring> block;
+    for (size_t end = entries.size(); end > 0;) {
+        const size_t begin = end > perBlock ? end - perBlock : 0;
+        block.clear();
+        for (size_t k = begin; k < end; ++k) {
+            std::wstring path;
+            if (PathOf(archive, installPath, entries[k], folders, &path)) block.push_back(std::move(path));
+            else complete = false;
+        }
+        for (auto it = block.rbegin(); it != block.rend(); ++it) complete &= visit(*it);
+        end = begin;
+    }
+    return complete;
+}
+
+// The folders this run created, case folded: nothing can be in one but what this run wrote
+// there. The most recently used are remembered, up to a budget; a folder forgotten is asked of
+// the file system again, which answers as the memory would, only more slowly.
+class NewFolders {
+public:
+    explicit NewFolders(size_t budget) : budget_(budget) {}
+
+    bool Contains(const std::wstring& key) {
+        if (recent_.count(key) != 0) return true;
+        auto node = older_.extract(key);
+        if (node.empty()) return false;
+        recentBytes_ += CostOf(node.value());
+        recent_.insert(std::move(node));
+        Age();
+        return true;
+    }
+    void Add(std::wstring key) {
+        recentBytes_ += CostOf(key);
+        recent_.insert(std::move(key));
+        Age();
+    }
+
+private:
+    // Two halves: when the recent one is full, the older one, which nothing used meanwhile, goes.
+    void Age() {
+        if (recentBytes_ <= budget_ / 2) return;
+        older_ = std::move(recent_);
+        recent_.clear();
+        recentBytes_ = 0;
+    }
+
+    const size_t budget_;
+    std::unordered_set<std::wstring> recent_;
+    std::unordered_set<std::wstring> older_;
+    size_t recentBytes_ = 0;
+};
+
 }  // namespace
 
-bool UnZipTask::ExtractAll(const std::wstring& archivePath, int32_t* progress) {
-    const UniqueArchive owner(OpenArchive(archivePath.c_str()));
-    ArchiveHandle* const archive = owner.get();
-
+bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
     ArchiveEntry entry = {};
     int32_t count = 0;
     if (archive != nullptr && GetArchiveEntry(archive, -1, &entry) == kArchiveOk) count = entry.index;
 
-    // Folders this run created, and every target it has written, case folded.
-    std::unordered_set<std::wstring> newFolders;
-    std::unordered_set<std::wstring> written;
+    NewFolders newFolders(pathMemoryBytes);
+    // Every target written, case folded, by hash: a target that only seems written (another's
+    // hash) is asked of the file system, as any target outside a new folder is.
+    std::unordered_set<uint64_t> written;
     bool success = false;
     for (int32_t i = 0; i < count; ++i) {
         entry = {};
@@ -48,20 +146,18 @@ bool UnZipTask::ExtractAll(const std::wstring& archivePath, int32_t* progress) {
             success = false;
             break;
         }
-
-        const size_t slash = target.rfind(L'\\');
-        const std::wstring folder = target.substr(0, slash);
-        const std::wstring folderKey = FoldCase(folder);
-        bool folderIsNew = newFolders.count(folderKey) != 0;
+        const std::wstring folder = FolderOf(target);
+        std::wstring folderKey = FoldCase(folder);
+        bool folderIsNew = newFolders.Contains(folderKey);
         if (!folderIsNew && !::PathFileExistsW(folder.c_str()) && ::CreateDirectoryW(folder.c_str(), nullptr)) {
-            createdFolders_.push_back(folder);
-            newFolders.insert(folderKey);
+            createdFolders_.push_back(static_cast<uint32_t>(i));
+            newFolders.Add(std::move(folderKey));
             folderIsNew = true;
         }
         // Nothing can be in a folder this run created but what this run wrote there; asking
         // anyway would cost a directory scan per file where names are matched without regard
         // to case, for an answer known in advance.
-        const std::wstring targetKey = FoldCase(target);
+        const uint64_t targetKey = HashOf(FoldCase(target));
         const bool knownAbsent = folderIsNew && written.count(targetKey) == 0;
         if (!knownAbsent && ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES)
             ::DeleteFileW(target.c_str());
@@ -70,7 +166,8 @@ bool UnZipTask::ExtractAll(const std::wstring& archivePath, int32_t* progress) {
         // Decided on the code returned: the last-error slot is only this thread's last word.
         const int32_t result = ExtractEntry(archive, i, target.c_str());
         // A target that could not even be created was never ours: leave it to its owner.
-        if (!(entry.attr & FILE_ATTRIBUTE_DIRECTORY) && result != kArchiveErrOpenFile) createdFiles_.push_back(target);
+        if (!(entry.attr & FILE_ATTRIBUTE_DIRECTORY) && result != kArchiveErrOpenFile)
+            createdFiles_.push_back(static_cast<uint32_t>(i));
         if (result != kArchiveOk) {
             success = false;
             break;
@@ -84,17 +181,36 @@ bool UnZipTask::ExtractAll(const std::wstring& archivePath, int32_t* progress) {
     return success;
 }
 
-void UnZipTask::RemoveAfterFailure() {
+void UnZipTask::RemoveAfterFailure(ArchiveHandle* archive) const {
     if (IsProductFolder(installPath)) {
         if (!DeleteTree(installPath)) DebugTrace(L"failed to delete file");
         return;
     }
     // A folder of the user's own: only what this run created goes, deepest first.
-    bool ok = true;
-    for (auto it = createdFiles_.rbegin(); it != createdFiles_.rend(); ++it)
-        if (::GetFileAttributesW(it->c_str()) != INVALID_FILE_ATTRIBUTES) ok &= ::DeleteFileW(it->c_str()) != FALSE;
-    for (auto it = createdFolders_.rbegin(); it != createdFolders_.rend(); ++it) ok &= DeleteTree(*it);
+    const auto removeFile = [](const std::wstring& file) {
+        return ::GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES || ::DeleteFileW(file.c_str()) != FALSE;
+    };
+    bool ok = VisitLastFirst(archive, installPath, createdFiles_, false, pathMemoryBytes, removeFile);
+    ok &= VisitLastFirst(archive, installPath, createdFolders_, true, pathMemoryBytes,
+                         [](const std::wstring& folder) { return DeleteTree(folder); });
     if (!ok) DebugTrace(L"failed to delete file");
+}
+
+bool UnZipTask::WriteList(ArchiveHandle* archive) const {
+    InstallListWriter list(installPath);
+    for (const bool folders : {true, false}) {
+        for (const uint32_t index : folders ? createdFolders_ : createdFiles_) {
+            std::wstring path;
+            if (!PathOf(archive, installPath, index, folders, &path)) {
+                // The unfinished list goes with the writer: one that leaves out what was made would lie.
+                const DWORD error = static_cast<DWORD>(lastArchiveError);
+                LogCallFailed("GetArchiveEntry", ModuleDirectory() + kPayloadFile, error);
+                return false;
+            }
+            if (!list.Add(path, folders)) return false;
+        }
+    }
+    return list.Finish();
 }
 
 void UnZipTask::Run() {
@@ -124,18 +240,22 @@ void UnZipTask::Run() {
     createdFolders_.clear();
     createdFiles_.clear();
 
+    // Open to the end: what this run made is read back from it.
+    UniqueArchive archive(OpenArchive(payload.c_str()));
     int32_t progress = progressBase;
-    const bool success = ExtractAll(payload, &progress);
+    const bool success = ExtractAll(archive.get(), &progress);
 
     if (success) {
         // Last, so only a whole extraction has a list; one that cannot be written is logged and
         // the installation goes on.
-        (void)WriteInstallList(installPath, createdFolders_, createdFiles_);
+        (void)WriteList(archive.get());
         DebugTrace(L"UnZipTask exit excute");
         ChainNext(successor_, progress);
         return;
     }
-    RemoveAfterFailure();
+    // The product's folder goes whole, and may hold the payload.
+    if (IsProductFolder(installPath)) archive.reset();
+    RemoveAfterFailure(archive.get());
     PostDiskSpaceError(mainWindow);
     next = nullptr;
 }

@@ -8,6 +8,8 @@
 
 #include "tasks/TaskBase.h"
 
+struct ArchiveHandle;
+
 // Extracts "platform.zip" beside the installer into the install folder, after clearing an
 // earlier installation away. On success it chains the next task; on any failure it removes
 // what belongs to the product, reports a full disk to the window and ends the chain. A payload
@@ -21,13 +23,20 @@ public:
     void Run() override;
 
     int32_t progressBase = 0;
+    // The most the names of the new folders remembered may take, and the most the paths read back
+    // at a time (for a failure's removal) may take. Less costs time, never a different outcome.
+    size_t pathMemoryBytes = 4 * 1024 * 1024;
 
 private:
-    bool ExtractAll(const std::wstring& archivePath, int32_t* progress);
-    void RemoveAfterFailure();
+    bool ExtractAll(ArchiveHandle* archive, int32_t* progress);
+    void RemoveAfterFailure(ArchiveHandle* archive) const;
+    bool WriteList(ArchiveHandle* archive) const;
 
     TaskFactory successor_;
-    // What this run made, so a failure in a folder of the user's own removes only that.
-    std::vector<std::wstring> createdFolders_;
-    std::vector<std::wstring> createdFiles_;
+    // What this run made, so a failure in a folder of the user's own removes only that and the
+    // install list names it: the entries, in extraction order, whose folder (createdFolders_) or
+    // target (createdFiles_) this run created. Their paths are read again from the archive, which
+    // stays open until then; kept as text, they took a kilobyte an entry.
+    std::vector<uint32_t> createdFolders_;
+    std::vector<uint32_t> createdFiles_;
 };

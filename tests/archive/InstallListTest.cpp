@@ -84,4 +84,61 @@ TEST(InstallList, RemovesWhatItNamesAndNeverFollowsALineOut) {
     }
 }
 
+// What the list says, read back as the uninstaller reads it; and no list from a writer not finished.
+TEST(InstallList, WritesWhatIsBelowTheFolderAndLeavesNoListUnfinished) {
+    struct Line {
+        std::wstring path;  // below the install folder unless absolute
+        bool folder;
+    };
+    struct Case {
+        const char* label;
+        std::vector<Line> lines;
+        bool finish;
+        std::vector<std::wstring> expected;  // none: no list
+    };
+    std::vector<Line> many;
+    std::vector<std::wstring> manyRead;
+    // Past the size written at once, with a name not in any code page but UTF-8.
+    for (int i = 0; i < 3000; ++i) {
+        const std::wstring name = L"\u6a21\u62df\\file-" + std::to_wstring(i) + L"-with-a-longer-name.dat";
+        many.push_back({name, false});
+        manyRead.push_back(name);
+    }
+    const Case cases[] = {
+        {"folders and files",
+         {{L"sub", true}, {L"sub\\deep", true}, {L"a.txt", false}, {L"sub\\deep\\c.txt", false}},
+         true,
+         {L"sub\\", L"sub\\deep\\", L"a.txt", L"sub\\deep\\c.txt"}},
+        {"the folder itself and what is outside it",
+         {{L"", true}, {L"<root>", false}, {L"<root>\\Games-2\\x.txt", false}, {L"b.txt", false}},
+         true,
+         {L"b.txt"}},
+        {"a long list", many, true, manyRead},
+        {"not finished", {{L"sub", true}, {L"a.txt", false}}, false, {}},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::wstring root = FreshScratch(L"writer-" + std::to_wstring(row++));
+        const std::wstring folder = root + L"\\Games";
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+        // An earlier installation's list is replaced, or goes with an unfinished one.
+        WriteText(folder + kInstallListFile, "old.txt\r\n");
+        {
+            InstallListWriter writer(folder);
+            for (const Line& line : c.lines) {
+                std::wstring path = line.path;
+                const size_t at = path.find(L"<root>");
+                if (at != std::wstring::npos) path.replace(at, 6, root);
+                else path = line.path.empty() ? folder : folder + L"\\" + line.path;
+                EXPECT_TRUE(writer.Add(path, line.folder));
+            }
+            if (c.finish) EXPECT_TRUE(writer.Finish());
+        }
+        std::vector<std::wstring> read;
+        EXPECT_EQ(ReadInstallList(folder, &read), c.finish);
+        EXPECT_EQ(read, c.expected);
+    }
+}
+
 }  // namespace

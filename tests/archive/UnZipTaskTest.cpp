@@ -10,6 +10,7 @@
 #include "TestFiles.h"
 #include "base/Log.h"
 #include "base/ModulePath.h"
+#include "base/Owners.h"
 #include "base/Product.h"
 #include "archive/FolderRemoval.h"
 #include "archive/UnZipTask.h"
@@ -139,6 +140,59 @@ TEST_F(UnZipTaskTest, ExtractsThePayloadWithItsFoldersAndListsWhatItMade) {
     }
 }
 
+// However little memory it may keep paths in, the task makes, lists and on failure takes back the
+// same: what it forgets it asks of the file system, and reads back from the archive a path at a time.
+TEST_F(UnZipTaskTest, WhatItMadeIsListedOrTakenBackWhateverMemoryItMayUse) {
+    struct Case {
+        const wchar_t* fixture;
+        size_t memory;
+    };
+    const Case cases[] = {
+        {L"nested.zip", UnZipTask(nullptr).pathMemoryBytes},
+        {L"nested.zip", 1},
+        {L"nested_badcrc.zip", UnZipTask(nullptr).pathMemoryBytes},
+        {L"nested_badcrc.zip", 1},
+    };
+    int row = 0;
+    for (const Case& c : cases) {
+        const bool fails = std::wstring(c.fixture).find(L"bad") != std::wstring::npos;
+        SCOPED_TRACE(Utf8(c.fixture) + ", " + std::to_string(c.memory) + " bytes");
+        UsePayload(c.fixture);
+        const std::wstring folder = root_ + L"\\Games" + std::to_wstring(row++);
+        for (const std::wstring& made : {folder, folder + L"\\saves"})
+            ASSERT_TRUE(::CreateDirectoryW(made.c_str(), nullptr));
+        for (const std::wstring& own : {folder + L"\\notes.txt", folder + L"\\saves\\slot.dat"}) {
+            UniqueFile file(::CreateFileW(own.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+            ASSERT_TRUE(file);
+        }
+
+        UnZipTask task(window_, MakeSuccessor);
+        task.progressBase = 30;
+        task.pathMemoryBytes = c.memory;
+        task.SetInstallPath(folder);
+        task.Run();
+        EXPECT_EQ(task.next == nullptr, fails);
+        delete task.next;
+
+        std::string data;
+        if (fails) {
+            for (const wchar_t* made : {L"\\A", L"\\C", L"\\top.exe", L"\\last.txt", L"\\zz.txt", kInstallListFile})
+                EXPECT_FALSE(PathExists(folder + made)) << Utf8(made);
+        } else {
+            ASSERT_TRUE(ReadWholeFile(folder + L"\\C\\three.txt", &data));
+            EXPECT_EQ(data, "three again");
+            ASSERT_TRUE(ReadWholeFile(folder + L"\\A\\FIVE.txt", &data));
+            EXPECT_EQ(data, "five");
+            ASSERT_TRUE(ReadWholeFile(folder + kInstallListFile, &data));
+            EXPECT_EQ(data, "A\\\r\nA\\B\\\r\nC\\\r\nA\\B\\C\\\r\ntop.exe\r\nA\\one.txt\r\nA\\B\\two.txt\r\n"
+                            "C\\three.txt\r\nA\\four.txt\r\na\\FIVE.txt\r\nC\\three.txt\r\nA\\B\\C\\six.txt\r\n"
+                            "last.txt\r\n");
+        }
+        EXPECT_TRUE(PathExists(folder + L"\\notes.txt"));
+        EXPECT_TRUE(PathExists(folder + L"\\saves\\slot.dat"));
+    }
+}
+
 TEST_F(UnZipTaskTest, EveryFailureRemovesTheProductFolderAndReportsAFullDisk) {
     const wchar_t* fixtures[] = {nullptr, L"empty.zip", L"badcrc.zip", L"subfirst.zip"};
     for (const wchar_t* fixture : fixtures) {
@@ -184,7 +238,8 @@ TEST_F(UnZipTaskTest, ATargetInUseFailsTheTaskAndOnlyThisRunsFilesGo) {
 
 TEST_F(UnZipTaskTest, NamesLeavingTheInstallFolderFailTheArchiveAndWriteNothingOutside) {
     const wchar_t* fixtures[] = {L"trav_dotdot.zip", L"trav_deep.zip", L"trav_absolute.zip", L"trav_backslash.zip",
-                                 L"trav_drive.zip",  L"trav_unc.zip",  L"trav_dots.zip"};
+                                 L"trav_drive.zip",  L"trav_unc.zip",  L"trav_dots.zip",     L"trav_aux.zip",
+                                 L"trav_nul.zip",    L"trav_devfolder.zip"};
     for (const wchar_t* fixture : fixtures) {
         UsePayload(fixture);
         const std::wstring outer = root_ + L"\\outer";

@@ -5,7 +5,11 @@ badly ordered ones, names that try to leave the install folder, and links out of
 import os
 import shutil
 import sys
+import warnings
 import zipfile
+
+# Names written twice are meant.
+warnings.filterwarnings("ignore", "Duplicate name")
 
 
 def write(path, entries, method=zipfile.ZIP_DEFLATED):
@@ -32,6 +36,30 @@ def main(out):
     ])
     write(os.path.join(out, "subfirst.zip"), [("sub/a.txt", "a"), ("b.txt", "b")])
 
+    # Folders left and come back to (one in another case), a target written twice, a folder made by
+    # its first file; and the same with a last entry that fails.
+    nested = [
+        ("top.exe", "top"),
+        ("A/", ""),
+        ("A/one.txt", "one"),
+        ("A/B/", ""),
+        ("A/B/two.txt", "two"),
+        ("C/three.txt", "three"),
+        ("A/four.txt", "four"),
+        ("a/FIVE.txt", "five"),
+        ("C/three.txt", "three again"),
+        ("A/B/C/", ""),
+        ("A/B/C/six.txt", "six"),
+        ("last.txt", "last"),
+    ]
+    write(os.path.join(out, "nested.zip"), nested)
+    path = os.path.join(out, "nested_badcrc.zip")
+    write(path, nested + [("zz.txt", "damaged")], zipfile.ZIP_STORED)
+    data = bytearray(open(path, "rb").read())
+    for at in (data.rfind(b"PK\x03\x04") + 14, data.rfind(b"PK\x01\x02") + 16):
+        data[at] ^= 0xFF
+    open(path, "wb").write(bytes(data))
+
     # A bad CRC in the second entry: the first one is extracted, then the task fails.
     path = os.path.join(out, "badcrc.zip")
     write(path, [("first.txt", "first"), ("second.txt", "second entry " * 50)], zipfile.ZIP_STORED)
@@ -53,6 +81,10 @@ def main(out):
         "drive": "C:/escape.txt",
         "unc": "//server/share/escape.txt",
         "dots": "a/.../escape.txt",
+        # Reserved device names, which Windows resolves to the device in any folder.
+        "aux": "aux.txt",
+        "nul": "a/nul.txt",
+        "devfolder": "a/CON/escape.txt",
     }
     for label, name in traversals.items():
         write(os.path.join(out, f"trav_{label}.zip"), [("ok.txt", "ok"), ("a/", ""), (name, "escaped")])

@@ -1,9 +1,13 @@
 #!/usr/bin/env python3
-"""Makes the extraction benchmark's archive, the same bytes for the same seed: about 400 MB
-uncompressed, about 2:1 deflated, shaped like an emulator payload (a few disk images, a few
-hundred binaries, a few thousand small text files in folders up to five levels deep).
+"""Makes the extraction benchmark's archives, the same bytes for the same seed.
 
-usage: make_bench_zip.py --seed N --out archive.zip"""
+The payload shape: about 400 MB uncompressed, about 2:1 deflated, shaped like an emulator payload
+(a few disk images, a few hundred binaries, a few thousand small text files in folders up to five
+levels deep). The names shape: as many entries as a zip without its 64-bit extension holds
+(65,535), each a small file with a 243-byte name, 256 to a folder, for what the extraction keeps
+per entry.
+
+usage: make_bench_zip.py --seed N --out archive.zip [--shape payload|names]"""
 import argparse
 import random
 import zipfile
@@ -79,12 +83,49 @@ def add_dir(zf, name, seen):
     zf.writestr(info, b"")
 
 
+NAME_BYTES = 243
+MAX_ENTRIES = 0xFFFF
+PER_FOLDER = 256
+
+
+def padded(rng, head, tail):
+    """head + random letters + tail, NAME_BYTES long: names differ all along, not only in front."""
+    fill = NAME_BYTES - len(head) - len(tail)
+    return head + "".join(rng.choice("abcdefghijklmnopqrstuvwxyz0123456789") for _ in range(fill)) + tail
+
+
+def long_names(args, rng):
+    total = 0
+    with zipfile.ZipFile(args.out, "w", compression=zipfile.ZIP_DEFLATED, compresslevel=6) as zf:
+        # A top-level file first; each folder is made by its first file, one level below the top.
+        folder = ""
+        for i in range(MAX_ENTRIES):
+            if i == 0:
+                name = padded(rng, "top-", ".exe")
+            else:
+                if (i - 1) % PER_FOLDER == 0:
+                    folder = f"g{(i - 1) // PER_FOLDER:03d}-" + "".join(rng.choice("klmnop") for _ in range(35))
+                name = padded(rng, f"{folder}/{i:05d}-", ".txt")
+            assert len(name.encode()) == NAME_BYTES
+            data = text_block(rng, rng.randrange(16, 256))
+            info = zipfile.ZipInfo(name, date_time=STAMP)
+            info.compress_type = zipfile.ZIP_DEFLATED
+            info.external_attr = 0x20
+            zf.writestr(info, data)
+            total += len(data)
+    print(f"{args.out}: {MAX_ENTRIES} entries, {total / 1e6:.0f} MB uncompressed")
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--out", required=True)
+    ap.add_argument("--shape", choices=("payload", "names"), default="payload")
     args = ap.parse_args()
     rng = random.Random(args.seed)
+    if args.shape == "names":
+        long_names(args, rng)
+        return
     seen = set()
     total = 0
     with zipfile.ZipFile(args.out, "w", compression=zipfile.ZIP_DEFLATED, compresslevel=6) as zf:

@@ -3,7 +3,8 @@
 # Windows program under Wine, against Info-ZIP unzip (native) on the same generated payload.
 #
 #   bash tools/bench/zip-extract.sh <build-dir>
-#   SEED=<n> RUNS=<n> to change the archive or the number of timed runs; MODE=reader|task.
+#   SEED=<n> RUNS=<n> to change the archive or the number of timed runs; MODE=reader|task;
+#   SHAPE=payload|names: an emulator-like payload, or 65,535 small files with 243-byte names.
 set -euo pipefail
 
 [ $# -eq 1 ] || { echo "usage: $0 <build-dir>" >&2; exit 2; }
@@ -12,16 +13,22 @@ build=$(cd "$1" && pwd)
 seed=${SEED:-1}
 runs=${RUNS:-5}
 mode=${MODE:-reader}
+shape=${SHAPE:-payload}
+case "$shape" in
+payload) archive_name="payload-v2-seed$seed.zip" ;;
+names) archive_name="names-v1-seed$seed.zip" ;;
+*) echo "SHAPE must be payload or names" >&2; exit 2 ;;
+esac
 
 cmake -S "$src" -B "$build" >/dev/null
 cmake --build "$build" --target zip_bench unzip_task_bench >/dev/null
 
 cache="$build/bench"
 mkdir -p "$cache"
-archive="$cache/payload-v2-seed$seed.zip"
+archive="$cache/$archive_name"
 if [ ! -f "$archive" ]; then
     echo "generating $archive (seed $seed) ..."
-    python3 "$src/tools/bench/make_bench_zip.py" --seed "$seed" --out "$archive.tmp"
+    python3 "$src/tools/bench/make_bench_zip.py" --seed "$seed" --shape "$shape" --out "$archive.tmp"
     mv "$archive.tmp" "$archive"
 fi
 out_reader="$cache/out-reader"
@@ -55,9 +62,12 @@ mkdir -p "$(dirname "$out_reader")"
 reader_report=$(eval "$reader_cmd" | tr -d '\r')
 reader_rss=$( { /usr/bin/time -f '%M' bash -c "rm -rf '$out_reader'; $reader_cmd" >/dev/null; } 2>&1 | tail -1)
 unzip_rss=$( { /usr/bin/time -f '%M' bash -c "$unzip_cmd" >/dev/null; } 2>&1 | tail -1)
-# The task adds its list of what it made.
-if ! diff -rq -x install.lst "$out_reader" "$out_unzip" >/dev/null; then
+# The task also lists what it made, in its install folder.
+diff_exclude=()
+[ "$mode" = task ] && diff_exclude=(-x install.lst)
+if ! differences=$(diff -rq "${diff_exclude[@]}" "$out_reader" "$out_unzip"); then
     echo "MISMATCH: the reader's output differs from unzip's" >&2
+    head -5 <<<"$differences" >&2
     exit 1
 fi
 
@@ -102,7 +112,8 @@ print()
 print(f"archive: {entries} entries, {size / 1e6:.0f} MB uncompressed")
 for name, res, rss in ((f"{label} (Wine, whole process)", r, reader_rss), ("unzip (native)", u, unzip_rss)):
     print(f"{name:34s} {res['mean']:.3f} s  (min {res['min']:.3f}, sd {res['stddev']:.3f})  "
-          f"{size / 1e6 / res['mean']:.0f} MB/s  max RSS {rss / 1024:.1f} MiB")
+          f"{size / 1e6 / res['mean']:.0f} MB/s  {int(entries) / res['mean']:.0f} entries/s  "
+          f"max RSS {rss / 1024:.1f} MiB")
 seconds = float(own["seconds"])
 print(f"{label} inside the process:{'':9s}{seconds:.3f} s  {size / 1e6 / seconds:.1f} MB/s  "
       f"peak working set {int(own['peak_working_set_kib']) / 1024:.1f} MiB, "

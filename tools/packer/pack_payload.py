@@ -184,6 +184,11 @@ def _find_end_record(f, size):
     return pos if pos > 0 else None
 
 
+# Windows up to 10 takes these, with any extension, for devices in every folder; the installer
+# refuses an entry that would land on one.
+RESERVED_NAMES = {"CON", "PRN", "AUX", "NUL"} | {f"{port}{n}" for port in ("COM", "LPT") for n in range(1, 10)}
+
+
 def _unsafe_reason(name):
     win = name.replace("/", "\\")
     if "\0" in win:
