@@ -133,7 +133,9 @@ TEST(InstallList, WritesWhatIsBelowTheFolderAndLeavesNoListUnfinished) {
                 else path = line.path.empty() ? folder : folder + L"\\" + line.path;
                 EXPECT_TRUE(writer.Add(path, line.folder));
             }
-            if (c.finish) EXPECT_TRUE(writer.Finish());
+            if (c.finish) {
+                EXPECT_TRUE(writer.Finish());
+            }
         }
         std::vector<std::wstring> read;
         EXPECT_EQ(ReadInstallList(folder, &read), c.finish);
