@@ -115,7 +115,8 @@ for name, res, rss in ((f"{label} (Wine, whole process)", r, reader_rss), ("unzi
           f"{size / 1e6 / res['mean']:.0f} MB/s  {int(entries) / res['mean']:.0f} entries/s  "
           f"max RSS {rss / 1024:.1f} MiB")
 seconds = float(own["seconds"])
-print(f"{label} inside the process:{'':9s}{seconds:.3f} s  {size / 1e6 / seconds:.1f} MB/s  "
+cpu = f" ({float(own['cpu_seconds']):.3f} s of its own CPU)" if "cpu_seconds" in own else ""
+print(f"{label} inside the process:{'':9s}{seconds:.3f} s{cpu}  {size / 1e6 / seconds:.1f} MB/s  "
       f"peak working set {int(own['peak_working_set_kib']) / 1024:.1f} MiB, "
       f"peak pagefile {int(own['peak_pagefile_kib']) / 1024:.1f} MiB")
 ratio = r["mean"] / u["mean"]
