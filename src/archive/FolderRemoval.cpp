@@ -270,3 +270,13 @@ bool LeadsThroughLink(const std::wstring& folder, const std::wstring& relative) 
     }
     return false;
 }
+
+uint64_t PathKey(std::wstring path) {
+    if (!path.empty()) ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+    uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the UTF-16 units
+    for (const wchar_t c : path) {
+        hash ^= static_cast<uint16_t>(c);
+        hash *= 0x100000001B3ull;
+    }
+    return hash;
+}

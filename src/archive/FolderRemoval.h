@@ -1,6 +1,7 @@
 #pragma once
 // Removing an install folder, limited to what belongs to the product.
 
+#include <cstdint>
 #include <string>
 
 #include "base/Product.h"
@@ -29,6 +30,10 @@ bool IsSafeEntryName(const std::wstring& name);
 // Where an entry is extracted: installPath, "\", then the name with "/" as "\", its "." and empty
 // components dropped and each component's trailing dots and blanks removed, as Windows would; a
 // folder entry keeps its trailing "\". False when the name is not safe or names no file.
+// A path as a 64-bit key, case folded as Windows compares names: what is remembered of many long
+// paths without keeping them. A collision only sends the caller to ask the file system.
+uint64_t PathKey(std::wstring path);
+
 bool EntryTargetPath(const std::wstring& installPath, const std::wstring& name, std::wstring* target);
 
 // True when a folder on the way from `folder` to `relative` (a relative path, "\"-separated; a

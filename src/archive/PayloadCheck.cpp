@@ -11,19 +11,6 @@
 
 namespace {
 
-// Folders are remembered by a hash of their case-folded path: tens of thousands of long names
-// must not cost tens of megabytes. A collision only lets an entry through that the extraction
-// then fails on, as it does today.
-uint64_t FolderKey(std::wstring path) {
-    if (!path.empty()) ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
-    uint64_t hash = 1469598103934665603ull;
-    for (const wchar_t c : path) {
-        hash ^= static_cast<uint16_t>(c);
-        hash *= 1099511628211ull;
-    }
-    return hash;
-}
-
 bool IsFolder(const std::wstring& path) {
     const DWORD attr = ::GetFileAttributesW(path.c_str());
     return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -60,7 +47,7 @@ bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& install
     while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
     // The cleanup removes a product folder whole first; a folder of the user's keeps its folders.
     const bool cleared = IsProductFolder(installPath);
-    std::unordered_set<uint64_t> folders = {FolderKey(root)};
+    std::unordered_set<uint64_t> folders = {PathKey(root)};
     for (int32_t i = 0; i < count; ++i) {
         entry = {};
         result = GetArchiveEntry(archive.get(), i, &entry);
@@ -75,16 +62,16 @@ bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& install
             return false;
         }
         const std::wstring folder = target.substr(0, target.rfind(L'\\'));
-        if (folders.count(FolderKey(folder)) == 0) {
+        if (folders.count(PathKey(folder)) == 0) {
             const size_t slash = folder.rfind(L'\\');
             const std::wstring parent = slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
             // One level per entry: the entry's folder is made when its parent is there.
-            const bool made = folders.count(FolderKey(parent)) != 0 || (!cleared && IsFolder(parent));
+            const bool made = folders.count(PathKey(parent)) != 0 || (!cleared && IsFolder(parent));
             if (!made && (cleared || !IsFolder(folder))) {
                 *problem = Describe(i, entry.name, L"its folder would not exist yet", kArchiveOk);
                 return false;
             }
-            folders.insert(FolderKey(folder));
+            folders.insert(PathKey(folder));
         }
         result = VerifyEntry(archive.get(), i);
         if (result != kArchiveOk) {

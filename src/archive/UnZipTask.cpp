@@ -28,16 +28,6 @@ std::wstring FoldCase(std::wstring path) {
     return path;
 }
 
-// FNV-1a over the UTF-16 units.
-uint64_t HashOf(const std::wstring& text) {
-    uint64_t hash = 0xCBF29CE484222325ull;
-    for (const wchar_t c : text) {
-        hash ^= static_cast<uint16_t>(c);
-        hash *= 0x100000001B3ull;
-    }
-    return hash;
-}
-
 size_t CostOf(const std::wstring& path) { return path.size() * sizeof(wchar_t) + kPathOverhead; }
 
 // An entry's target exactly as the extraction builds it; empty for a name it refuses.
@@ -157,7 +147,7 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
         // Nothing can be in a folder this run created but what this run wrote there; asking
         // anyway would cost a directory scan per file where names are matched without regard
         // to case, for an answer known in advance.
-        const uint64_t targetKey = HashOf(FoldCase(target));
+        const uint64_t targetKey = PathKey(target);
         const bool knownAbsent = folderIsNew && written.count(targetKey) == 0;
         if (!knownAbsent && ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES)
             ::DeleteFileW(target.c_str());
