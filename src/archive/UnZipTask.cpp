@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include <algorithm>
+#include <deque>
 #include <unordered_set>
 #include <utility>
 
@@ -125,8 +126,18 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
     // Every target written, case folded, by hash: a target that only seems written (another's
     // hash) is asked of the file system, as any target outside a new folder is.
     std::unordered_set<uint64_t> written;
+    // Files are closed behind the extraction. What a run in turn would have done is kept: an entry
+    // counts as extracted once its file is closed whole, progress is owed until then, and a failed
+    // close ends the extraction as any failure does.
+    FileCloser closer(closerThreads, beforeClose);
+    std::deque<std::pair<uint32_t, int32_t>> owedProgress;  // entry, percent
+    const auto postClosed = [&] {
+        const uint32_t closedBelow = closer.FirstNotClosed();
+        for (; !owedProgress.empty() && owedProgress.front().first < closedBelow; owedProgress.pop_front())
+            PostProgress(mainWindow, owedProgress.front().second);
+    };
     bool success = false;
-    for (int32_t i = 0; i < count; ++i) {
+    for (int32_t i = 0; i < count && closer.FirstFailure() == FileCloser::kNone; ++i) {
         entry = {};
         // Its result is not needed: a failing entry fails its extraction below.
         (void)GetArchiveEntry(archive, i, &entry);
@@ -149,12 +160,18 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
         // to case, for an answer known in advance.
         const uint64_t targetKey = PathKey(target);
         const bool knownAbsent = folderIsNew && written.count(targetKey) == 0;
-        if (!knownAbsent && ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES)
+        if (!knownAbsent && ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            // A file is replaced only once all before it are closed whole: it may be one of them,
+            // and a failure among them would have kept it.
+            closer.Drain();
+            if (closer.FirstFailure() != FileCloser::kNone) break;
             ::DeleteFileW(target.c_str());
+        }
         written.insert(targetKey);
 
         // Decided on the code returned: the last-error slot is only this thread's last word.
-        const int32_t result = ExtractEntry(archive, i, target.c_str());
+        UniqueFile file;
+        const int32_t result = ExtractEntryKeepOpen(archive, i, target.c_str(), &file);
         // A target that could not even be created was never ours: leave it to its owner.
         if (!(entry.attr & FILE_ATTRIBUTE_DIRECTORY) && result != kArchiveErrOpenFile)
             createdFiles_.push_back(static_cast<uint32_t>(i));
@@ -162,11 +179,24 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
             success = false;
             break;
         }
+        if (file) closer.Close(static_cast<uint32_t>(i), std::move(file));
         success = true;
         if (i % 10 == 0) {
             *progress += 5;
-            PostProgress(mainWindow, *progress);
+            owedProgress.emplace_back(static_cast<uint32_t>(i), *progress);
         }
+        postClosed();
+    }
+    // Every file closed before anything is decided or removed.
+    closer.Drain();
+    postClosed();
+    DWORD error = ERROR_SUCCESS;
+    const uint32_t closeFailed = closer.FirstFailure(&error);
+    if (closeFailed != FileCloser::kNone) {
+        std::wstring path;
+        (void)PathOf(archive, installPath, closeFailed, false, &path);
+        LogCallFailed("CloseHandle", path, error);
+        success = false;
     }
     return success;
 }

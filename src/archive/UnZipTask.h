@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/FileCloser.h"
 #include "tasks/TaskBase.h"
 
 struct ArchiveHandle;
@@ -26,6 +27,11 @@ public:
     // The most the names of the new folders remembered may take, and the most the paths read back
     // at a time (for a failure's removal) may take. Less costs time, never a different outcome.
     size_t pathMemoryBytes = 4 * 1024 * 1024;
+    // Closing a new file can wait on a scanner, so this many threads close them while the
+    // extraction goes on; 0 closes each in turn. The outcome is the same either way.
+    unsigned closerThreads = FileCloser::DefaultThreads();
+    // Benchmarks and tests only: a model of a scanner or of a failing close (FileCloser).
+    FileCloser::BeforeClose beforeClose;
 
 private:
     bool ExtractAll(ArchiveHandle* archive, int32_t* progress);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "archive/ZipArchiveState.h"
@@ -450,7 +451,8 @@ static int32_t BeginEntryRead(ArchiveHandle* handle, int32_t index, bool destina
     return DescribeEntry(r, index, e);
 }
 
-int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target) noexcept {
+int32_t ExtractEntryKeepOpen(ArchiveHandle* handle, int32_t index, const wchar_t* target, UniqueFile* file) noexcept {
+    file->reset();
     // An entry that cannot be described is not extracted: creating its target first would leave
     // an empty file behind a corrupt entry.
     ArchiveEntryA e;
@@ -467,11 +469,21 @@ int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target
         DWORD written = 0;
         return WriteFile(out.get(), data, n, &written, nullptr) && written == n;
     });
-    if (result == kArchiveOk && GetFileType(out.get()) == FILE_TYPE_DISK) {
+    if (result != kArchiveOk) return SetResult(result);
+    if (GetFileType(out.get()) == FILE_TYPE_DISK) {
         // Times are a courtesy: a file system that refuses them does not fail the extraction.
         SetFileTime(out.get(), &e.ctime, &e.atime, &e.mtime);
     }
-    return SetResult(result);
+    *file = std::move(out);
+    return SetResult(kArchiveOk);
+}
+
+int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target) noexcept {
+    UniqueFile file;
+    const int32_t result = ExtractEntryKeepOpen(handle, index, target, &file);
+    // Data a file system only writes out on close can still fail there.
+    if (file && !::CloseHandle(file.release())) return SetResult(kArchiveErrExtract);
+    return result;
 }
 
 int32_t ReadEntryToMemory(ArchiveHandle* handle, int32_t index, std::string* data, uint32_t maxBytes) noexcept {

@@ -73,6 +73,10 @@ struct ArchiveHandle {
 // target may be absolute or relative; a relative target's folders are created below the
 // current directory captured at open time.
 [[nodiscard]] int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target) noexcept;
+// As ExtractEntry, but a file written whole (data and times) is handed over open in *file, for the
+// caller to close: closing can wait on a scanner and can still fail. Empty for a folder or a failure.
+[[nodiscard]] int32_t ExtractEntryKeepOpen(ArchiveHandle* handle, int32_t index, const wchar_t* target,
+                                           UniqueFile* file) noexcept;
 // Reads an entry whole into `data` (empty for a folder); an entry larger than maxBytes fails
 // with 0x400 before anything is allocated for it.
 [[nodiscard]] int32_t ReadEntryToMemory(ArchiveHandle* handle, int32_t index, std::string* data,
