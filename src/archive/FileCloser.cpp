@@ -7,9 +7,11 @@ namespace {
 
 // Files waiting per closer: enough that a closer never idles behind the extraction, few enough
 // that the handles held stay a handful.
-constexpr size_t kWaitingPerThread = 4;
+constexpr size_t kWaitingPerThread = 8;
 constexpr size_t kMostWaiting = 64;
-constexpr unsigned kMostThreads = 16;
+constexpr unsigned kThreadLimit = 32;
+// Files that wake a sleeping closer: one wake a file would cost more than a quick close.
+constexpr size_t kFilesPerWake = 4;
 // A closer runs the hook and CloseHandle only.
 constexpr SIZE_T kCloserStack = 64 * 1024;
 
@@ -28,7 +30,7 @@ private:
 
 FileCloser::FileCloser(unsigned threads, BeforeClose beforeClose) noexcept : beforeClose_(std::move(beforeClose)) {
     ::InitializeCriticalSection(&lock_);
-    if (threads > 0 && !Start(std::min(threads, kMostThreads))) Stop();
+    if (threads > 0 && !Start(std::min(threads, kThreadLimit))) Stop();
 }
 
 FileCloser::~FileCloser() {
@@ -36,32 +38,32 @@ FileCloser::~FileCloser() {
     ::DeleteCriticalSection(&lock_);
 }
 
-unsigned FileCloser::DefaultThreads() noexcept {
-    SYSTEM_INFO info = {};
-    ::GetSystemInfo(&info);
-    return std::max<unsigned>(2, std::min<unsigned>(info.dwNumberOfProcessors, kMostThreads));
-}
-
 bool FileCloser::Start(unsigned threads) noexcept {
-    const size_t length = std::min(kMostWaiting, kWaitingPerThread * threads);
     try {
-        waiting_.resize(length);
-        open_.reserve(length);
+        waiting_.resize(std::min(kMostWaiting, kWaitingPerThread * threads));
+        open_.reserve(waiting_.size());
         threads_.reserve(threads);
     } catch (...) {
         return false;
     }
-    slots_.reset(::CreateSemaphoreW(nullptr, static_cast<LONG>(length), static_cast<LONG>(length), nullptr));
-    ready_.reset(::CreateSemaphoreW(nullptr, 0, static_cast<LONG>(length + threads), nullptr));
-    idle_.reset(::CreateEventW(nullptr, TRUE, TRUE, nullptr));
-    if (!slots_ || !ready_ || !idle_) return false;
-    for (unsigned k = 0; k < threads; ++k) {
-        UniqueHandle thread(
-            ::CreateThread(nullptr, kCloserStack, Work, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-        if (!thread) break;  // fewer closers still close everything
-        threads_.push_back(std::move(thread));
-    }
+    mostThreads_ = threads;
+    wake_.reset(::CreateSemaphoreW(nullptr, 0, static_cast<LONG>(threads), nullptr));
+    closed_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    if (!wake_ || !closed_) return false;
+    // As many as cores to begin with: where closing is quick, more would only cost memory.
+    SYSTEM_INFO info = {};
+    ::GetSystemInfo(&info);
+    const unsigned starting = std::min(threads, std::max<unsigned>(2, info.dwNumberOfProcessors));
+    while (threads_.size() < starting && AddThread()) {}
     return !threads_.empty();
+}
+
+bool FileCloser::AddThread() noexcept {
+    if (threads_.size() >= mostThreads_) return false;
+    UniqueHandle thread(::CreateThread(nullptr, kCloserStack, Work, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!thread) return false;  // fewer closers still close everything
+    threads_.push_back(std::move(thread));  // reserved
+    return true;
 }
 
 // Waits for what was handed over, then lets every closer end. Without closers, files are closed
@@ -69,9 +71,31 @@ bool FileCloser::Start(unsigned threads) noexcept {
 void FileCloser::Stop() noexcept {
     if (threads_.empty()) return;
     Drain();
-    ::ReleaseSemaphore(ready_.get(), static_cast<LONG>(threads_.size()), nullptr);
+    LONG sleeping = 0;
+    {
+        Locked held(&lock_);
+        stopping_ = true;
+        sleeping = TakeSleepers(sleepers_);
+    }
+    if (sleeping > 0) ::ReleaseSemaphore(wake_.get(), sleeping, nullptr);
     for (const UniqueHandle& thread : threads_) ::WaitForSingleObject(thread.get(), INFINITE);
     threads_.clear();
+}
+
+LONG FileCloser::TakeSleepers(size_t wanted) noexcept {
+    const size_t woken = std::min(wanted, sleepers_);
+    sleepers_ -= woken;
+    return static_cast<LONG>(woken);
+}
+
+void FileCloser::AwaitAClose() noexcept {
+    // Closers wake for any file when the extraction has to wait for them.
+    const LONG sleeping = TakeSleepers(count_);
+    awaitingClose_ = true;
+    ::LeaveCriticalSection(&lock_);
+    if (sleeping > 0) ::ReleaseSemaphore(wake_.get(), sleeping, nullptr);
+    ::WaitForSingleObject(closed_.get(), INFINITE);
+    ::EnterCriticalSection(&lock_);
 }
 
 void FileCloser::Close(uint32_t entry, UniqueFile file) noexcept {
@@ -79,19 +103,29 @@ void FileCloser::Close(uint32_t entry, UniqueFile file) noexcept {
         CloseNow(entry, file.release());
         return;
     }
-    ::WaitForSingleObject(slots_.get(), INFINITE);
+    LONG sleeping = 0;
     {
         Locked held(&lock_);
+        // A full queue means closing is slow, a scanner most likely: one more closer each time,
+        // since what they wait on is the scanner, not this machine's cores.
+        while (open_.size() == waiting_.size()) {
+            (void)AddThread();
+            AwaitAClose();
+        }
         waiting_[(head_ + count_) % waiting_.size()] = {entry, file.release()};
         ++count_;
         open_.push_back(entry);  // reserved: never more than the queue's length
-        ::ResetEvent(idle_.get());
+        // A closer already awake takes it; else one wakes for a few files.
+        const size_t awake = threads_.size() - sleepers_;
+        if (count_ >= (awake + 1) * kFilesPerWake) sleeping = TakeSleepers(1);
     }
-    ::ReleaseSemaphore(ready_.get(), 1, nullptr);
+    if (sleeping > 0) ::ReleaseSemaphore(wake_.get(), sleeping, nullptr);
 }
 
 void FileCloser::Drain() noexcept {
-    if (!threads_.empty()) ::WaitForSingleObject(idle_.get(), INFINITE);
+    if (threads_.empty()) return;
+    Locked held(&lock_);
+    while (!open_.empty()) AwaitAClose();
 }
 
 uint32_t FileCloser::FirstNotClosed() const noexcept {
@@ -119,32 +153,40 @@ void FileCloser::CloseNow(uint32_t entry, HANDLE file) noexcept {
         closed = false;
         error = ::GetLastError();
     }
-    Locked held(&lock_);
-    if (!closed && entry < firstFailure_) {
-        firstFailure_ = entry;
-        failureError_ = error;
+    bool wakeExtraction = false;
+    {
+        Locked held(&lock_);
+        if (!closed && entry < firstFailure_) {
+            firstFailure_ = entry;
+            failureError_ = error;
+        }
+        const auto it = std::find(open_.begin(), open_.end(), entry);
+        if (it != open_.end()) {
+            *it = open_.back();
+            open_.pop_back();
+        }
+        wakeExtraction = std::exchange(awaitingClose_, false);
     }
-    const auto it = std::find(open_.begin(), open_.end(), entry);
-    if (it != open_.end()) {
-        *it = open_.back();
-        open_.pop_back();
-    }
-    if (open_.empty() && idle_) ::SetEvent(idle_.get());
+    if (wakeExtraction) ::SetEvent(closed_.get());
 }
 
 DWORD WINAPI FileCloser::Work(void* self) noexcept {
     auto& closer = *static_cast<FileCloser*>(self);
     for (;;) {
-        ::WaitForSingleObject(closer.ready_.get(), INFINITE);
         Waiting next;
         {
             Locked held(&closer.lock_);
-            if (closer.count_ == 0) return 0;  // a stop token: nothing is left once they are given
+            while (closer.count_ == 0) {
+                if (closer.stopping_) return 0;
+                ++closer.sleepers_;
+                ::LeaveCriticalSection(&closer.lock_);
+                ::WaitForSingleObject(closer.wake_.get(), INFINITE);
+                ::EnterCriticalSection(&closer.lock_);
+            }
             next = closer.waiting_[closer.head_];
             closer.head_ = (closer.head_ + 1) % closer.waiting_.size();
             --closer.count_;
         }
         closer.CloseNow(next.entry, next.file);
-        ::ReleaseSemaphore(closer.slots_.get(), 1, nullptr);
     }
 }

@@ -19,7 +19,11 @@ public:
     // scanner or of a failing file system for benchmarks and tests; the installer sets none.
     using BeforeClose = std::function<bool(uint32_t entry)>;
 
-    // threads 0, or threads that cannot be started: each file is closed at once, by the caller.
+    // At most this many closers by default.
+    static constexpr unsigned kMostThreads = 8;
+
+    // Up to `threads` closers, as many as cores at first (at least two), more while the queue is
+    // full. threads 0, or threads that cannot be started: each file is closed at once, by the caller.
     FileCloser(unsigned threads, BeforeClose beforeClose) noexcept;
     ~FileCloser();  // waits for every file handed over
     FileCloser(const FileCloser&) = delete;
@@ -35,9 +39,6 @@ public:
     // The lowest entry whose close failed, and its error; kNone when none did.
     uint32_t FirstFailure(DWORD* error = nullptr) const noexcept;
 
-    // About as many closers as cores: closing mostly waits, so at least a few.
-    static unsigned DefaultThreads() noexcept;
-
 private:
     struct Waiting {
         uint32_t entry;
@@ -46,20 +47,31 @@ private:
     static DWORD WINAPI Work(void* self) noexcept;
     void CloseNow(uint32_t entry, HANDLE file) noexcept;
     bool Start(unsigned threads) noexcept;
+    bool AddThread() noexcept;  // the extraction's thread only
     void Stop() noexcept;
+    // With lock_ held: waits, lock_ released meanwhile, until a closer has closed another file.
+    void AwaitAClose() noexcept;
+    // With lock_ held: how many sleeping closers to wake for the files waiting.
+    LONG TakeSleepers(size_t wanted) noexcept;
 
     const BeforeClose beforeClose_;
     mutable CRITICAL_SECTION lock_;
-    // Guarded by lock_: the files not yet taken by a closer (a ring), and every entry not yet closed.
+    // Guarded by lock_: the files not yet taken by a closer (a ring), every entry not yet closed,
+    // and who waits for whom. Every wait and wake is a call into the system (under Wine a round
+    // trip to its server), so closers are woken only for a few files at once and the extraction
+    // waits only for a full queue or a drain.
     std::vector<Waiting> waiting_;
     size_t head_ = 0;
     size_t count_ = 0;
     std::vector<uint32_t> open_;
     uint32_t firstFailure_ = kNone;
     DWORD failureError_ = ERROR_SUCCESS;
+    size_t sleepers_ = 0;
+    bool awaitingClose_ = false;
+    bool stopping_ = false;
 
-    UniqueHandle slots_;  // semaphore: room in the queue
-    UniqueHandle ready_;  // semaphore: files to close, then one stop token per thread
-    UniqueHandle idle_;   // event: set while nothing is open
-    std::vector<UniqueHandle> threads_;
+    UniqueHandle wake_;    // semaphore: one token per sleeping closer woken
+    UniqueHandle closed_;  // event: a file was closed while the extraction waited for one
+    std::vector<UniqueHandle> threads_;  // the extraction's thread only
+    unsigned mostThreads_ = 0;
 };

@@ -27,9 +27,9 @@ public:
     // The most the names of the new folders remembered may take, and the most the paths read back
     // at a time (for a failure's removal) may take. Less costs time, never a different outcome.
     size_t pathMemoryBytes = 4 * 1024 * 1024;
-    // Closing a new file can wait on a scanner, so this many threads close them while the
+    // Closing a new file can wait on a scanner, so up to this many threads close them while the
     // extraction goes on; 0 closes each in turn. The outcome is the same either way.
-    unsigned closerThreads = FileCloser::DefaultThreads();
+    unsigned closerThreads = FileCloser::kMostThreads;
     // Benchmarks and tests only: a model of a scanner or of a failing close (FileCloser).
     FileCloser::BeforeClose beforeClose;
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveTestUtil.h"
 #include "TestFiles.h"
 #include "archive/InstallList.h"
 #include "archive/UnZipTask.h"
@@ -68,57 +69,6 @@ DWORD WINAPI Watch(void* stopEvent) {
         }
     }
     return 0;
-}
-
-struct Seen {
-    DWORD attributes;
-    uint64_t size;
-    uint64_t written;
-    uint64_t digest;  // of a file's contents
-    bool operator==(const Seen& o) const {
-        return attributes == o.attributes && size == o.size && written == o.written && digest == o.digest;
-    }
-};
-// By full path.
-using Listing = std::map<std::wstring, Seen>;
-
-uint64_t Digest(const std::string& data) {
-    uint64_t hash = 0xCBF29CE484222325ull;
-    for (const unsigned char c : data) hash = (hash ^ c) * 0x100000001B3ull;
-    return hash;
-}
-
-// Everything below `folder` but `skip` and what is in it; files' contents too when `read`.
-void List(const std::wstring& folder, const std::wstring& skip, Listing* listing, bool read = true) {
-    WIN32_FIND_DATAW found;
-    UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
-    if (!find) return;
-    do {
-        const std::wstring name = found.cFileName;
-        const std::wstring path = folder + L"\\" + name;
-        if (name == L"." || name == L".." || path == skip) continue;
-        Seen seen = {found.dwFileAttributes, (uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow,
-                     (uint64_t{found.ftLastWriteTime.dwHighDateTime} << 32) | found.ftLastWriteTime.dwLowDateTime, 0};
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            List(path, skip, listing, read);
-        } else if (read) {
-            std::string data;
-            seen.digest = ReadWholeFile(path, &data) ? Digest(data) : 1;
-        }
-        (*listing)[path] = seen;
-    } while (::FindNextFileW(find.get(), &found));
-}
-
-// The first difference between two listings, or empty.
-std::string Difference(const Listing& before, const Listing& after) {
-    for (const auto& [path, seen] : before) {
-        const auto now = after.find(path);
-        if (now == after.end()) return "gone: " + Utf8(path);
-        if (!(now->second == seen)) return "changed: " + Utf8(path);
-    }
-    for (const auto& [path, seen] : after)
-        if (before.count(path) == 0) return "new: " + Utf8(path);
-    return {};
 }
 
 void WriteUserFile(const std::wstring& path, const std::string& text, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {

@@ -1,23 +1,46 @@
 // Runs the installer's unzip task, as the installer does, on "platform.zip" beside this
 // program, into the given install folder, and prints what it extracted, the time and the
-// process's peak memory.
+// process's peak memory and the most threads it ran at once.
 //
-//   unzip_task_bench <install-folder>
+//   unzip_task_bench <install-folder> [<close-delay-ms> [<closer-threads>]]
+//
+// A close delay is a model of a scanner that reads each new file as it is closed: every close
+// of an extracted file waits that long first. Closer threads 0 closes each file in turn.
 
 #include <windows.h>
+#include <tlhelp32.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #include "PeakMemory.h"
 #include "archive/UnZipTask.h"
 #include "tasks/InstallMessages.h"
 
+namespace {
+
+unsigned ThreadsOfThisProcess() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    unsigned threads = 0;
+    THREADENTRY32 thread = {};
+    thread.dwSize = sizeof thread;
+    for (BOOL more = Thread32First(snapshot, &thread); more; more = Thread32Next(snapshot, &thread))
+        if (thread.th32OwnerProcessID == GetCurrentProcessId()) ++threads;
+    CloseHandle(snapshot);
+    return threads;
+}
+
+}  // namespace
+
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2) {
-        fprintf(stderr, "usage: unzip_task_bench <install-folder>\n");
+    if (argc < 2 || argc > 4) {
+        fprintf(stderr, "usage: unzip_task_bench <install-folder> [<close-delay-ms> [<closer-threads>]]\n");
         return 2;
     }
+    const DWORD closeDelayMs = argc > 2 ? wcstoul(argv[2], nullptr, 10) : 0;
     // No window: posted to a null window, the task's messages land in this thread's queue, and
     // the process stays clear of the display, as the figures should measure extraction.
     HWND window = nullptr;
@@ -28,6 +51,17 @@ int wmain(int argc, wchar_t** argv) {
     UnZipTask task(window);
     task.progressBase = 30;
     task.SetInstallPath(argv[1]);
+    if (argc > 3) task.closerThreads = wcstoul(argv[3], nullptr, 10);
+    // Counting threads walks every thread of the system: once every few hundred closes.
+    std::atomic<unsigned> closes{0}, mostThreads{0};
+    task.beforeClose = [&](uint32_t) {
+        if (closes++ % 256 == 0) {
+            const unsigned now = ThreadsOfThisProcess();
+            for (unsigned seen = mostThreads; now > seen && !mostThreads.compare_exchange_weak(seen, now);) {}
+        }
+        if (closeDelayMs > 0) Sleep(closeDelayMs);
+        return true;
+    };
     task.Run();
 
     QueryPerformanceCounter(&end);
@@ -40,6 +74,8 @@ int wmain(int argc, wchar_t** argv) {
     }
     const double seconds = double(end.QuadPart - start.QuadPart) / double(freq.QuadPart);
     printf("failed=%d\nlast_progress=%d\nseconds=%.3f\n", failed ? 1 : 0, lastProgress, seconds);
+    printf("closer_threads=%u\nclose_delay_ms=%lu\nmost_threads=%u\n", task.closerThreads,
+           static_cast<unsigned long>(closeDelayMs), mostThreads.load());
     // This process's own work, apart from the waits on the file system and the Wine server, which
     // other loads on the machine stretch.
     FILETIME created, exited, kernel, user;
