@@ -50,7 +50,7 @@ run: build
 
 bench: build
 	bash tools/bench/zip-extract.sh $(BUILD)
-	MODE=task bash tools/bench/zip-extract.sh $(BUILD)
+	bash tools/bench/close-delay.sh $(BUILD)
 	bash tools/bench/payload-check.sh $(BUILD)
 	SHAPE=names MODE=task RUNS=1 bash tools/bench/zip-extract.sh $(BUILD)
 	bash tools/bench/window-idle-cpu.sh $(BUILD)

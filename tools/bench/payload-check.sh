@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# The payload check before an upgrade's cleanup, on the 400 MB benchmark payload (made by
-# zip-extract.sh, cached in <build>/bench): its time over a few runs, to set beside the task's.
+# The payload check before an upgrade's cleanup, on the 400 MB benchmark payload (cached in
+# <build>/bench): its time over a few runs, to set beside the task's.
 #   bash tools/bench/payload-check.sh <build-dir>      RUNS=5 SEED=1
 set -euo pipefail
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(cd "$1" && pwd)
 seed=${SEED:-1}
 runs=${RUNS:-5}
-archive="$build/bench/payload-v2-seed$seed.zip"
-[ -f "$archive" ] || { echo "no $archive: run tools/bench/zip-extract.sh first" >&2; exit 1; }
+. "$src/tools/bench/bench-lib.sh"
+archive=$(bench_archive "$build" payload "$seed")
 cmake --build "$build" --target payload_check_bench >/dev/null
 export VEXO_BUILD_DIR="$build"
 "$src/tools/wine/wine-session.sh" start

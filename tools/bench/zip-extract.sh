@@ -14,23 +14,12 @@ seed=${SEED:-1}
 runs=${RUNS:-5}
 mode=${MODE:-reader}
 shape=${SHAPE:-payload}
-case "$shape" in
-payload) archive_name="payload-v2-seed$seed.zip" ;;
-names) archive_name="names-v1-seed$seed.zip" ;;
-*) echo "SHAPE must be payload or names" >&2; exit 2 ;;
-esac
+. "$src/tools/bench/bench-lib.sh"
 
 cmake -S "$src" -B "$build" >/dev/null
 cmake --build "$build" --target zip_bench unzip_task_bench >/dev/null
-
+archive=$(bench_archive "$build" "$shape" "$seed")
 cache="$build/bench"
-mkdir -p "$cache"
-archive="$cache/$archive_name"
-if [ ! -f "$archive" ]; then
-    echo "generating $archive (seed $seed) ..."
-    python3 "$src/tools/bench/make_bench_zip.py" --seed "$seed" --shape "$shape" --out "$archive.tmp"
-    mv "$archive.tmp" "$archive"
-fi
 out_reader="$cache/out-reader"
 out_unzip="$cache/out-unzip"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
@@ -42,15 +31,8 @@ trap '"$src/tools/wine/wine-session.sh" stop; rm -rf "$out_reader" "$out_unzip"'
 
 if [ "$mode" = task ]; then
     # The task reads "platform.zip" beside itself and extracts into a product folder.
-    stage="$cache/task"
-    mkdir -p "$stage"
-    cp "$build/tools/bench/unzip_task_bench.exe" "$stage/"
-    ln -f "$archive" "$stage/platform.zip"
     out_reader="$cache/out-task/kavix"
-    # A drive of its own for the output, so the install folder's path is as short as a real
-    # one ("C:\Program Files\kavix"): every file operation resolves the whole path.
-    ln -sfn "$cache/out-task" "$build/wine/win32/dosdevices/x:"
-    reader_cmd="$build/wine-run.sh $stage/unzip_task_bench.exe 'X:\\kavix'"
+    reader_cmd="$build/wine-run.sh $(stage_unzip_task "$build" "$archive") 'X:\\kavix'"
 else
     reader_cmd="$build/wine-run.sh $build/tools/bench/zip_bench.exe '$(winpath "$archive")' '$(winpath "$out_reader")'"
 fi

@@ -1,0 +1,31 @@
+# Sourced by the benchmark scripts.
+
+# The generated benchmark archive for a shape and seed, made on first use and kept in <build>/bench.
+bench_archive() {
+    local build=$1 shape=$2 seed=$3 src name
+    src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+    case "$shape" in
+    payload) name="payload-v2-seed$seed.zip" ;;
+    names) name="names-v1-seed$seed.zip" ;;
+    *) echo "SHAPE must be payload or names" >&2; return 2 ;;
+    esac
+    mkdir -p "$build/bench"
+    if [ ! -f "$build/bench/$name" ]; then
+        echo "generating $build/bench/$name (seed $seed) ..." >&2
+        python3 "$src/tools/bench/make_bench_zip.py" --seed "$seed" --shape "$shape" --out "$build/bench/$name.tmp"
+        mv "$build/bench/$name.tmp" "$build/bench/$name"
+    fi
+    printf '%s\n' "$build/bench/$name"
+}
+
+# Puts the unzip task's benchmark beside the archive as "platform.zip", as the installer finds its
+# payload, and maps drive X: to <build>/bench/out-task, so the install folder X:\kavix is as short
+# as a real one (every file operation resolves the whole path). Prints the program's path.
+stage_unzip_task() {
+    local build=$1 archive=$2 stage="$1/bench/task"
+    mkdir -p "$stage" "$build/bench/out-task"
+    cp "$build/tools/bench/unzip_task_bench.exe" "$stage/"
+    ln -f "$archive" "$stage/platform.zip"
+    ln -sfn "$build/bench/out-task" "$build/wine/win32/dosdevices/x:"
+    printf '%s\n' "$stage/unzip_task_bench.exe"
+}
