@@ -19,8 +19,9 @@ public:
     // scanner or of a failing file system for benchmarks and tests; the installer sets none.
     using BeforeClose = std::function<bool(uint32_t entry)>;
 
-    // At most this many closers by default.
-    static constexpr unsigned kMostThreads = 8;
+    // At most this many closers by default. They wait on the scanner, not on this machine's cores:
+    // with a 10 ms scan a file, twelve keep up with the extraction of a payload like ours.
+    static constexpr unsigned kMostThreads = 12;
 
     // Up to `threads` closers, as many as cores at first (at least two), more while the queue is
     // full. threads 0, or threads that cannot be started: each file is closed at once, by the caller.
