@@ -177,29 +177,6 @@ std::wstring PreviousServiceName(int slot, int which) {
     return {};
 }
 
-bool PayloadTopLevelNames(const std::wstring& payloadPath, std::vector<std::wstring>* names) {
-    names->clear();
-    const UniqueArchive archive(OpenArchive(payloadPath.c_str()));
-    if (!archive) return false;
-    ArchiveEntry entry = {};
-    bool ok = GetArchiveEntry(archive.get(), -1, &entry) == kArchiveOk;
-    const int32_t count = ok ? entry.index : 0;
-    for (int32_t i = 0; ok && i < count; ++i) {
-        ok = GetArchiveEntry(archive.get(), i, &entry) == kArchiveOk;
-        if (!ok) break;
-        // Mapped as the extraction maps it: "./a" is "a", and "./" the install folder itself.
-        std::wstring target;
-        if (!EntryTargetPath(L"", entry.name, &target) || target.size() < 2) continue;
-        const std::wstring first = target.substr(1, target.find(L'\\', 1) - 1);
-        bool seen = false;
-        for (const auto& known : *names) seen = seen || ::lstrcmpiW(known.c_str(), first.c_str()) == 0;
-        if (!seen) names->push_back(first);
-    }
-    // A directory that cannot be walked to its end would leave some names out: act on none.
-    if (!ok) names->clear();
-    return ok;
-}
-
 void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& payloadPath) {
     if (IsProductFolder(installPath)) {
         TraceFailedDelete(installPath);

@@ -10,10 +10,6 @@ class TaskBase;
 // any other slot or kind.
 std::wstring PreviousServiceName(int slot, int which);
 
-// The distinct top-level names of the payload's entries that are safe to remove below an install
-// folder. False when the archive cannot be read.
-bool PayloadTopLevelNames(const std::wstring& payloadPath, std::vector<std::wstring>* names);
-
 // A product folder goes whole. Any other folder may hold the user's own files, even in folders
 // named as the payload's: with an earlier installation's list, what it names goes
 // (RemoveInstallation); without one, the files the payload holds, then the folders on their way

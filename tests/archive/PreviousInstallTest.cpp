@@ -154,15 +154,6 @@ TEST(PreviousInstall, ProductFolderGoesWhole) {
     EXPECT_FALSE(PathExists(folder));
 }
 
-TEST(PreviousInstall, PayloadNamesAreTheSafeTopLevelOnes) {
-    std::vector<std::wstring> names;
-    ASSERT_TRUE(PayloadTopLevelNames(ModuleDirectory() + L"\\platform.zip", &names));
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"ZavozidaDedor.exe", L"assets", L"readme.txt"}));
-
-    EXPECT_FALSE(PayloadTopLevelNames(FreshScratch(L"nopayload") + L"\\platform.zip", &names));
-    EXPECT_TRUE(names.empty());
-}
-
 TEST(PreviousInstall, UserFolderLosesOnlyThePayloadsNames) {
     const std::wstring parent = FreshScratch(L"user");
     const std::wstring folder = parent + L"\\MyGames";
