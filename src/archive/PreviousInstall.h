@@ -2,7 +2,6 @@
 // Removing what an earlier installation left behind: its services, its processes, its files.
 
 #include <string>
-#include <vector>
 
 class TaskBase;
 
