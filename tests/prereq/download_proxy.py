@@ -20,26 +20,18 @@ import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "pylib"))
 import background  # noqa: E402
+import quiet_http  # noqa: E402
 
-IDLE_LIMIT = 3600
-last_request = time.monotonic()
 journal_lock = threading.Lock()
 # Headers of one connection, or that the proxy writes itself: never passed on.
 NOT_PASSED = {"connection", "keep-alive", "proxy-connection", "transfer-encoding", "content-length", "date", "server"}
 
 
-class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, *args):
-        pass
-
+class Handler(quiet_http.Handler):
     def do_GET(self):
-        global last_request
-        last_request = time.monotonic()
         target = urllib.parse.urlsplit(self.path)
         if target.scheme != "http" or not target.hostname:
-            return self.answer(400, [], b"not a proxy request")
+            return self.reply(400, b"not a proxy request")
         with journal_lock, open(os.path.join(self.server.folder, "requests"), "a") as journal:
             journal.write("GET %s\n" % self.path)
         path = (target.path or "/") + ("?" + target.query if target.query else "")
@@ -50,18 +42,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             response = origin.getresponse()
             body = response.read()
         except OSError as error:
-            return self.answer(502, [], str(error).encode())
+            return self.reply(502, str(error).encode())
         finally:
             origin.close()
-        self.answer(response.status, [h for h in response.getheaders() if h[0].lower() not in NOT_PASSED], body)
-
-    def answer(self, status, headers, body):
-        self.send_response(status)
-        for name, value in headers:
-            self.send_header(name, value)
-        self.send_header("Content-Length", str(len(body)))
-        self.end_headers()
-        self.wfile.write(body)
+        self.reply(response.status, body, [h for h in response.getheaders() if h[0].lower() not in NOT_PASSED])
 
 
 def serve(folder, host):
@@ -73,7 +57,7 @@ def serve(folder, host):
     with open(os.path.join(folder, "port.tmp"), "w") as f:
         f.write("%d\n" % server.server_address[1])
     os.replace(os.path.join(folder, "port.tmp"), os.path.join(folder, "port"))
-    while time.monotonic() - last_request < IDLE_LIMIT:
+    while not quiet_http.idle():
         time.sleep(1)
 
 

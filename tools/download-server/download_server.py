@@ -32,21 +32,13 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "pylib"))
 import background  # noqa: E402
+import quiet_http  # noqa: E402
 
-IDLE_LIMIT = 3600
-last_request = time.monotonic()
 journal_lock = threading.Lock()
 
 
-class Handler(http.server.BaseHTTPRequestHandler):
-    protocol_version = "HTTP/1.1"
-
-    def log_message(self, *args):
-        pass
-
+class Handler(quiet_http.Handler):
     def do_GET(self):
-        global last_request
-        last_request = time.monotonic()
         folder = self.server.folder
         with journal_lock, open(os.path.join(folder, "requests"), "a") as journal:
             journal.write("%d %s %s\n" % (self.server.server_address[1], self.command, self.path))
@@ -100,13 +92,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return None, None
 
     def send(self, status, body, kind, headers=()):
-        self.send_response(status)
-        self.send_header("Content-Type", kind)
-        self.send_header("Content-Length", str(len(body)))
-        for name, value in headers:
-            self.send_header(name, value)
-        self.end_headers()
-        self.wfile.write(body)
+        self.reply(status, body, [("Content-Type", kind), *headers])
 
 
 class Server(http.server.ThreadingHTTPServer):
@@ -132,7 +118,7 @@ def serve(folder, download_host, version_host):
     os.replace(os.path.join(folder, "refused-port.tmp"), os.path.join(folder, "refused-port"))
     # Port 80 follows DIR/close-80 (see close and reopen); DIR/closed-80 says it is closed.
     request, state = os.path.join(folder, "close-80"), os.path.join(folder, "closed-80")
-    while time.monotonic() - last_request < IDLE_LIMIT:
+    while not quiet_http.idle():
         time.sleep(0.1)
         if os.path.exists(request) and downloads is not None:
             downloads.shutdown()
