@@ -20,7 +20,7 @@ using UniqueCurl = ScopedHandle<FreedBy<CURL*, curl_easy_cleanup>>;
 
 // The failure path of both downloads: report, tell the window, end the chain.
 void Fail(DotNetFrameworkTask& task) {
-    Report(L"install_err", L"下载.net出错", L"", L"");
+    Report(L"install_err", kDownloadFailedReport, L"", L"");
     PostNetFxDownloadError(task.mainWindow);
     task.state = NetFxState::Abort;
 }

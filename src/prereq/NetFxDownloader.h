@@ -12,6 +12,9 @@ void DownloadSp2(DotNetFrameworkTask& task);
 // The .NET 3.5 installer for this edition from the version server; state InstallNetFx or Abort.
 void DownloadNetFx(DotNetFrameworkTask& task);
 
+// The report's text when a download fails.
+constexpr wchar_t kDownloadFailedReport[] = L"下载.net出错";
+
 // libcurl's write callback: the block goes straight to the open file.
 size_t CurlWriteToFile(void* data, size_t size, size_t count, FILE* file);
 

@@ -44,9 +44,6 @@ LinkPlaces LocateLinks() {
     return places;
 }
 
-std::wstring EmulatorLinkName() { return std::wstring(kProductDisplayName) + L".lnk"; }
-std::wstring UninstallerLinkName() { return std::wstring(L"卸载") + kProductDisplayName + L".lnk"; }
-
 // True when the link is not there (any more).
 bool DeleteLink(const std::wstring& folder, const std::wstring& name) {
     if (folder.empty()) return false;  // its look-up failed and was logged
@@ -59,6 +56,9 @@ bool DeleteLink(const std::wstring& folder, const std::wstring& name) {
 }
 
 }  // namespace
+
+std::wstring EmulatorLinkName() { return std::wstring(kProductDisplayName) + L".lnk"; }
+std::wstring UninstallerLinkName() { return std::wstring(L"卸载") + kProductDisplayName + L".lnk"; }
 
 bool CreateShellLink(const std::wstring& target, const std::wstring& folder, const wchar_t* description,
                      const std::wstring& linkFileName) {

@@ -6,6 +6,11 @@
 
 class TaskBase;
 
+// The links' file names: the emulator's on the desktop and in the start-menu folder (named as
+// the product), and the uninstaller's there.
+std::wstring EmulatorLinkName();
+std::wstring UninstallerLinkName();
+
 // Writes the three links for the task's install folder; a link that cannot be written is skipped
 // and logged.
 void CreateShortcuts(const TaskBase& task);

@@ -10,6 +10,7 @@
 #include "base/Product.h"
 #include "tasks/InstallMessages.h"
 #include "tasks/TaskManager.h"
+#include "ui/WindowTexts.h"
 #include "ui/InstallFolder.h"
 
 using UiLib::CControlUI;
@@ -17,7 +18,6 @@ using UiLib::CProgressUI;
 
 namespace {
 
-constexpr wchar_t kCaption[] = L"提示";
 constexpr int kClientWidth = 680;
 constexpr int kClientHeight = 420;
 constexpr int kClientHeightWithPanel = 480;
@@ -92,7 +92,7 @@ void MainFrameWnd::OnControlClick(CControlUI* sender) {
     if (sender == nullptr) return;
     const UiLib::CDuiString& name = sender->GetName();
     if (name == L"BtnClose") {
-        if (::MessageBoxW(GetHWND(), L"确认要退出Vexo模拟器安装程序吗？", kCaption, MB_OKCANCEL) == IDOK) EndProcess();
+        if (::MessageBoxW(GetHWND(), kExitConfirmText, kMessageCaption, MB_OKCANCEL) == IDOK) EndProcess();
     } else if (name == L"BtnMin") {
         SendMessage(WM_SYSCOMMAND, SC_MINIMIZE, 0);
     } else if (name == L"BtnSelFolder") {
@@ -116,7 +116,7 @@ void MainFrameWnd::OnInstallClick() {
     if (CControlUI* edit = Find(L"EditPath")) installPath = edit->GetText().str();
     const FolderCheck check = CheckInstallFolder(installPath);
     if (check != FolderCheck::Ok) {
-        ::MessageBoxW(GetHWND(), FolderCheckMessage(check), kCaption, MB_OK);
+        ::MessageBoxW(GetHWND(), FolderCheckMessage(check), kMessageCaption, MB_OK);
         return;
     }
     StartInstallation();
@@ -125,7 +125,7 @@ void MainFrameWnd::OnInstallClick() {
 void MainFrameWnd::BrowseInstallFolder(HWND owner) {
     BROWSEINFOW info = {};
     info.hwndOwner = owner;
-    info.lpszTitle = L"请您选择适合的安装目录(建议保留4G空间):";
+    info.lpszTitle = kFolderDialogTitle;
     info.ulFlags = BIF_BROWSEINCLUDEFILES;
     const UniqueCoTaskMemory chosen(::SHBrowseForFolderW(&info));
     if (!chosen) return;
@@ -198,20 +198,21 @@ void MainFrameWnd::OnProgress(WPARAM percent, LPARAM kind) {
     if (auto* progress = static_cast<CProgressUI*>(Find(L"ProgressInsatll"))) progress->SetValue(value);
     CControlUI* label = Find(L"LabelProgressTip");
     if (label == nullptr) return;
-    if (kind == kProgressNetFx) {
-        wchar_t text[120];
-        wsprintfW(text, L"正在安装 %d%%，检测到没有安装.NET，正在安装，安装需要3-5分钟，请耐心等候...", value);
-        label->SetText(text);
-    } else {
-        wchar_t text[20];
-        wsprintfW(text, L"正在安装 %d%%", value);
-        label->SetText(text);
-    }
+    label->SetText(ProgressTip(value, kind == kProgressNetFx).c_str());
+}
+
+std::wstring ProgressTip(int percent, bool installingNetFx) {
+    wchar_t text[120];
+    wsprintfW(text,
+              installingNetFx ? L"正在安装 %d%%，检测到没有安装.NET，正在安装，安装需要3-5分钟，请耐心等候..."
+                              : L"正在安装 %d%%",
+              percent);
+    return text;
 }
 
 void MainFrameWnd::OnTaskError(const wchar_t* text) {
     errorShown = true;
-    if (::MessageBoxW(GetHWND(), text, kCaption, MB_OK) == IDOK) EndProcess();
+    if (::MessageBoxW(GetHWND(), text, kMessageCaption, MB_OK) == IDOK) EndProcess();
 }
 
 void MainFrameWnd::EndProcess() {
@@ -229,10 +230,10 @@ LRESULT MainFrameWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
             if (!errorShown) EndProcess();
             return 0;
         case WM_NETFX_DOWNLOAD_ERROR:
-            OnTaskError(L"下载.NET运行环境出错，请检查网络后再重新安装。");
+            OnTaskError(kNetFxDownloadErrorText);
             return 0;
         case WM_DISK_SPACE_ERROR:
-            OnTaskError(L"安装失败，硬盘空间不足，请重新选择安装路径再安装。");
+            OnTaskError(kDiskSpaceErrorText);
             return 0;
         default:
             return WindowImplBase::HandleMessage(uMsg, wParam, lParam);

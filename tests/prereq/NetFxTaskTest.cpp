@@ -149,7 +149,9 @@ protected:
         const auto reports = Reports();
         ASSERT_EQ(reports.size(), reportsBefore + 1);
         EXPECT_EQ(reports.back().rfind(
-                      Utf8(L"[{\"action\":\"install_err\",\"a1\":\"下载.net出错\",\"a2\":\"\",\"a3\":\"\","), 0),
+                      Utf8(L"[{\"action\":\"install_err\",\"a1\":\"" + std::wstring(kDownloadFailedReport) +
+                           L"\",\"a2\":\"\",\"a3\":\"\","),
+                      0),
                   0u)
             << reports.back();
         const std::string log = Log();

@@ -38,8 +38,8 @@ std::wstring InstallFolder(const std::wstring& name, const wchar_t* emulator = L
     const std::wstring folder = FreshScratch(name) + L"\\Vexo 模拟器";
     ::CreateDirectoryW(folder.c_str(), nullptr);
     if (emulator != nullptr)
-        ::CopyFileW(WinPathFromEnv(emulator).c_str(), (folder + L"\\ZavozidaDedor.exe").c_str(), FALSE);
-    ::CopyFileW(WinPathFromEnv(L"VEXO_UNINSTALLER").c_str(), (folder + L"\\Uninstaller.exe").c_str(), FALSE);
+        ::CopyFileW(WinPathFromEnv(emulator).c_str(), (folder + kEmulatorFile).c_str(), FALSE);
+    ::CopyFileW(WinPathFromEnv(L"VEXO_UNINSTALLER").c_str(), (folder + kUninstallerFile).c_str(), FALSE);
     return folder;
 }
 
@@ -160,8 +160,8 @@ std::wstring Folder(int csidl) {
     wchar_t path[MAX_PATH] = L"";
     return SUCCEEDED(::SHGetFolderPathW(nullptr, csidl, nullptr, 0, path)) ? path : L"<none>";
 }
-const std::wstring kDesktopLink = Folder(CSIDL_DESKTOPDIRECTORY) + L"\\Vexo模拟器.lnk";
-const std::wstring kStartMenu = Folder(CSIDL_PROGRAMS) + L"\\Vexo模拟器";
+const std::wstring kDesktopLink = Folder(CSIDL_DESKTOPDIRECTORY) + L"\\" + EmulatorLinkName();
+const std::wstring kStartMenu = Folder(CSIDL_PROGRAMS) + L"\\" + kProductDisplayName;
 
 void RemoveRealEntryAndLinks() {
     ::SHDeleteKeyW(HKEY_LOCAL_MACHINE, kUninstallKey);
@@ -245,11 +245,10 @@ std::wstring Expected(const std::wstring& target, const std::wstring& descriptio
 }
 
 void ExpectLinks(const std::wstring& installPath) {
-    EXPECT_EQ(ReadLink(kDesktopLink), Expected(installPath + L"\\ZavozidaDedor.exe", L"Vexo模拟器"));
-    EXPECT_EQ(ReadLink(kStartMenu + L"\\Vexo模拟器.lnk"),
-              Expected(installPath + L"\\ZavozidaDedor.exe", L"Vexo模拟器"));
-    EXPECT_EQ(ReadLink(kStartMenu + L"\\卸载Vexo模拟器.lnk"),
-              Expected(installPath + L"\\Uninstaller.exe", L"Vexo模拟器卸载程序"));
+    EXPECT_EQ(ReadLink(kDesktopLink), Expected(installPath + kEmulatorFile, kProductDisplayName));
+    EXPECT_EQ(ReadLink(kStartMenu + L"\\" + EmulatorLinkName()), Expected(installPath + kEmulatorFile, kProductDisplayName));
+    EXPECT_EQ(ReadLink(kStartMenu + L"\\" + UninstallerLinkName()),
+              Expected(installPath + kUninstallerFile, kUninstallerDisplayName));
 }
 
 // As the runner does it: on a thread of its own that has not set up COM.
@@ -266,8 +265,8 @@ TEST(Shortcuts, ThreeUserLinksOverwrittenByASecondInstallInTheSameFolderThenRemo
     const std::wstring first = InstallFolder(L"links");
     CreateShortcutsOnAThread(first);
     ExpectLinks(first);
-    EXPECT_FALSE(PathExists(Folder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\Vexo模拟器.lnk"));
-    EXPECT_FALSE(PathExists(Folder(CSIDL_COMMON_PROGRAMS) + L"\\Vexo模拟器"));
+    EXPECT_FALSE(PathExists(Folder(CSIDL_COMMON_DESKTOPDIRECTORY) + L"\\" + EmulatorLinkName()));
+    EXPECT_FALSE(PathExists(Folder(CSIDL_COMMON_PROGRAMS) + L"\\" + kProductDisplayName));
 
     const std::wstring marker = kStartMenu + L"\\marker";
     ASSERT_TRUE(::CreateDirectoryW(marker.c_str(), nullptr));
@@ -283,8 +282,8 @@ TEST(Shortcuts, ThreeUserLinksOverwrittenByASecondInstallInTheSameFolderThenRemo
         }
         EXPECT_TRUE(RemoveShortcuts());
         EXPECT_FALSE(PathExists(kDesktopLink));
-        EXPECT_FALSE(PathExists(kStartMenu + L"\\Vexo模拟器.lnk"));
-        EXPECT_FALSE(PathExists(kStartMenu + L"\\卸载Vexo模拟器.lnk"));
+        EXPECT_FALSE(PathExists(kStartMenu + L"\\" + EmulatorLinkName()));
+        EXPECT_FALSE(PathExists(kStartMenu + L"\\" + UninstallerLinkName()));
         EXPECT_EQ(PathExists(kStartMenu), userKeepsSomething);
     }
     RemoveRealEntryAndLinks();
@@ -293,13 +292,13 @@ TEST(Shortcuts, ThreeUserLinksOverwrittenByASecondInstallInTheSameFolderThenRemo
 TEST(Shortcuts, LinkPathMustFitMaxPath) {
     const ComScope com;
     ASSERT_TRUE(SUCCEEDED(com.result()));
-    const std::wstring target = InstallFolder(L"long") + L"\\ZavozidaDedor.exe";
+    const std::wstring target = InstallFolder(L"long") + kEmulatorFile;
     const std::wstring folder = FreshScratch(L"long-links");
     // Folder, separator and name: 259 characters fit with the terminator, 260 do not.
     const std::wstring fits = std::wstring(MAX_PATH - 2 - folder.size() - 4, L'k') + L".lnk";
-    EXPECT_TRUE(CreateShellLink(target, folder, L"Vexo模拟器", fits));
-    EXPECT_EQ(ReadLink(folder + L"\\" + fits), Expected(target, L"Vexo模拟器"));
-    EXPECT_FALSE(CreateShellLink(target, folder, L"Vexo模拟器", L"k" + fits));
+    EXPECT_TRUE(CreateShellLink(target, folder, kProductDisplayName, fits));
+    EXPECT_EQ(ReadLink(folder + L"\\" + fits), Expected(target, kProductDisplayName));
+    EXPECT_FALSE(CreateShellLink(target, folder, kProductDisplayName, L"k" + fits));
     EXPECT_FALSE(PathExists(L"\\\\?\\" + folder + L"\\k" + fits));
 }
 

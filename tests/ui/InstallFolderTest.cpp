@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "ui/InstallFolder.h"
 #include "TestFiles.h"
@@ -48,13 +50,15 @@ TEST(InstallFolder, ChecksInOrderWithTheirMessages) {
     for (const Case& c : cases) {
         EXPECT_EQ(CheckInstallFolder(c.path), c.expected) << std::string(c.path.begin(), c.path.end());
     }
-    EXPECT_STREQ(FolderCheckMessage(FolderCheck::Empty), L"安装路径不能为空");
-    EXPECT_STREQ(FolderCheckMessage(FolderCheck::TooLong), L"安装路径太长，容易导致安装失败，请修改再重试");
-    EXPECT_STREQ(FolderCheckMessage(FolderCheck::NoDrive), L"安装路径不存在");
-    EXPECT_STREQ(FolderCheckMessage(FolderCheck::BadCharacters),
-                 L"安装路径无效（不能包含中文或全角字符），请更换安装路径");
-    EXPECT_STREQ(FolderCheckMessage(FolderCheck::CannotCreate), L"创建安装路径失败，请更换安装路径");
+    // Every refusal has a message of its own.
     EXPECT_EQ(FolderCheckMessage(FolderCheck::Ok), nullptr);
+    std::vector<std::wstring> messages;
+    for (int check = static_cast<int>(FolderCheck::Empty); check <= static_cast<int>(FolderCheck::CannotCreate); ++check) {
+        const wchar_t* message = FolderCheckMessage(static_cast<FolderCheck>(check));
+        ASSERT_NE(message, nullptr) << check;
+        EXPECT_EQ(std::count(messages.begin(), messages.end(), message), 0) << check;
+        messages.push_back(message);
+    }
 }
 
 TEST(InstallFolder, ValidFoldersAreCreatedWithTheirParents) {

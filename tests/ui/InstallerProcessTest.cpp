@@ -13,7 +13,9 @@
 #include "TestFiles.h"
 #include "base/Owners.h"
 #include "WindowDriver.h"
+#include "base/Product.h"
 #include "tasks/InstallMessages.h"
+#include "ui/WindowTexts.h"
 
 namespace {
 
@@ -142,7 +144,7 @@ TEST(InstallerProcess, CloseConfirmedEndsTheProcessAtOnce) {
     BoxAnswerer answerer(installer.pid(), IDOK);
     PostClick(installer.window(), SkinCentre(L"BtnClose"));
     ASSERT_TRUE(answerer.Wait());
-    EXPECT_EQ(answerer.seen().text, L"确认要退出Vexo模拟器安装程序吗？");
+    EXPECT_EQ(answerer.seen().text, kExitConfirmText);
     EXPECT_EQ(installer.ExitCodeWithin(5000), 0u);
 }
 
@@ -159,8 +161,8 @@ TEST(InstallerProcess, ErrorBoxIgnoresTheEndAndEndsOnOk) {
     EXPECT_EQ(installer.ExitCodeWithin(500), STILL_ACTIVE);
     BoxAnswerer answerer(installer.pid(), IDOK, 15000);
     ASSERT_TRUE(answerer.Wait(15000));
-    EXPECT_EQ(answerer.seen().caption, L"提示");
-    EXPECT_EQ(answerer.seen().text, L"安装失败，硬盘空间不足，请重新选择安装路径再安装。");
+    EXPECT_EQ(answerer.seen().caption, kMessageCaption);
+    EXPECT_EQ(answerer.seen().text, kDiskSpaceErrorText);
     EXPECT_FALSE(answerer.seen().hasCancel);
     EXPECT_EQ(installer.ExitCodeWithin(5000), 0u);
 }
@@ -178,7 +180,7 @@ TEST(InstallerProcess, InstallWithTheDefaultFolderExtractsThePayloadAndEnds) {
     ASSERT_NE(installer.window(), nullptr);
     wchar_t programFiles[MAX_PATH] = {};
     ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
-    const std::wstring target = std::wstring(programFiles) + L"\\kavix";
+    const std::wstring target = std::wstring(programFiles) + L"\\" + kProductFolderName;
     PostClick(installer.window(), SkinCentre(L"BtnInstall"));
     EXPECT_EQ(installer.ExitCodeWithin(30000), 0u);
     EXPECT_TRUE(PathExists(target + L"\\ZavozidaDedor.exe"));
@@ -225,14 +227,14 @@ TEST(InstallerProcess, MissingPayloadShowsTheDiskSpaceErrorAndTouchesNothing) {
     MarkFrameworkPresent();
     wchar_t programFiles[MAX_PATH] = {};
     ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
-    const std::wstring target = std::wstring(programFiles) + L"\\kavix";
+    const std::wstring target = std::wstring(programFiles) + L"\\" + kProductFolderName;
     RemoveTree(target);
     Installer installer(L"nopayload", false);
     ASSERT_NE(installer.window(), nullptr);
     BoxAnswerer answerer(installer.pid(), IDOK, 30000);
     PostClick(installer.window(), SkinCentre(L"BtnInstall"));
     ASSERT_TRUE(answerer.Wait(30000));
-    EXPECT_EQ(answerer.seen().text, L"安装失败，硬盘空间不足，请重新选择安装路径再安装。");
+    EXPECT_EQ(answerer.seen().text, kDiskSpaceErrorText);
     EXPECT_EQ(installer.ExitCodeWithin(5000), 0u);
     EXPECT_FALSE(PathExists(target));
 }

@@ -10,11 +10,14 @@
 
 #include "TestFiles.h"
 #include "WindowDriver.h"
+#include "base/Product.h"
 #include "stats/ReportSender.h"
 #include "tasks/InstallMessages.h"
 #include "tasks/Reports.h"
 #include "tasks/TaskManager.h"
+#include "ui/InstallFolder.h"
 #include "ui/MainFrameWnd.h"
+#include "ui/WindowTexts.h"
 
 using UiLib::CControlUI;
 using UiLib::CPaintManagerUI;
@@ -43,7 +46,7 @@ protected:
         CPaintManagerUI::SetResourceZip(L"res.zip", false);
         window_ = new MainFrameWnd();
         g_mainFrame = window_;
-        window_->Create(nullptr, L"Vexo模拟器安装程序", 0x96C80000, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+        window_->Create(nullptr, kInstallerDisplayName, 0x96C80000, 0, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
                         CW_USEDEFAULT, nullptr);
         window_->CenterWindow();
         window_->ShowWindow(true, true);
@@ -121,7 +124,7 @@ TEST_F(MainFrameWndTest, FolderDialogCancelledChangesNothing) {
     PumpFor(100);
     const std::wstring before = Find(L"EditPath")->GetText().str();
     const SeenBox dialog = ClickAndAnswer(L"BtnSelFolder", IDCANCEL);
-    EXPECT_EQ(dialog.text, L"请您选择适合的安装目录(建议保留4G空间):");
+    EXPECT_EQ(dialog.text, kFolderDialogTitle);
     EXPECT_EQ(Find(L"EditPath")->GetText().str(), before);
     EXPECT_EQ(window_->installPath, before);
     Click(L"BtnDown");
@@ -132,20 +135,20 @@ TEST_F(MainFrameWndTest, FolderDialogCancelledChangesNothing) {
 TEST_F(MainFrameWndTest, InvalidFoldersAreRefusedWithTheirMessages) {
     struct Case {
         std::wstring folder;
-        const wchar_t* message;
+        FolderCheck refusal;
     };
     const Case cases[] = {
-        {L"", L"安装路径不能为空"},
-        {L"C:\\" + std::wstring(48, L'a'), L"安装路径太长，容易导致安装失败，请修改再重试"},
-        {L"1:\\kavix", L"安装路径不存在"},
-        {L"C:\\Vexo模拟器", L"安装路径无效（不能包含中文或全角字符），请更换安装路径"},
-        {L"C:\\a.b", L"安装路径无效（不能包含中文或全角字符），请更换安装路径"},
+        {L"", FolderCheck::Empty},
+        {L"C:\\" + std::wstring(48, L'a'), FolderCheck::TooLong},
+        {L"1:\\kavix", FolderCheck::NoDrive},
+        {L"C:\\Vexo模拟器", FolderCheck::BadCharacters},
+        {L"C:\\a.b", FolderCheck::BadCharacters},
     };
     for (const Case& c : cases) {
         Find(L"EditPath")->SetText(c.folder.c_str());
         const SeenBox box = ClickAndAnswer(L"BtnInstall", IDOK);
-        EXPECT_EQ(box.caption, L"提示");
-        EXPECT_EQ(box.text, c.message);
+        EXPECT_EQ(box.caption, kMessageCaption);
+        EXPECT_EQ(box.text, FolderCheckMessage(c.refusal));
         EXPECT_TRUE(box.hasOk);
         // Refused: still the start screen, the typed text kept.
         EXPECT_TRUE(Visible(L"BtnInstall"));
@@ -156,8 +159,8 @@ TEST_F(MainFrameWndTest, InvalidFoldersAreRefusedWithTheirMessages) {
 
 TEST_F(MainFrameWndTest, CloseAnsweredWithCancelChangesNothing) {
     const SeenBox box = ClickAndAnswer(L"BtnClose", IDCANCEL);
-    EXPECT_EQ(box.caption, L"提示");
-    EXPECT_EQ(box.text, L"确认要退出Vexo模拟器安装程序吗？");
+    EXPECT_EQ(box.caption, kMessageCaption);
+    EXPECT_EQ(box.text, kExitConfirmText);
     EXPECT_TRUE(box.hasOk);
     EXPECT_TRUE(box.hasCancel);
     EXPECT_TRUE(::IsWindowVisible(hwnd()));
@@ -210,15 +213,14 @@ TEST_F(MainFrameWndTest, InstallationShowsProgressHighlightAndSlides) {
     ::PostMessageW(hwnd(), WM_INSTALL_PROGRESS, 5, kProgressPlain);
     PumpFor(300);
     EXPECT_EQ(progress->GetValue(), 5);
-    EXPECT_EQ(Find(L"LabelProgressTip")->GetText().str(), L"正在安装 5%");
+    EXPECT_EQ(Find(L"LabelProgressTip")->GetText().str(), ProgressTip(5, false));
     EXPECT_FALSE(Visible(L"ControlProAnimation"));
     ::PostMessageW(hwnd(), WM_INSTALL_PROGRESS, 20, kProgressNetFx);
     PumpFor(50);
-    EXPECT_EQ(Find(L"LabelProgressTip")->GetText().str(),
-              L"正在安装 20%，检测到没有安装.NET，正在安装，安装需要3-5分钟，请耐心等候...");
+    EXPECT_EQ(Find(L"LabelProgressTip")->GetText().str(), ProgressTip(20, true));
     ::PostMessageW(hwnd(), WM_INSTALL_PROGRESS, 60, 7);  // any lParam but -2 is plain
     PumpFor(50);
-    EXPECT_EQ(Find(L"LabelProgressTip")->GetText().str(), L"正在安装 60%");
+    EXPECT_EQ(Find(L"LabelProgressTip")->GetText().str(), ProgressTip(60, false));
     PumpFor(300);
     EXPECT_TRUE(SaveWindowPng(hwnd(), ScreenshotPath(L"progress-screen.png")));
 

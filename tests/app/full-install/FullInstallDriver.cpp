@@ -31,12 +31,16 @@
 #include "base/Owners.h"
 #include "base/Product.h"
 #include "base/Text.h"
+#include "prereq/NetFxDownloader.h"
+#include "registration/RegSoftwareTask.h"
+#include "registration/Shortcuts.h"
+#include "ui/InstallFolder.h"
+#include "ui/WindowTexts.h"
 
 namespace {
 
 constexpr DWORD kInstallTimeoutMs = 120000;
 constexpr wchar_t kNdpKey[] = L"Software\\Microsoft\\NET Framework Setup\\NDP";
-constexpr wchar_t kDiskSpaceText[] = L"安装失败，硬盘空间不足，请重新选择安装路径再安装。";
 
 std::wstring EnvText(const wchar_t* name) {
     wchar_t value[512] = {};
@@ -44,16 +48,10 @@ std::wstring EnvText(const wchar_t* name) {
     return n > 0 && n < 512 ? value : L"";
 }
 
-bool IsWow64() {
-    using Fn = BOOL(WINAPI*)(HANDLE, PBOOL);
-    const auto query = reinterpret_cast<Fn>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32"), "IsWow64Process")));
-    BOOL wow64 = FALSE;
-    return query != nullptr && query(::GetCurrentProcess(), &wow64) && wow64;
-}
-
 // Where a 32-bit program's Program Files folder is on this Windows, written out rather than asked.
-std::wstring DefaultFolder() { return IsWow64() ? L"C:\\Program Files (x86)\\kavix" : L"C:\\Program Files\\kavix"; }
+std::wstring DefaultFolder() {
+    return (IsWow64() ? L"C:\\Program Files (x86)\\" : L"C:\\Program Files\\") + std::wstring(kProductFolderName);
+}
 
 std::wstring ShellFolder(int csidl) {
     wchar_t path[MAX_PATH] = {};
@@ -61,8 +59,8 @@ std::wstring ShellFolder(int csidl) {
     return path;
 }
 
-std::wstring DesktopLink() { return ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\Vexo模拟器.lnk"; }
-std::wstring StartMenuFolder() { return ShellFolder(CSIDL_PROGRAMS) + L"\\Vexo模拟器"; }
+std::wstring DesktopLink() { return ShellFolder(CSIDL_DESKTOPDIRECTORY) + L"\\" + EmulatorLinkName(); }
+std::wstring StartMenuFolder() { return ShellFolder(CSIDL_PROGRAMS) + L"\\" + kProductDisplayName; }
 
 void WriteFileText(const std::wstring& path, const std::string& text) {
     UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
@@ -415,11 +413,12 @@ std::wstring ImagePath(HANDLE process) {
 // Ends, by pid, every "ZavozidaDedor.exe" the installer started, and says from where they ran.
 std::vector<std::wstring> EndEmulatorsStartedBy(DWORD installerPid) {
     std::vector<std::wstring> images;
+    const std::wstring emulatorImage = std::wstring(kEmulatorProcessName) + L".exe";
     UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ParentProcessID != installerPid || lstrcmpiW(entry.szExeFile, L"ZavozidaDedor.exe") != 0)
+        if (entry.th32ParentProcessID != installerPid || lstrcmpiW(entry.szExeFile, emulatorImage.c_str()) != 0)
             continue;
         UniqueHandle process(
             ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
@@ -464,7 +463,7 @@ std::vector<std::string> PayloadLines() {
 // Everything a finished installation into `folder` leaves behind, checked against the payload.
 // An unattended install starts no emulator.
 void ExpectInstalledIn(const std::wstring& folder, DWORD installerPid, bool emulatorStarted = true) {
-    const std::wstring emulator = folder + L"\\ZavozidaDedor.exe";
+    const std::wstring emulator = folder + kEmulatorFile;
     std::vector<std::wstring> emulators;
     for (int i = 0; i < (emulatorStarted ? 100 : 10) && emulators.empty(); ++i) {
         emulators = EndEmulatorsStartedBy(installerPid);
@@ -501,17 +500,17 @@ void ExpectInstalledIn(const std::wstring& folder, DWORD installerPid, bool emul
                 std::count(vcLines.begin(), vcLines.end(), '\n') == 1)
         << vcLines;
 
-    const std::wstring uninstaller = folder + L"\\Uninstaller.exe";
+    const std::wstring uninstaller = folder + kUninstallerFile;
     EXPECT_EQ(Utf8(LinkTarget(DesktopLink())), Utf8(emulator)) << "desktop shortcut";
-    EXPECT_EQ(Utf8(LinkTarget(StartMenuFolder() + L"\\Vexo模拟器.lnk")), Utf8(emulator)) << "start-menu shortcut";
-    EXPECT_EQ(Utf8(LinkTarget(StartMenuFolder() + L"\\卸载Vexo模拟器.lnk")), Utf8(uninstaller)) << "uninstall shortcut";
+    EXPECT_EQ(Utf8(LinkTarget(StartMenuFolder() + L"\\" + EmulatorLinkName())), Utf8(emulator)) << "start-menu shortcut";
+    EXPECT_EQ(Utf8(LinkTarget(StartMenuFolder() + L"\\" + UninstallerLinkName())), Utf8(uninstaller)) << "uninstall shortcut";
 
     UniqueRegKey key;
     ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | KEY_WOW64_32KEY, key.out()),
               ERROR_SUCCESS)
         << "no uninstall entry in the 32-bit view";
-    EXPECT_EQ(Utf8(RegText(key.get(), L"DisplayName")), "Vexo模拟器");
-    EXPECT_EQ(Utf8(RegText(key.get(), L"Publisher")), "Vexo模拟器");
+    EXPECT_EQ(Utf8(RegText(key.get(), L"DisplayName")), Utf8(kProductDisplayName));
+    EXPECT_EQ(Utf8(RegText(key.get(), L"Publisher")), Utf8(kProductDisplayName));
     EXPECT_EQ(Utf8(RegText(key.get(), L"DisplayIcon")), Utf8(emulator));
     EXPECT_EQ(Utf8(RegText(key.get(), L"UninstallString")), Utf8(uninstaller));
     EXPECT_EQ(Utf8(RegText(key.get(), L"DisplayVersion")), " " + Utf8(EnvText(L"VEXO_PAYLOAD_VERSION")));
@@ -735,8 +734,8 @@ TEST(FullInstall, DownloadRefused) {
     ASSERT_NE(installer.window(), nullptr);
     ClickControl(installer.window(), L"BtnInstall");
     const SeenBox box = AnswerBox(installer, 60000);
-    EXPECT_EQ(Utf8(box.caption), "提示");
-    EXPECT_EQ(Utf8(box.text), "下载.NET运行环境出错，请检查网络后再重新安装。");
+    EXPECT_EQ(Utf8(box.caption), Utf8(kMessageCaption));
+    EXPECT_EQ(Utf8(box.text), Utf8(kNetFxDownloadErrorText));
     EXPECT_FALSE(box.hasCancel);
     EXPECT_EQ(installer.ExitCodeWithin(10000), 0u);
     ReadWholeFile(WinPathFromEnv(L"VEXO_NETFX_SERVER") + L"\\requests", &after);
@@ -746,7 +745,7 @@ TEST(FullInstall, DownloadRefused) {
     ASSERT_GE(reports.size(), 3u);
     EXPECT_EQ(reports[0].action + " " + reports[1].action + " " + reports[2].action,
               "activate install_start install_err");
-    EXPECT_EQ(reports[2].a1, "下载.net出错");
+    EXPECT_EQ(reports[2].a1, Utf8(kDownloadFailedReport));
     EXPECT_EQ(reports[2].fragment, reports[0].fragment);
 
     std::vector<std::wstring> files;
@@ -769,8 +768,8 @@ TEST(FullInstall, MissingPayload) {
         ASSERT_NE(installer.window(), nullptr);
         ClickControl(installer.window(), L"BtnInstall");
         const SeenBox box = AnswerBox(installer, 60000);
-        EXPECT_EQ(Utf8(box.caption), "提示");
-        EXPECT_EQ(Utf8(box.text), Utf8(kDiskSpaceText));
+        EXPECT_EQ(Utf8(box.caption), Utf8(kMessageCaption));
+        EXPECT_EQ(Utf8(box.text), Utf8(kDiskSpaceErrorText));
         EXPECT_EQ(installer.ExitCodeWithin(10000), 0u);
         std::string text;
         EXPECT_TRUE(ReadWholeFile(DefaultFolder() + L"\\left-over.dat", &text) && text == "from an earlier run");
@@ -785,7 +784,7 @@ TEST(FullInstall, MissingPayload) {
     ASSERT_NE(installer.window(), nullptr);
     ASSERT_NO_FATAL_FAILURE(TypeFolder(installer.window(), mine));
     ClickControl(installer.window(), L"BtnInstall");
-    EXPECT_EQ(Utf8(AnswerBox(installer, 60000).text), Utf8(kDiskSpaceText));
+    EXPECT_EQ(Utf8(AnswerBox(installer, 60000).text), Utf8(kDiskSpaceErrorText));
     EXPECT_EQ(installer.ExitCodeWithin(10000), 0u);
     std::string text;
     EXPECT_TRUE(ReadWholeFile(mine + L"\\save.dat", &text) && text == "level 7") << "lost the user's file";
@@ -802,7 +801,7 @@ TEST(FullInstall, EarlierInstallation) {
     WriteFileText(old + L"\\assets\\old-only.dat", "old data");
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    const std::wstring oldEmulator = old + L"\\ZavozidaDedor.exe";
+    const std::wstring oldEmulator = old + kEmulatorFile;
     ASSERT_TRUE(::CopyFileW(self, oldEmulator.c_str(), FALSE));
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
@@ -841,16 +840,16 @@ TEST(FullInstall, CustomFolder) {
     ASSERT_NE(installer.window(), nullptr);
     ASSERT_NO_FATAL_FAILURE(ClickControl(installer.window(), L"BtnCustomInstall"));
     installer.Screenshot(L"custom-panel");
-    const std::map<std::wstring, std::string> refused = {
-        {L"Q:\\Games\\Vexo_1", "安装路径不存在"},
-        {L"C:\\Games\\Vexo-1", "安装路径无效（不能包含中文或全角字符），请更换安装路径"},
+    const std::map<std::wstring, FolderCheck> refused = {
+        {L"Q:\\Games\\Vexo_1", FolderCheck::NoDrive},
+        {L"C:\\Games\\Vexo-1", FolderCheck::BadCharacters},
     };
-    for (const auto& [folder, text] : refused) {
+    for (const auto& [folder, refusal] : refused) {
         ASSERT_NO_FATAL_FAILURE(TypeFolder(installer.window(), folder));
         ClickControl(installer.window(), L"BtnInstall");
         const SeenBox box = AnswerBox(installer, 10000);
-        EXPECT_EQ(Utf8(box.caption), "提示");
-        EXPECT_EQ(Utf8(box.text), text) << Utf8(folder);
+        EXPECT_EQ(Utf8(box.caption), Utf8(kMessageCaption));
+        EXPECT_EQ(Utf8(box.text), Utf8(FolderCheckMessage(refusal))) << Utf8(folder);
         ASSERT_TRUE(installer.Running());
         EXPECT_FALSE(PathExists(folder)) << "created although refused";
     }
@@ -888,7 +887,7 @@ TEST(FullInstall, DamagedUpgrade) {
         Installer installer(true, L"", L"damaged", damaged + L"\\" + payload);
         ASSERT_NE(installer.window(), nullptr);
         ClickControl(installer.window(), L"BtnInstall");
-        EXPECT_EQ(Utf8(AnswerBox(installer, 60000).text), Utf8(kDiskSpaceText));
+        EXPECT_EQ(Utf8(AnswerBox(installer, 60000).text), Utf8(kDiskSpaceErrorText));
         EXPECT_EQ(installer.ExitCodeWithin(10000), 0u);
         const auto reports = ReportsOfThisRun();
         ASSERT_GE(reports.size(), 3u);
@@ -898,11 +897,11 @@ TEST(FullInstall, DamagedUpgrade) {
 
         EXPECT_TRUE(FilesWithBytes(DefaultFolder()) == installed) << "the earlier installation changed";
         EXPECT_TRUE(PathExists(DesktopLink()));
-        EXPECT_TRUE(PathExists(StartMenuFolder() + L"\\Vexo模拟器.lnk"));
+        EXPECT_TRUE(PathExists(StartMenuFolder() + L"\\" + EmulatorLinkName()));
         UniqueRegKey key;
         EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, key.out()), ERROR_SUCCESS);
         // Its emulator still starts.
-        const std::wstring emulator = DefaultFolder() + L"\\ZavozidaDedor.exe";
+        const std::wstring emulator = DefaultFolder() + kEmulatorFile;
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION started = {};

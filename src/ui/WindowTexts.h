@@ -1,0 +1,13 @@
+#pragma once
+// What the window says to the user, word for word.
+
+#include <string>
+
+constexpr wchar_t kMessageCaption[] = L"提示";
+constexpr wchar_t kExitConfirmText[] = L"确认要退出Vexo模拟器安装程序吗？";
+constexpr wchar_t kFolderDialogTitle[] = L"请您选择适合的安装目录(建议保留4G空间):";
+constexpr wchar_t kNetFxDownloadErrorText[] = L"下载.NET运行环境出错，请检查网络后再重新安装。";
+constexpr wchar_t kDiskSpaceErrorText[] = L"安装失败，硬盘空间不足，请重新选择安装路径再安装。";
+
+// The progress label at a percentage; while .NET is being installed it says so, and how long it takes.
+std::wstring ProgressTip(int percent, bool installingNetFx);
