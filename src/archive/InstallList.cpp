@@ -12,8 +12,11 @@
 
 namespace {
 
-// Far above any real payload's list; a bigger file is not one of ours.
-constexpr LONGLONG kMaxListBytes = 16 * 1024 * 1024;
+// The longest list an extraction can write, rounded up: a zip holds at most 65,535 entries, each
+// a file and a folder of its own at most, and a 259-byte name in a double-byte code page becomes
+// up to 389 bytes of UTF-8, with a backslash and a line end. A bigger file is not one of ours.
+constexpr LONGLONG kMaxListBytes = 64 * 1024 * 1024;
+static_assert(kMaxListBytes > 65535LL * 2 * (389 + 3), "room for the longest list the installer writes");
 
 std::wstring ListPath(const std::wstring& installPath) { return installPath + kInstallListFile; }
 

@@ -104,6 +104,17 @@ TEST(InstallList, WritesWhatIsBelowTheFolderAndLeavesNoListUnfinished) {
         many.push_back({name, false});
         manyRead.push_back(name);
     }
+    // A payload at the entry limit, every name long: past the 16 MiB the reader once refused.
+    std::vector<Line> longest;
+    std::vector<std::wstring> longestRead;
+    for (int i = 0; i < 65535; ++i) {
+        // Appended in place: as many temporaries of this size, freed as soon as made, slow Wine's
+        // heap down with every one.
+        std::wstring name = L"folder-" + std::to_wstring(i / 256);
+        name.append(L"\\").append(240, L'n').append(L"-").append(std::to_wstring(i)).append(L".dat");
+        longest.push_back({name, false});
+        longestRead.push_back(name);
+    }
     const Case cases[] = {
         {"folders and files",
          {{L"sub", true}, {L"sub\\deep", true}, {L"a.txt", false}, {L"sub\\deep\\c.txt", false}},
@@ -114,6 +125,7 @@ TEST(InstallList, WritesWhatIsBelowTheFolderAndLeavesNoListUnfinished) {
          true,
          {L"b.txt"}},
         {"a long list", many, true, manyRead},
+        {"the longest payload's list", longest, true, longestRead},
         {"not finished", {{L"sub", true}, {L"a.txt", false}}, false, {}},
     };
     int row = 0;
