@@ -40,16 +40,16 @@ for d in delays:
 
 def run(side):
     subprocess.run(f"rm -rf '{out_task}' '{out_unzip}'; mkdir -p '{out_task}/..'; sync", shell=True, check=True)
-    spec = sides[side]
-    if spec is None:
+    setup = sides[side]
+    if setup is None:
         cmd = ["unzip", "-q", "-o", archive, "-d", out_unzip]
     else:
-        cmd = [wine_run, program, "X:\\kavix", str(spec[1])] + ([] if spec[2] is None else [str(spec[2])])
+        cmd = [wine_run, program, "X:\\kavix", str(setup[1])] + ([] if setup[2] is None else [str(setup[2])])
     start = time.perf_counter()
     done = subprocess.run(cmd, check=True, stdout=subprocess.PIPE, text=True)
     wall = time.perf_counter() - start
     own = dict(line.strip().split("=", 1) for line in done.stdout.splitlines() if "=" in line)
-    if spec is not None and own.get("failed") != "0":
+    if setup is not None and own.get("failed") != "0":
         sys.exit(f"the task failed: {done.stdout}")
     return wall, own
 
@@ -77,8 +77,8 @@ for k in range(int(runs)):
 mean = statistics.mean
 print(f"\narchive: {entries} entries; {runs} paired runs, interleaved")
 print(f"{'':34s} {'whole process':>14s} {'in the task':>12s} {'peak WS':>9s} {'threads':>8s}")
-for side, spec in sides.items():
-    label = "unzip (native)" if spec is None else f"task, {spec[0]}, wait {spec[1]} ms"
+for side, setup in sides.items():
+    label = "unzip (native)" if setup is None else f"task, {setup[0]}, wait {setup[1]} ms"
     ws = f"{seen[side]['ws'] / 1024:.1f} MiB" if seen[side] else ""
     threads = str(seen[side].get("threads", "")) if seen[side] else ""
     task = f"{mean(inside[side]):.3f} s" if inside[side] else ""
