@@ -15,6 +15,9 @@ constexpr wchar_t kUninstallerFile[] = L"\\Uninstaller.exe";
 // What the extraction created, written last: one path a line (UTF-8), relative to the install
 // folder, a folder's ending in a backslash. The uninstaller removes what it names.
 constexpr wchar_t kInstallListFile[] = L"\\install.lst";
+// Its first line: a list without it (another tool's, or one written before the line existed) is
+// not taken for ours.
+constexpr char kInstallListHeader[] = "kavix install list 1";
 // The emulator's process name, as the cleanup of an earlier installation looks for it.
 constexpr wchar_t kEmulatorProcessName[] = L"ZavozidaDedor";
 
