@@ -1,21 +1,16 @@
 #pragma once
-// Removing an install folder, limited to what belongs to the product.
+// What belongs to the product: its folder, and the names the extraction, the cleanup and the
+// uninstaller accept below it.
 
 #include <cstdint>
 #include <string>
 
+#include "archive/Removal.h"
 #include "base/Product.h"
 
 // True when the whole folder may go: its last component is the product's folder name, or the
 // path is empty. A folder the user typed otherwise may hold unrelated files.
 bool IsProductFolder(const std::wstring& installPath);
-
-// Deletes a file or folder tree permanently, silently, without the recycle bin. The shell does it
-// unless the tree holds a link or a name Windows reads as a device; when it does, or the shell
-// fails, our own walk removes files, then folders, deepest first, removing a link itself and never
-// what it points to, and logs what it could not remove. A path naming a device, or a drive's
-// root, is refused. True when nothing of the tree is left.
-bool DeleteTree(const std::wstring& path);
 
 // True when a path component, read as Windows reads it (trailing dots and blanks dropped, then any
 // extension), names a device: CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$.

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "archive/FolderRemoval.h"
+#include "archive/Removal.h"
 #include "base/Log.h"
 #include "base/Owners.h"
 #include "base/Product.h"
@@ -12,86 +13,35 @@
 
 namespace {
 
-// The longest list an extraction can write, rounded up: a zip holds at most 65,535 entries, each
-// a file and a folder of its own at most, and a 259-byte name in a double-byte code page becomes
-// up to 389 bytes of UTF-8, with a backslash and a line end. A bigger file is not one of ours.
-constexpr LONGLONG kMaxListBytes = 64 * 1024 * 1024;
-static_assert(kMaxListBytes > 65535LL * 2 * (389 + 3), "room for the longest list the installer writes");
+// The longest list an extraction can write: a zip holds at most 65,535 entries, each a file and a
+// folder of its own at most, a name of 259 UTF-16 units each up to three bytes of UTF-8 (a lone
+// surrogate becomes the three bytes of a replacement character), with a backslash and a line end;
+// then the first line and an editor's byte-order mark. A bigger file is not one of ours.
+constexpr LONGLONG kMaxListBytes = 3 + sizeof kInstallListHeader + 2 + 65535LL * 2 * (259 * 3 + 1 + 2);
 
 std::wstring ListPath(const std::wstring& installPath) { return installPath + kInstallListFile; }
 
-// Names one thing inside the install folder: nothing absolute, no "..", no wildcard (the shell
-// would expand one), no stream, and no control character (a NUL would cut the path short).
-bool IsSafeLine(const std::wstring& line) {
-    if (!IsSafeEntryName(line) || line.find_first_of(L":*?\"<>|") != std::wstring::npos) return false;
-    return std::none_of(line.begin(), line.end(), [](wchar_t c) { return c < L' '; });
-}
-
-// Only a clear "not there" counts: a path that cannot be looked at may still be there.
-bool Gone(const std::wstring& path) {
-    if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
-    const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
-
-// Windows lets a running program's file be renamed but not deleted: it leaves the folder for the
-// temp folder (on the same volume; a copy would leave it in place) and goes at the next restart.
-bool MoveOutAndDeleteAtRestart(const std::wstring& path) {
-    wchar_t temp[MAX_PATH + 1] = {};
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
-    if (length == 0 || length > MAX_PATH) {
-        LogCallFailed("GetTempPathW", path, ::GetLastError());
-        return false;
-    }
-    wchar_t parked[MAX_PATH] = {};
-    if (::GetTempFileNameW(temp, L"vxu", 0, parked) == 0) {
-        LogCallFailed("GetTempFileNameW", temp, ::GetLastError());
-        return false;
-    }
-    if (!::MoveFileExW(path.c_str(), parked, MOVEFILE_REPLACE_EXISTING)) {
-        LogCallFailed("MoveFileExW", path, ::GetLastError());
-        ::DeleteFileW(parked);
-        return false;
-    }
-    if (!::MoveFileExW(parked, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        LogCallFailed("MoveFileExW (at restart)", parked, ::GetLastError());
-    return true;
-}
-
-bool RemoveFile(const std::wstring& path) {
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return Gone(path);
-    // A folder where the installation wrote a file is not the installation's.
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-        LogCallFailed("RemoveFile", path, ERROR_DIRECTORY);
-        return false;
-    }
-    if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (::DeleteFileW(path.c_str())) return true;
-    const DWORD error = ::GetLastError();
-    if (MoveOutAndDeleteAtRestart(path)) return true;
-    LogCallFailed("DeleteFileW", path, error);
-    // At least at the next restart.
-    if (!::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        LogCallFailed("MoveFileExW (at restart)", path, ::GetLastError());
-    return false;
-}
-
-bool RemoveFolder(const std::wstring& path) {
-    if (Gone(path)) return true;
-    if (DeleteTree(path) && Gone(path)) return true;
-    // The shell gives no reason; what is left is what is in use.
-    LogCallFailed("DeleteTree", path, ERROR_DIR_NOT_EMPTY);
-    return false;
+// A line as a path below the install folder, read as the extraction reads an entry's name;
+// empty for one that is absolute, climbs out, names a device, a wildcard, a stream or a control
+// character, or names the install folder itself ("", "." or "./"). `folder`: it ends in a separator.
+std::wstring ListedPath(const std::wstring& line, bool* folder) {
+    std::wstring target;
+    if (line.empty() || !EntryTargetPath(std::wstring(), line, &target)) return {};
+    *folder = target.back() == L'\\';
+    while (!target.empty() && target.back() == L'\\') target.pop_back();
+    return target.size() > 1 ? target.substr(1) : std::wstring();
 }
 
 }  // namespace
 
 InstallListWriter::InstallListWriter(const std::wstring& installPath)
     : prefix_(installPath + L"\\"), path_(ListPath(installPath)) {
-    file_.reset(
-        ::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Whatever has the name now goes itself first: written through, a link or a second name of
+    // another file would overwrite that file.
+    if (!Removal(installPath).RemoveFile(kInstallListFile + 1)) return;
+    file_.reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) LogCallFailed("CreateFileW", path_, ::GetLastError());
+    pending_ = std::string(kInstallListHeader) + "\r\n";
 }
 
 InstallListWriter::~InstallListWriter() {
@@ -155,50 +105,76 @@ bool ReadInstallList(const std::wstring& installPath, std::vector<std::wstring>*
         LogCallFailed("GetFileSizeEx", path, size.QuadPart > kMaxListBytes ? ERROR_FILE_TOO_LARGE : ::GetLastError());
         return false;
     }
-    std::string text(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    if (!text.empty() &&
-        (!::ReadFile(list.get(), &text[0], static_cast<DWORD>(text.size()), &read, nullptr) || read != text.size())) {
-        LogCallFailed("ReadFile", path, ::GetLastError());
-        return false;
-    }
-    // An editor may have put a byte-order mark in front.
-    size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
+    // Read a piece at a time: the longest list is about a hundred megabytes.
+    std::string pending;
+    std::vector<char> piece(64 * 1024);
+    bool first = true, ours = false;
+    const auto take = [&](std::string line) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (first) {
+            first = false;
+            // An editor may have put a byte-order mark in front.
+            if (line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+            ours = line == kInstallListHeader;
+            return;
+        }
         if (!line.empty()) lines->push_back(ToWide(line, CP_UTF8, MB_ERR_INVALID_CHARS));
-        start = end + 1;
+    };
+    for (;;) {
+        DWORD read = 0;
+        if (!::ReadFile(list.get(), piece.data(), static_cast<DWORD>(piece.size()), &read, nullptr)) {
+            LogCallFailed("ReadFile", path, ::GetLastError());
+            lines->clear();
+            return false;
+        }
+        if (read == 0) break;
+        pending.append(piece.data(), read);
+        size_t start = 0;
+        for (size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1)
+            take(pending.substr(start, end - start));
+        pending.erase(0, start);
+        if (!first && !ours) break;
+    }
+    if (!pending.empty()) take(pending);
+    if (!ours) {
+        // Another tool's, hand-made, or written before lists had their first line: not ours to follow.
+        LogCallFailed("ReadInstallList (not the installer's list)", path, ERROR_BAD_FORMAT);
+        lines->clear();
+        return false;
     }
     return true;
 }
 
-bool RemoveInstallation(const std::wstring& installPath) {
+bool RemoveListedInstallation(const std::wstring& installPath, const std::vector<std::wstring>& lines, bool listed) {
     if (installPath.empty()) return false;
-    std::vector<std::wstring> lines;
-    const bool listed = ReadInstallList(installPath, &lines);
     bool complete = true;
     std::vector<std::wstring> files, folders;
-    for (std::wstring line : lines) {
-        std::replace(line.begin(), line.end(), L'/', L'\\');
-        const bool folder = !line.empty() && line.back() == L'\\';
-        if (!IsSafeLine(line) || LeadsThroughLink(installPath, line)) {
+    for (const std::wstring& line : lines) {
+        bool folder = false;
+        const std::wstring relative = ListedPath(line, &folder);
+        if (relative.empty()) {
             LogCallFailed("RemoveInstallation", L"refused line: " + line, ERROR_INVALID_NAME);
             complete = false;
             continue;
         }
-        while (!line.empty() && line.back() == L'\\') line.pop_back();
-        (folder ? folders : files).push_back(installPath + L"\\" + line);
+        (folder ? folders : files).push_back(relative);
     }
-
+    // Files in use (the uninstaller's own original) go at the next restart.
+    RemovalOptions options;
+    options.moveOutInUse = true;
+    Removal removal(installPath, options);
     const bool productFolder = IsProductFolder(installPath);
     // The uninstaller may still run from there; the folder cannot go before its file has.
-    if (productFolder) files.push_back(installPath + kUninstallerFile);
-    for (auto it = files.rbegin(); it != files.rend(); ++it) complete &= RemoveFile(*it);
-    for (auto it = folders.rbegin(); it != folders.rend(); ++it) complete &= RemoveFolder(*it);
-    if (productFolder) return RemoveFolder(installPath) && complete;
+    if (productFolder) files.push_back(kUninstallerFile + 1);
+    for (auto it = files.rbegin(); it != files.rend(); ++it) complete &= removal.RemoveFile(*it);
+    for (auto it = folders.rbegin(); it != folders.rend(); ++it) complete &= removal.RemoveFolder(*it);
+    if (productFolder) return removal.RemoveRoot() && complete;
     // Without a list nothing else is known to be ours; with something left the list still says what.
-    return listed && complete && RemoveFile(ListPath(installPath));
+    return listed && complete && removal.RemoveFile(kInstallListFile + 1);
+}
+
+bool RemoveInstallation(const std::wstring& installPath) {
+    std::vector<std::wstring> lines;
+    const bool listed = !installPath.empty() && ReadInstallList(installPath, &lines);
+    return RemoveListedInstallation(installPath, lines, listed);
 }

@@ -35,14 +35,17 @@ private:
     bool finished_ = false;
 };
 
-// The list's lines without line ends and blank lines; a line that is not UTF-8 comes back empty.
-// False when there is no list or it cannot be read.
+// The list's lines without its first line, line ends and blank lines; a line that is not UTF-8
+// comes back empty. False when there is no list, it cannot be read, or its first line is not
+// kInstallListHeader: a list the installer did not write is not followed.
 bool ReadInstallList(const std::wstring& installPath, std::vector<std::wstring>* lines);
 
 // Removes what the list names: its files, then its folders whole, deepest first; the product's
 // own folder (IsProductFolder) goes whole besides, and any other keeps everything not listed. A
-// line that is absolute, climbs out, names a wildcard, a stream or a control character, or leads
-// through a link, is never followed. A file in use (a running program's) is moved to the temp
-// folder and deleted at the next restart. True when everything listed is gone and no line was
-// refused; only then does the list go too.
+// line that is absolute, climbs out, names the folder itself, a device, a wildcard, a stream or a
+// control character, or leads through a link, is never followed; the rest still are. A file in
+// use (a running program's) goes at the next restart. True when everything listed is gone and no
+// line was refused; only then does the list go too.
 bool RemoveInstallation(const std::wstring& installPath);
+// The same with the list already read (`listed` false: there was none).
+bool RemoveListedInstallation(const std::wstring& installPath, const std::vector<std::wstring>& lines, bool listed);

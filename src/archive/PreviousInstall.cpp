@@ -15,6 +15,7 @@
 #include "base/Product.h"
 #include "archive/FolderRemoval.h"
 #include "archive/InstallList.h"
+#include "archive/Removal.h"
 #include "archive/ZipReader.h"
 #include "tasks/TaskBase.h"
 
@@ -126,8 +127,8 @@ std::wstring FoldCase(std::wstring path) {
     return path;
 }
 
-// Where the payload's entries land below installPath, as the extraction maps them: its files, and
-// every folder on their way (once each). False, with none, when the archive cannot be read to its end.
+// Where the payload's entries land below installPath, relative to it, as the extraction maps them:
+// its files, and every folder on their way (once each). False, with none, when the archive cannot be read to its end.
 bool PayloadTargets(const std::wstring& payloadPath, const std::wstring& installPath, std::vector<std::wstring>* files,
                     std::vector<std::wstring>* folders) {
     files->clear();
@@ -153,11 +154,11 @@ bool PayloadTargets(const std::wstring& payloadPath, const std::wstring& install
             if (entry.attr & FILE_ATTRIBUTE_DIRECTORY)
                 relative += L'\\';
             else
-                files->push_back(target);
+                files->push_back(relative);
         }
         for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos;
              slash = relative.find(L'\\', slash + 1)) {
-            std::wstring folder = installPath + L"\\" + relative.substr(0, slash);
+            std::wstring folder = relative.substr(0, slash);
             if (known.insert(FoldCase(folder)).second) folders->push_back(std::move(folder));
         }
     }
@@ -185,39 +186,22 @@ void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& pa
     std::wstring base = installPath;
     while (!base.empty() && (base.back() == L'\\' || base.back() == L'/')) base.pop_back();
     // What the earlier installation listed is known to be its own, and nothing else is.
-    const DWORD listAttributes = ::GetFileAttributesW((base + kInstallListFile).c_str());
-    if (listAttributes != INVALID_FILE_ATTRIBUTES && !(listAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        if (!RemoveInstallation(base)) DebugTrace(L"failed to delete file");
+    std::vector<std::wstring> lines;
+    if (ReadInstallList(base, &lines)) {
+        if (!RemoveListedInstallation(base, lines, true)) DebugTrace(L"failed to delete file");
         return;
     }
     // Otherwise only what the payload itself holds: a folder of the user's may share a name with
     // one of the payload's and hold files of the user's own.
     std::vector<std::wstring> files, folders;
     if (!PayloadTargets(payloadPath, base, &files, &folders)) return;
-    for (const auto& file : files) {
-        const DWORD attributes = ::GetFileAttributesW(file.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        // Nothing is followed out of the folder: a link on the way, or at the file's own place,
-        // is not the product's.
-        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || LeadsThroughLink(base, file.substr(base.size() + 1))) {
-            LogCallFailed("RemovePreviousFiles (a link)", file, ERROR_NOT_SUPPORTED);
-            continue;
-        }
-        if (attributes & FILE_ATTRIBUTE_READONLY)
-            ::SetFileAttributesW(file.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        if (!::DeleteFileW(file.c_str())) LogCallFailed("DeleteFileW", file, ::GetLastError());
-    }
+    Removal removal(base);
+    for (const auto& file : files) (void)removal.RemoveFile(file);  // what stays is logged
     // Deepest first, and only those left empty: the rest hold what is not the payload's.
     std::stable_sort(folders.begin(), folders.end(), [](const std::wstring& a, const std::wstring& b) {
         return std::count(a.begin(), a.end(), L'\\') > std::count(b.begin(), b.end(), L'\\');
     });
-    for (const auto& folder : folders) {
-        const DWORD attributes = ::GetFileAttributesW(folder.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || LeadsThroughLink(base, folder.substr(base.size() + 1)))
-            continue;
-        ::RemoveDirectoryW(folder.c_str());  // fails when the user's files are in it, as it should
-    }
+    for (const auto& folder : folders) removal.RemoveFolderIfEmpty(folder);
 }
 
 void EndProductServicesAndProcesses() {

@@ -15,6 +15,7 @@
 #include "archive/InstallList.h"
 #include "base/Product.h"
 #include "archive/PreviousInstall.h"
+#include "archive/Removal.h"
 #include "archive/ZipReader.h"
 #include "tasks/InstallMessages.h"
 
@@ -207,12 +208,12 @@ void UnZipTask::RemoveAfterFailure(ArchiveHandle* archive) const {
         return;
     }
     // A folder of the user's own: only what this run created goes, deepest first.
-    const auto removeFile = [](const std::wstring& file) {
-        return ::GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES || ::DeleteFileW(file.c_str()) != FALSE;
-    };
-    bool ok = VisitLastFirst(archive, installPath, createdFiles_, false, pathMemoryBytes, removeFile);
+    Removal removal(installPath);
+    const auto below = [this](const std::wstring& path) { return path.substr(installPath.size() + 1); };
+    bool ok = VisitLastFirst(archive, installPath, createdFiles_, false, pathMemoryBytes,
+                             [&](const std::wstring& file) { return removal.RemoveFile(below(file)); });
     ok &= VisitLastFirst(archive, installPath, createdFolders_, true, pathMemoryBytes,
-                         [](const std::wstring& folder) { return DeleteTree(folder); });
+                         [&](const std::wstring& folder) { return removal.RemoveFolder(below(folder)); });
     if (!ok) DebugTrace(L"failed to delete file");
 }
 

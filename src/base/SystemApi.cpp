@@ -19,6 +19,7 @@ constexpr SystemFunctionEntry kSystemFunctions[] = {
     {SystemFunction::UpdateLayeredWindow, L"user32.dll", "UpdateLayeredWindow"},
     {SystemFunction::SetDefaultDllDirectories, L"kernel32.dll", "SetDefaultDllDirectories"},
     {SystemFunction::SetDllDirectoryW, L"kernel32.dll", "SetDllDirectoryW"},
+    {SystemFunction::SetFileInformationByHandle, L"kernel32.dll", "SetFileInformationByHandle"},
 };
 
 struct SystemDllEntry {

@@ -18,6 +18,7 @@ enum class SystemFunction {
     UpdateLayeredWindow,     // user32, Windows 2000
     SetDefaultDllDirectories,  // kernel32, Windows 8, or 7 and Vista with KB2533623
     SetDllDirectoryW,        // kernel32, Windows XP SP1
+    SetFileInformationByHandle,  // kernel32, Windows Vista
 };
 
 // The function's address, or null where this Windows lacks it.

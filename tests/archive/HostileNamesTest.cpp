@@ -189,7 +189,14 @@ TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
         {"the user's own bin", kUser, {"bin/", "bin/tool.exe", "bin/old.exe"}, true,
          {L"bin\\left.exe", L"bin\\old.exe", L"bin\\tool.exe"}, {L"bin\\old.exe", L"bin\\left.exe"}},
         {"the user's own bin, with the earlier list", kUser, {"bin/", "bin/tool.exe"}, true, {L"bin\\tool.exe"},
-         {L"bin\\gone.dll", L"lib\\x.dll"}, "bin\\gone.dll\r\nlib\\\r\nlib\\x.dll\r\n"},
+         {L"bin\\gone.dll", L"lib\\x.dll"},
+         std::string(kInstallListHeader) + "\r\nbin\\gone.dll\r\nlib\\\r\nlib\\x.dll\r\n"},
+        // A list naming the folder itself takes none of the user's files: another tool's is no list
+        // (the payload's names go), and in one of ours such lines are refused.
+        {"a foreign list naming the folder itself", kUser, {"bin/", "bin/tool.exe"}, true, {L"bin\\tool.exe"},
+         {L"bin\\tool.exe"}, "./\r\n.\\\r\n\r\n"},
+        {"a list of ours naming the folder itself", kUser, {"bin/", "bin/tool.exe"}, true, {L"bin\\tool.exe"},
+         {L"old.dll"}, std::string(kInstallListHeader) + "\r\nold.dll\r\n./\r\n.\\\r\n"},
         // Names the shell cannot delete, and a file named as a device: our own walk removes them.
         {"an earlier installation the shell cannot delete", kProduct, {"new.txt"}, true, {L"new.txt"},
          {L"..abc.txt", L"..d\\old.txt", L"...x.txt", L"nul.txt", L"sub\\com1.dat"}},
@@ -268,6 +275,11 @@ TEST_F(HostileNamesTest, LinksAreNeverFollowedOutOfTheFolder) {
         ASSERT_NE(InitLogAt(log), nullptr);
         const std::wstring folder = links + L"\\" + row.folder;
         ASSERT_TRUE(PathExists(folder + L"\\own.txt"));
+        // The fixture script writes the lines; marked here as the installer marks its lists.
+        std::string listed;
+        if (ReadWholeFile(folder + kInstallListFile, &listed) && listed.find(kInstallListHeader) != 0) {
+            ASSERT_NO_FATAL_FAILURE(WriteFile(folder + kInstallListFile, kInstallListHeader + ("\r\n" + listed)));
+        }
 
         row.remove(folder, payload);
 

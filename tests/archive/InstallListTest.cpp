@@ -22,7 +22,9 @@ void WriteText(const std::wstring& path, const std::string& text) {
 }
 
 // What an installation lists: two folders, and files in them and at the top (one read-only).
-const std::string kOwnLines = "sub\\\r\nsub\\deep\\\r\na.txt\r\nro.txt\r\nsub\\b.txt\r\nsub\\deep\\c.txt\r\n";
+const std::string kHeader = std::string(kInstallListHeader) + "\r\n";
+const std::string kOwnBody = "sub\\\r\nsub\\deep\\\r\na.txt\r\nro.txt\r\nsub\\b.txt\r\nsub\\deep\\c.txt\r\n";
+const std::string kOwnLines = kHeader + kOwnBody;
 
 TEST(InstallList, RemovesWhatItNamesAndNeverFollowsALineOut) {
     struct Case {
@@ -35,7 +37,13 @@ TEST(InstallList, RemovesWhatItNamesAndNeverFollowsALineOut) {
     const std::string nul("\0..\\\r\n", 6);  // read as "", the install folder itself
     const Case cases[] = {
         {"its own lines", L"Games", kOwnLines, true, true},
-        {"byte-order mark, bare line ends", L"Games", "\xEF\xBB\xBFsub\\\na.txt\nro.txt\nsub\\deep\\c.txt", true, true},
+        {"byte-order mark, bare line ends", L"Games",
+         "\xEF\xBB\xBF" + std::string(kInstallListHeader) + "\nsub\\\na.txt\nro.txt\nsub\\deep\\c.txt", true, true},
+        // Another tool's list, or one from before lists were marked, is no list of ours.
+        {"not marked as ours", L"Games", kOwnBody, false, false},
+        {"marked further down", L"Games", kOwnBody + kHeader, false, false},
+        // Lines naming the folder itself are refused; the rest of the list still counts.
+        {"the folder itself", L"Games", kOwnLines + "./\r\n.\\\r\n.\r\n \r\n", false, true},
         {"product folder", kProductFolderName, kOwnLines + "..\\\r\n", false, true},
         {"product folder without a list", kProductFolderName, "", true, true},
         {"no list", L"Games", "", false, false},

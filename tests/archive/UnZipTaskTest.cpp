@@ -148,7 +148,7 @@ TEST_F(UnZipTaskTest, ExtractsThePayloadWithItsFoldersAndListsWhatItMade) {
                 << log;
         } else {
             ASSERT_TRUE(ReadWholeFile(list, &data));
-            EXPECT_EQ(data, "assets\\\r\nassets\\software\\\r\nZavozidaDedor.exe\r\nassets\\software\\vc.exe\r\n"
+            EXPECT_EQ(data, std::string(kInstallListHeader) + "\r\nassets\\\r\nassets\\software\\\r\nZavozidaDedor.exe\r\nassets\\software\\vc.exe\r\n"
                             "readme.txt\r\n");
         }
     }
@@ -198,7 +198,7 @@ TEST_F(UnZipTaskTest, WhatItMadeIsListedOrTakenBackWhateverMemoryItMayUse) {
             ASSERT_TRUE(ReadWholeFile(folder + L"\\A\\FIVE.txt", &data));
             EXPECT_EQ(data, "five");
             ASSERT_TRUE(ReadWholeFile(folder + kInstallListFile, &data));
-            EXPECT_EQ(data, "A\\\r\nA\\B\\\r\nC\\\r\nA\\B\\C\\\r\ntop.exe\r\nA\\one.txt\r\nA\\B\\two.txt\r\n"
+            EXPECT_EQ(data, std::string(kInstallListHeader) + "\r\nA\\\r\nA\\B\\\r\nC\\\r\nA\\B\\C\\\r\ntop.exe\r\nA\\one.txt\r\nA\\B\\two.txt\r\n"
                             "C\\three.txt\r\nA\\four.txt\r\na\\FIVE.txt\r\nC\\three.txt\r\nA\\B\\C\\six.txt\r\n"
                             "last.txt\r\n");
         }

@@ -430,7 +430,7 @@ std::vector<std::wstring> EndEmulatorsStartedBy(DWORD installerPid) {
     return images;
 }
 
-// The install list's lines, sorted.
+// The install list's lines after its first, sorted.
 std::vector<std::string> ListLines(const std::wstring& folder) {
     std::string text;
     ReadWholeFile(folder + kInstallListFile, &text);
@@ -439,6 +439,11 @@ std::vector<std::string> ListLines(const std::wstring& folder) {
         end = std::min(text.find('\n', start), text.size());
         std::string line = text.substr(start, end - start);
         if (!line.empty() && line.back() == '\r') line.pop_back();
+        // The first line marks the list as the installer's own.
+        if (start == 0) {
+            EXPECT_EQ(line, kInstallListHeader);
+            continue;
+        }
         if (!line.empty()) lines.push_back(line);
     }
     std::sort(lines.begin(), lines.end());
