@@ -37,6 +37,9 @@ CommandLine ParseCommandLine(const wchar_t* text) {
             std::wstring folder = all.substr(from + 3);
             while (!folder.empty() && IsBlank(folder.back())) folder.pop_back();
             if (quoted && !folder.empty() && folder.back() == L'"') folder.pop_back();
+            // Launchers write /D="C:\My Apps\kavix": the quotes are theirs, not the folder's.
+            if (folder.size() >= 2 && folder.front() == L'"' && folder.back() == L'"')
+                folder = folder.substr(1, folder.size() - 2);
             line.folder = folder;
             line.folderGiven = true;
             break;

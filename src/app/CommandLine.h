@@ -1,7 +1,7 @@
 #pragma once
 // The installer's command line, for unattended installs:
 //   /S           silent: no window and no message box; the exit code says what happened
-//   /D=<folder>  the install folder: the rest of the line, spaces and all, not quoted
+//   /D=<folder>  the install folder: the rest of the line, spaces and all; quotes around it are dropped
 //   /?           a box listing the options and the exit codes
 // With no arguments the installer behaves as it always has.
 

@@ -14,16 +14,27 @@
 #include "tasks/TaskManager.h"
 #include "ui/InstallFolder.h"
 #include "ui/MainFrameWnd.h"
+#include "ui/WindowTexts.h"
 #include "uilib/UiLib.h"
 
 using UiLib::CPaintManagerUI;
 
 namespace {
 
-// The window of an installer already running, brought to the front.
+// The window of an installer already running, brought to the front. One just started may not
+// have made its window yet; a silent one never does, and any process may hold the mutex's name:
+// without a window the user is told, rather than left wondering why nothing opened.
 void ShowRunningInstaller() {
-    const HWND other = ::FindWindowW(L"MainFrame_Wnd", kInstallerDisplayName);
-    if (other == nullptr) return;  // a silent one has no window
+    HWND other = nullptr;
+    for (int tries = 0; tries < 20; ++tries) {
+        other = ::FindWindowW(L"MainFrame_Wnd", kInstallerDisplayName);
+        if (other != nullptr) break;
+        ::Sleep(100);
+    }
+    if (other == nullptr) {
+        ::MessageBoxW(nullptr, kAnotherInstallerRunningText, kMessageCaption, MB_OK);
+        return;
+    }
     if (::IsIconic(other)) ::ShowWindow(other, SW_RESTORE);
     ::SetForegroundWindow(other);
 }

@@ -17,11 +17,13 @@ constexpr LONG kNoSignature = static_cast<LONG>(0x800B0100);       // TRUST_E_NO
 constexpr LONG kUnknownSubject = static_cast<LONG>(0x800B0003);    // TRUST_E_SUBJECT_FORM_UNKNOWN
 constexpr LONG kBadDigest = static_cast<LONG>(0x80096010);         // TRUST_E_BAD_DIGEST
 
+using WinVerifyTrustFn = decltype(&::WinVerifyTrust);
+
 // One verification: WinVerifyTrust keeps state between the verify and its close, which must
 // always follow.
 class Verification {
 public:
-    explicit Verification(const std::wstring& path) {
+    Verification(WinVerifyTrustFn verify, const std::wstring& path) : verify_(verify) {
         file_.cbStruct = sizeof file_;
         file_.pcwszFilePath = path.c_str();
         data_.cbStruct = sizeof data_;
@@ -60,9 +62,10 @@ private:
     LONG Call() {
         GUID action = GenericVerifyAction();
         // INVALID_HANDLE_VALUE as the window: never any UI.
-        return VEXO_SYSTEM_CALL(WinTrust, WinVerifyTrust)(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data_);
+        return verify_(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data_);
     }
 
+    WinVerifyTrustFn verify_;
     WINTRUST_FILE_INFO file_ = {};
     WINTRUST_DATA data_ = {};
     LONG result_ = 0;
@@ -71,8 +74,19 @@ private:
 }  // namespace
 
 SignatureCheck CheckSignature(const std::wstring& path, const std::vector<std::wstring>& trusted) {
+    return CheckSignatureWith(LookUpSystemDllFunction(SystemDll::WinTrust, "WinVerifyTrust"), path, trusted);
+}
+
+SignatureCheck CheckSignatureWith(FARPROC winVerifyTrust, const std::wstring& path,
+                                  const std::vector<std::wstring>& trusted) {
     SignatureCheck check;
-    const Verification verification(path);
+    // Called through the look-up's stand-in, a missing function would return 0: "trusted".
+    if (winVerifyTrust == nullptr) {
+        check.verdict = SignatureVerdict::NotTrusted;
+        check.code = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+        return check;
+    }
+    const Verification verification(reinterpret_cast<WinVerifyTrustFn>(reinterpret_cast<void*>(winVerifyTrust)), path);
     check.code = verification.result();
     if (check.code == kNoSignature || check.code == kUnknownSubject) {
         check.verdict = SignatureVerdict::NotSigned;

@@ -8,6 +8,8 @@ constexpr wchar_t kExitConfirmText[] = L"确认要退出Vexo模拟器安装程�
 constexpr wchar_t kFolderDialogTitle[] = L"请您选择适合的安装目录(建议保留4G空间):";
 constexpr wchar_t kNetFxDownloadErrorText[] = L"下载.NET运行环境出错，请检查网络后再重新安装。";
 constexpr wchar_t kDiskSpaceErrorText[] = L"安装失败，硬盘空间不足，请重新选择安装路径再安装。";
+// A second installer that finds no window of the first (a silent one, or whatever holds its mutex).
+constexpr wchar_t kAnotherInstallerRunningText[] = L"另一个安装程序正在运行，请等它结束后再试。";
 
 // The progress label at a percentage; while .NET is being installed it says so, and how long it takes.
 std::wstring ProgressTip(int percent, bool installingNetFx);

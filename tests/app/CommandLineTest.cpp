@@ -17,6 +17,9 @@ TEST(CommandLine, OptionsAndTheFolderAsTheRestOfTheLine) {
         {L"/S /D=D:\\Apps\\Vexo Apps\\kavix", true, false, false, true, L"D:\\Apps\\Vexo Apps\\kavix"},
         {L"/D=C:\\kavix /S", false, false, false, true, L"C:\\kavix /S"},  // the rest of the line, whatever it holds
         {L"/S \"/D=C:\\Vexo Apps\\kavix\"", true, false, false, true, L"C:\\Vexo Apps\\kavix"},
+        {L"/S /D=\"C:\\My Apps\\kavix\"", true, false, false, true, L"C:\\My Apps\\kavix"},
+        {L"/D=\" C:\\My Apps\\kavix \" ", false, false, false, true, L" C:\\My Apps\\kavix "},
+        {L"/D=\"C:\\kavix", false, false, false, true, L"\"C:\\kavix"},  // unmatched: left to the folder check
         {L"/S /D=", true, false, false, true, L""},
         {L"/?", false, true, false, false, L""},
         {L"/S /X", true, false, true, false, L""},

@@ -16,6 +16,7 @@
 #include "archive/UnZipTask.h"
 #include "prereq/DotNetFrameworkTask.h"
 #include "prereq/NetFxDownloader.h"
+#include "prereq/Signature.h"
 #include "stats/InstallerInfo.h"
 #include "stats/ReportSender.h"
 #include "tasks/InstallMessages.h"
@@ -280,6 +281,15 @@ TEST_F(NetFxTaskTest, RefusedConnectionFailsAndDeletesTheFile) {
     EXPECT_EQ(std::setlocale(LC_ALL, nullptr), locale);
     std::setlocale(LC_ALL, "C");
     EXPECT_FALSE(PathExists(path));
+}
+
+// Without WinVerifyTrust nothing is trusted, not even a file the trusted publisher signed.
+TEST(Signature, MissingVerifierRefuses) {
+    const std::wstring signedByTrusted = WinPathFromEnv(L"VEXO_INSTALLER_STANDIN");
+    ASSERT_EQ(CheckSignature(signedByTrusted, TrustedPublishers()).verdict, SignatureVerdict::Trusted);
+    const SignatureCheck check = CheckSignatureWith(nullptr, signedByTrusted, TrustedPublishers());
+    EXPECT_EQ(check.verdict, SignatureVerdict::NotTrusted);
+    EXPECT_EQ(DescribeRefusal(check), L"signature not trusted (0x8007007F)");
 }
 
 // Whatever the state holds beyond the table, the task finishes and hands over to the extraction.

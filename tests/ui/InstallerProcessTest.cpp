@@ -78,7 +78,8 @@ public:
         if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, folder_.c_str(), &si,
                               &process_))
             return;
-        for (int i = 0; i < 500 && window_ == nullptr; ++i) {
+        // Its window, or a box it shows instead.
+        for (int i = 0; i < 500 && window_ == nullptr && FindMessageBox(process_.dwProcessId) == nullptr; ++i) {
             ::Sleep(20);
             window_ = FindProcessWindow(process_.dwProcessId, L"MainFrame_Wnd");
         }
@@ -237,4 +238,24 @@ TEST(InstallerProcess, MissingPayloadShowsTheDiskSpaceErrorAndTouchesNothing) {
     EXPECT_EQ(answerer.seen().text, kDiskSpaceErrorText);
     EXPECT_EQ(installer.ExitCodeWithin(5000), 0u);
     EXPECT_FALSE(PathExists(target));
+}
+
+// Whatever holds the installer's mutex without a window (a silent installer, any other program):
+// a second installer says so in a box and ends with 0, touching nothing.
+TEST(InstallerProcess, MutexHeldWithoutAWindowIsSaidInABox) {
+    wchar_t programFiles[MAX_PATH] = {};
+    ::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE);
+    const std::wstring target = std::wstring(programFiles) + L"\\" + kProductFolderName;
+    RemoveTree(target);
+    const UniqueHandle held(::CreateMutexW(nullptr, FALSE, kInstallerMutexName));
+    ASSERT_TRUE(held);
+    Installer installer(L"held");
+    EXPECT_EQ(installer.window(), nullptr);
+    BoxAnswerer answerer(installer.pid(), IDOK);
+    ASSERT_TRUE(answerer.Wait());
+    EXPECT_EQ(answerer.seen().caption, kMessageCaption);
+    EXPECT_EQ(answerer.seen().text, kAnotherInstallerRunningText);
+    EXPECT_EQ(installer.ExitCodeWithin(5000), 0u);
+    EXPECT_FALSE(PathExists(target));
+    EXPECT_FALSE(PathExists(installer.folder() + L"\\tmp.log"));
 }
