@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveTestUtil.h"
 #include "TestFiles.h"
 #include "archive/InstallList.h"
+#include "archive/Removal.h"
 #include "base/Owners.h"
 #include "base/Product.h"
 
@@ -164,3 +166,39 @@ TEST(InstallList, WritesWhatIsBelowTheFolderAndLeavesNoListUnfinished) {
 }
 
 }  // namespace
+
+// The removal underneath, through handles (Vista and later) and by path (XP): the same outcome.
+TEST(Removal, ByHandleAndByPathLeaveTheSame) {
+    for (const bool byHandle : {true, false}) {
+        SCOPED_TRACE(byHandle ? "by handle" : "by path");
+        const std::wstring root = FreshScratch(byHandle ? L"removal-handle" : L"removal-path");
+        for (const wchar_t* made : {L"\\sub", L"\\sub\\deep", L"\\keep", L"\\empty", L"\\full", L"\\gone"})
+            ASSERT_TRUE(::CreateDirectoryW((root + made).c_str(), nullptr));
+        for (const wchar_t* file : {L"\\a.txt", L"\\ro.txt", L"\\sub\\b.txt", L"\\sub\\deep\\c.txt", L"\\keep\\user.txt",
+                                    L"\\full\\x.txt", L"\\gone\\ro.txt"})
+            WriteText(root + file, "data");
+        for (const wchar_t* readOnly : {L"\\ro.txt", L"\\sub\\deep\\c.txt", L"\\sub\\deep", L"\\gone\\ro.txt"})
+            ASSERT_TRUE(::SetFileAttributesW((root + readOnly).c_str(), FILE_ATTRIBUTE_READONLY));
+        RemovalOptions options;
+        options.byHandle = byHandle;
+        {
+            Removal removal(root, options);
+            EXPECT_TRUE(removal.RemoveFile(L"a.txt"));
+            EXPECT_TRUE(removal.RemoveFile(L"ro.txt"));
+            EXPECT_TRUE(removal.RemoveFile(L"missing\\x.txt"));
+            EXPECT_FALSE(removal.RemoveFile(L"keep"));  // a folder where a file was made is not ours
+            removal.RemoveFolderIfEmpty(L"empty");
+            removal.RemoveFolderIfEmpty(L"full");
+            EXPECT_TRUE(removal.RemoveFile(L"sub\\b.txt"));  // holds "sub" on the way ...
+            EXPECT_TRUE(removal.RemoveFolder(L"sub"));       // ... and lets it go to remove it
+        }
+        Listing left;
+        List(root, L"", &left, false);
+        std::vector<std::wstring> names;
+        for (const auto& seen : left) names.push_back(seen.first.substr(root.size() + 1));
+        EXPECT_EQ(names, (std::vector<std::wstring>{L"full", L"full\\x.txt", L"gone", L"gone\\ro.txt", L"keep",
+                                                   L"keep\\user.txt"}));
+        EXPECT_TRUE(Removal(root + L"\\gone", options).RemoveRoot());
+        EXPECT_FALSE(PathExists(root + L"\\gone"));
+    }
+}
