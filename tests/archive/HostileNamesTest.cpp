@@ -114,7 +114,8 @@ struct Row {
     const wchar_t* folder;             // the product's own (kProductFolderName), or one of the user's
     std::vector<std::string> entries;  // the payload, in order
     bool extracted;
-    std::vector<std::wstring> files;   // what an extraction leaves below the folder besides the user's
+    std::vector<std::wstring> files;   // what is left below the folder besides the user's: what an
+                                       // extraction made, or what a refusal before the cleanup kept
     std::vector<std::wstring> earlier = {};  // an earlier installation's files, named as on disk
     std::string list = {};                   // and the list it wrote, if any
 };
@@ -135,10 +136,14 @@ protected:
         ::DeleteFileW((ModuleDirectory() + kPayloadFile).c_str());
     }
     // Runs the task for `folder`: true when it extracted and handed on, false when it reported a
-    // full disk and ended the chain.
-    bool Run(const std::wstring& folder) {
+    // full disk and ended the chain. `beforeClose` runs before each file is closed, in turn.
+    bool Run(const std::wstring& folder, FileCloser::BeforeClose beforeClose = nullptr) {
         UnZipTask task(window_, [](HWND window, int32_t) -> TaskBase* { return new TaskBase(window); });
         task.SetInstallPath(folder);
+        if (beforeClose) {
+            task.closerThreads = 0;
+            task.beforeClose = std::move(beforeClose);
+        }
         task.Run();
         const bool handedOn = task.next != nullptr;
         delete task.next;
@@ -197,6 +202,14 @@ TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
          false, {}},
         {"a failure after names the shell cannot delete, user's folder", kUser,
          {"..abc.txt", "..d/", "..d/f.txt", "../escape.txt"}, false, {}},
+        // A name used as a file and as a folder, as Windows compares names, fails the check: the
+        // earlier installation stays whole.
+        {"a file, then a folder of its name", kUser, {"a", "a/b"}, false, {L"a"}, {L"a"}},
+        {"a folder, then a file of its name", kProduct, {"x.txt", "a/", "a"}, false, {L"old.txt"}, {L"old.txt"}},
+        {"a file, then a folder of its name in another case", kProduct, {"Data", "DATA./b.txt"}, false,
+         {L"old.txt"}, {L"old.txt"}},
+        {"a file named as a deeper way's folder", kUser, {"a/", "a/b/", "a/b/c.txt", "A/B"}, false,
+         {L"a\\b\\c.txt"}, {L"a\\b\\c.txt"}},
     };
     int index = 0;
     for (const Row& row : rows) {
@@ -220,7 +233,7 @@ TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
 
         std::string data;
         EXPECT_TRUE(ReadWholeFile(outer + L"\\outside.txt", &data) && data == "outside");
-        const bool folderStays = user || row.extracted;
+        const bool folderStays = user || row.extracted || !row.files.empty();
         std::vector<std::wstring> outside = {L"outside.txt"};
         if (folderStays) outside.push_back(row.folder);
         std::sort(outside.begin(), outside.end());
@@ -232,10 +245,8 @@ TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
             for (const auto& file : kUserFiles)
                 EXPECT_TRUE(ReadWholeFile(folder + L"\\" + file, &data) && data == "mine") << Utf8(file);
         }
-        if (row.extracted) {
-            expected.insert(expected.end(), row.files.begin(), row.files.end());
-            expected.push_back(kInstallListFile + 1);
-        }
+        expected.insert(expected.end(), row.files.begin(), row.files.end());
+        if (row.extracted) expected.push_back(kInstallListFile + 1);
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(Listing(folder, true), expected);
     }
@@ -280,6 +291,65 @@ TEST_F(HostileNamesTest, LinksAreNeverFollowedOutOfTheFolder) {
             ASSERT_TRUE(ReadWholeFile(log, &logged));
             EXPECT_NE(logged.find(ToUserAnsi(row.link)), std::string::npos) << logged;
         }
+    }
+}
+
+// A payload that would write through a junction or symbolic link below the install folder, made by
+// the fixture script: refused before the cleanup, or, for a link that comes during the extraction
+// (a folder holding one moved in), by the extraction. Nothing behind the link changes, and nothing
+// of the folder's but what the run made goes.
+TEST_F(HostileNamesTest, AWayThroughALinkIsRefusedAndNothingBehindItChanges) {
+    const std::wstring links = WinPathFromEnv(L"VEXO_UNZIPDATA") + L"\\links";
+    const std::wstring refused = links + L"\\refused";
+    if (!PathExists(refused + L"\\Mine\\bin\\keep.txt")) GTEST_SKIP() << "no fixture links";
+    struct LinkRow {
+        const char* label;
+        const wchar_t* folder;
+        std::vector<std::string> entries;
+        bool late;  // the link comes once the first file is written
+    };
+    const LinkRow rows[] = {
+        {"a link in a user's folder", L"Mine", {"tool.exe", "bin/", "bin/keep.txt"}, false},
+        {"a link deeper in a product folder", L"deep\\kavix", {"a.txt", "sub/", "sub/dirlink/keep.txt"}, false},
+        {"the install folder a link", L"Linked", {"keep.txt"}, false},
+        {"a link moved in during the extraction", L"Late", {"a.txt", "data/", "data/sub/", "data/sub/keep.txt"}, true},
+    };
+    for (const LinkRow& row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::wstring folder = refused + L"\\" + row.folder;
+        const std::wstring log = refused + L"\\" + std::to_wstring(&row - rows) + L".log";
+        ASSERT_NE(InitLogAt(log), nullptr);
+        ASSERT_NO_FATAL_FAILURE(WriteFile(ModuleDirectory() + kPayloadFile, StoredZip(row.entries)));
+        const std::vector<std::wstring> before = Listing(folder, true);
+        FileCloser::BeforeClose moveLinkIn = nullptr;
+        if (row.late) {
+            moveLinkIn = [&](uint32_t entry) {
+                return entry != 0 || ::MoveFileW((refused + L"\\parked").c_str(), (folder + L"\\data").c_str());
+            };
+        }
+
+        EXPECT_FALSE(Run(folder, moveLinkIn));
+
+        std::string data;
+        EXPECT_TRUE(ReadWholeFile(links + L"\\outside\\keep.txt", &data) && data == "outside");
+        EXPECT_EQ(Listing(links + L"\\outside", false), std::vector<std::wstring>{L"keep.txt"});
+        // What was moved in stays, the link in it too.
+        std::vector<std::wstring> after = Listing(folder, true);
+        if (row.late) {
+            EXPECT_TRUE(PathExists(folder + L"\\data\\sub\\keep.txt"));
+            after.erase(std::remove_if(after.begin(), after.end(),
+                                       [](const std::wstring& file) { return file.compare(0, 5, L"data\\") == 0; }),
+                        after.end());
+        }
+        EXPECT_EQ(after, before);
+        if (std::wstring(row.folder) != L"Linked") {
+            EXPECT_TRUE(ReadWholeFile(folder + L"\\own.txt", &data) && data == "own");
+        }
+        std::string logged;
+        ASSERT_TRUE(ReadWholeFile(log, &logged));
+        EXPECT_NE(logged.find(row.late ? ToUserAnsi(folder + L"\\data\\sub") : std::string("link")),
+                  std::string::npos)
+            << logged;
     }
 }
 
