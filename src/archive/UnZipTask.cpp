@@ -158,13 +158,14 @@ public:
             std::wstring path = folder.substr(0, ends_[level]);
             if (!path.empty() && path.back() == L':') path += L'\\';  // a drive's root
             UniqueFile handle = Open(path);
-            if (!handle && NotFound(::GetLastError()) && level + 1 == ends_.size() &&
-                ::CreateDirectoryW(path.c_str(), nullptr)) {
-                *made = true;
+            DWORD error = handle ? ERROR_SUCCESS : ::GetLastError();
+            if (NotFound(error) && level + 1 == ends_.size()) {
+                // Made, or made by another meanwhile: looked at as any other either way.
+                *made = ::CreateDirectoryW(path.c_str(), nullptr) != FALSE;
                 handle = Open(path);
+                error = handle ? ERROR_SUCCESS : ::GetLastError();
             }
             if (!handle) {
-                const DWORD error = ::GetLastError();
                 if (NotFound(error)) return kAbsent;
                 LogCallFailed("CreateFileW", path, error);
                 return kRefused;
@@ -194,8 +195,8 @@ private:
         UniqueFile handle;
     };
 
-    // A folder itself, never what a link leads to; the sharing is only enforced against handles
-    // with data access, hence the listing right.
+    // The folder itself, not what a link leads to (Wine opens that all the same); sharing is only
+    // enforced between handles with data access, hence the listing right.
     static UniqueFile Open(const std::wstring& path) {
         return UniqueFile(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
