@@ -16,6 +16,13 @@ bool IsFolder(const std::wstring& path) {
     return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+// A junction or symbolic link (under Wine, a unix link) there now: the extraction would write
+// wherever it leads. Whatever the cleanup removes, a link it cannot remove stays.
+bool IsLink(const std::wstring& path) {
+    const DWORD attr = ::GetFileAttributesW(path.c_str());
+    return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 std::wstring Describe(int32_t index, const wchar_t* name, const wchar_t* what, int32_t code) {
     wchar_t text[64];
     std::swprintf(text, 64, L"payload entry %d (", static_cast<int>(index));
@@ -47,7 +54,15 @@ bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& install
     while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
     // The cleanup removes a product folder whole first; a folder of the user's keeps its folders.
     const bool cleared = IsProductFolder(installPath);
+    if (IsLink(root)) {
+        *problem = Describe(-1, L"", L"the install folder is a junction or symbolic link", kArchiveOk);
+        return false;
+    }
     std::unordered_set<uint64_t> folders = {PathKey(root)};
+    // Every folder on an entry's way, each looked at once, and every file's target: a name cannot be
+    // both, in Windows' eyes, and a way cannot cross a link.
+    std::unordered_set<uint64_t> way = {PathKey(root)};
+    std::unordered_set<uint64_t> files;
     for (int32_t i = 0; i < count; ++i) {
         entry = {};
         result = GetArchiveEntry(archive.get(), i, &entry);
@@ -62,6 +77,27 @@ bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& install
             return false;
         }
         const std::wstring folder = target.substr(0, target.rfind(L'\\'));
+        // The first folder on the way already looked at ends the walk: its own way was, before.
+        for (std::wstring at = folder;; at.resize(at.rfind(L'\\'))) {
+            const uint64_t key = PathKey(at);
+            if (!way.insert(key).second) break;
+            if (files.count(key) != 0) {
+                *problem = Describe(i, entry.name, L"a file of an earlier entry is on its way", kArchiveOk);
+                return false;
+            }
+            if (IsLink(at)) {
+                *problem = Describe(i, entry.name, L"its way crosses a junction or symbolic link", kArchiveOk);
+                return false;
+            }
+        }
+        if (!(entry.attr & FILE_ATTRIBUTE_DIRECTORY) && target.back() != L'\\') {
+            const uint64_t key = PathKey(target);
+            if (way.count(key) != 0) {
+                *problem = Describe(i, entry.name, L"an earlier entry's way has a folder of its name", kArchiveOk);
+                return false;
+            }
+            files.insert(key);
+        }
         if (folders.count(PathKey(folder)) == 0) {
             const size_t slash = folder.rfind(L'\\');
             const std::wstring parent = slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);

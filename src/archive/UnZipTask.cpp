@@ -116,6 +116,100 @@ private:
     size_t recentBytes_ = 0;
 };
 
+// A file name that may be a short (8.3) alias of another file's long name: Windows makes them with a
+// "~" and a digit, Wine with a "~" and three letters or digits, and both open the long one by it.
+bool MayBeShortAlias(const std::wstring& target) {
+    const size_t start = target.rfind(L'\\') + 1;
+    return target.size() - start <= 12 && target.find(L'~', start) != std::wstring::npos;
+}
+
+bool NotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+// The folders from the install folder down to the current entry's, held open without delete sharing:
+// while an entry is written, none of them can be renamed, removed or replaced, by a link or anything
+// else, and none is a link itself. Kept from entry to entry for as much of the way as stays the same.
+class HeldWay {
+public:
+    enum State { kHeld, kAbsent, kRefused };
+
+    explicit HeldWay(const std::wstring& installPath) : rootLength_(installPath.size()) {
+        while (rootLength_ > 0 && (installPath[rootLength_ - 1] == L'\\' || installPath[rootLength_ - 1] == L'/'))
+            --rootLength_;
+    }
+
+    // `folder` is the install folder or below it, `key` the same case folded. kAbsent: a folder on the
+    // way is missing or a file, so nothing can be written there; the last one, when missing, is made
+    // first in its held parent (*made). kRefused, logged: a link, or a folder that cannot be held.
+    State Hold(const std::wstring& folder, const std::wstring& key, bool* made) {
+        *made = false;
+        if (!held_.empty() && key == heldKey_) return kHeld;
+        // The levels of the way: where each folder's path ends.
+        ends_.clear();
+        ends_.push_back(rootLength_);
+        for (size_t at = rootLength_ + 1; at <= key.size(); ++at) {
+            if ((at == key.size() || key[at] == L'\\') && key[at - 1] != L'\\') ends_.push_back(at);
+        }
+        size_t same = 0;
+        while (same < held_.size() && same < ends_.size() && held_[same].end == ends_[same] &&
+               key.compare(0, ends_[same], heldKey_, 0, ends_[same]) == 0)
+            ++same;
+        held_.resize(same);
+        heldKey_.resize(held_.empty() ? 0 : held_.back().end);
+        for (size_t level = same; level < ends_.size(); ++level) {
+            std::wstring path = folder.substr(0, ends_[level]);
+            if (!path.empty() && path.back() == L':') path += L'\\';  // a drive's root
+            UniqueFile handle = Open(path);
+            DWORD error = handle ? ERROR_SUCCESS : ::GetLastError();
+            if (NotFound(error) && level + 1 == ends_.size()) {
+                // Made, or made by another meanwhile: looked at as any other either way.
+                *made = ::CreateDirectoryW(path.c_str(), nullptr) != FALSE;
+                handle = Open(path);
+                error = handle ? ERROR_SUCCESS : ::GetLastError();
+            }
+            if (!handle) {
+                if (NotFound(error)) return kAbsent;
+                LogCallFailed("CreateFileW", path, error);
+                return kRefused;
+            }
+            BY_HANDLE_FILE_INFORMATION info = {};
+            if (!::GetFileInformationByHandle(handle.get(), &info)) {
+                LogCallFailed("GetFileInformationByHandle", path, ::GetLastError());
+                return kRefused;
+            }
+            // Under Wine a handle shows the folder a unix link leads to; its path shows the link.
+            const DWORD attributes = ::GetFileAttributesW(path.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES ||
+                ((info.dwFileAttributes | attributes) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                LogCallFailed("UnZipTask (a link on the way)", path, ERROR_NOT_SUPPORTED);
+                return kRefused;
+            }
+            if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return kAbsent;
+            held_.push_back({ends_[level], std::move(handle)});
+            heldKey_.assign(key, 0, ends_[level]);
+        }
+        return kHeld;
+    }
+
+private:
+    struct Level {
+        size_t end;  // of its path
+        UniqueFile handle;
+    };
+
+    // The folder itself, not what a link leads to (Wine opens that all the same); sharing is only
+    // enforced between handles with data access, hence the listing right.
+    static UniqueFile Open(const std::wstring& path) {
+        return UniqueFile(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    }
+
+    size_t rootLength_;
+    std::vector<Level> held_;
+    std::wstring heldKey_;      // the way held, case folded
+    std::vector<size_t> ends_;  // reused
+};
+
 }  // namespace
 
 bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
@@ -131,6 +225,7 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
     // counts as extracted once its file is closed whole, progress is owed until then, and a failed
     // close ends the extraction as any failure does.
     FileCloser closer(closerThreads, beforeClose);
+    HeldWay way(installPath);
     std::deque<std::pair<uint32_t, int32_t>> owedProgress;  // entry, percent
     const auto postClosed = [&] {
         const uint32_t closedBelow = closer.FirstNotClosed();
@@ -151,16 +246,26 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
         const std::wstring folder = FolderOf(target);
         std::wstring folderKey = FoldCase(folder);
         bool folderIsNew = newFolders.Contains(folderKey);
-        if (!folderIsNew && !::PathFileExistsW(folder.c_str()) && ::CreateDirectoryW(folder.c_str(), nullptr)) {
+        // Checked when the payload was, but a link may have come since: the way is held while the
+        // entry is written, so that what was checked is where it goes.
+        bool made = false;
+        const HeldWay::State state = way.Hold(folder, folderKey, &made);
+        if (made) {
             createdFolders_.push_back(static_cast<uint32_t>(i));
             newFolders.Add(std::move(folderKey));
             folderIsNew = true;
         }
+        // A file with nowhere to go fails as its creation would.
+        if (state == HeldWay::kRefused || (state == HeldWay::kAbsent && !(entry.attr & FILE_ATTRIBUTE_DIRECTORY))) {
+            success = false;
+            break;
+        }
         // Nothing can be in a folder this run created but what this run wrote there; asking
         // anyway would cost a directory scan per file where names are matched without regard
-        // to case, for an answer known in advance.
+        // to case, for an answer known in advance. A short alias may name a file written under
+        // its long name, maybe still being closed.
         const uint64_t targetKey = PathKey(target);
-        const bool knownAbsent = folderIsNew && written.count(targetKey) == 0;
+        const bool knownAbsent = folderIsNew && written.count(targetKey) == 0 && !MayBeShortAlias(target);
         if (!knownAbsent && ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
             // A file is replaced only once all before it are closed whole: it may be one of them,
             // and a failure among them would have kept it.
@@ -250,8 +355,12 @@ void UnZipTask::Run() {
     if (!PayloadIsWhole(payload, installPath, &problem)) {
         LogFormatW(g_log, L"%s", problem.c_str());
         // An empty product folder (the folder check just made it) goes, as after a failed extraction;
-        // one with anything in it stays whole.
-        if (IsProductFolder(installPath)) ::RemoveDirectoryW(installPath.c_str());
+        // one with anything in it stays whole, and a link stays (under Wine, removing one acts on
+        // what it leads to).
+        const DWORD attributes = ::GetFileAttributesW(installPath.c_str());
+        if (IsProductFolder(installPath) && attributes != INVALID_FILE_ATTRIBUTES &&
+            !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            ::RemoveDirectoryW(installPath.c_str());
         PostDiskSpaceError(mainWindow);
         next = nullptr;
         return;

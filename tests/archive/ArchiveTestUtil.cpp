@@ -10,6 +10,24 @@ uint64_t TicksFromUnix(int64_t seconds) { return static_cast<uint64_t>((seconds 
 
 namespace {
 
+void Put16(std::string* out, size_t value) {
+    out->push_back(static_cast<char>(value & 0xFF));
+    out->push_back(static_cast<char>((value >> 8) & 0xFF));
+}
+void Put32(std::string* out, size_t value) {
+    Put16(out, value & 0xFFFF);
+    Put16(out, (value >> 16) & 0xFFFF);
+}
+
+uint32_t Crc32(const std::string& data) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const unsigned char byte : data) {
+        crc ^= byte;
+        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
 uint64_t Digest(const std::string& data) {
     uint64_t hash = 0xCBF29CE484222325ull;
     for (const unsigned char c : data) hash = (hash ^ c) * 0x100000001B3ull;
@@ -47,4 +65,35 @@ std::string Difference(const Listing& before, const Listing& after) {
     for (const auto& [path, seen] : after)
         if (before.count(path) == 0) return "new: " + Utf8(path);
     return {};
+}
+
+std::string StoredZip(const std::vector<std::string>& names) {
+    std::string local, central;
+    for (const std::string& name : names) {
+        const bool folder = name.back() == '/';
+        const std::string data = folder ? "" : name;
+        // Version needed, UTF-8 name flag, stored, 1980-01-01, CRC, sizes, name length.
+        std::string shared;
+        for (size_t field : {20, 0x0800, 0, 0, 0x21}) Put16(&shared, field);
+        for (size_t field : {size_t{Crc32(data)}, data.size(), data.size()}) Put32(&shared, field);
+        Put16(&shared, name.size());
+        Put32(&central, 0x02014B50);
+        Put16(&central, 20);
+        central += shared;
+        for (int field = 0; field < 4; ++field) Put16(&central, 0);  // extra, comment, disk, internal
+        Put32(&central, folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
+        Put32(&central, local.size());
+        central += name;
+        Put32(&local, 0x04034B50);
+        local += shared;
+        Put16(&local, 0);
+        local += name + data;
+    }
+    std::string end;
+    Put32(&end, 0x06054B50);
+    for (size_t field : {size_t{0}, size_t{0}, names.size(), names.size()}) Put16(&end, field);
+    Put32(&end, central.size());
+    Put32(&end, local.size());
+    Put16(&end, 0);
+    return local + central + end;
 }

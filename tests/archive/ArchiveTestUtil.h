@@ -6,8 +6,12 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "TestFiles.h"
+
+// A zip of `names` (UTF-8; one ending in "/" is a folder), each file stored with its name as data.
+std::string StoredZip(const std::vector<std::string>& names);
 
 // An archive the fixture made.
 std::wstring ZipData(const std::wstring& name);

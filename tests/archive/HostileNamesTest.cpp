@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveTestUtil.h"
 #include "TestFiles.h"
 #include "archive/FolderRemoval.h"
 #include "archive/PreviousInstall.h"
@@ -22,56 +23,6 @@
 #include "tasks/InstallMessages.h"
 
 namespace {
-
-void Put16(std::string* out, size_t value) {
-    out->push_back(static_cast<char>(value & 0xFF));
-    out->push_back(static_cast<char>((value >> 8) & 0xFF));
-}
-void Put32(std::string* out, size_t value) {
-    Put16(out, value & 0xFFFF);
-    Put16(out, (value >> 16) & 0xFFFF);
-}
-
-uint32_t Crc32(const std::string& data) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (const unsigned char byte : data) {
-        crc ^= byte;
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-// A zip of `names` (UTF-8; one ending in "/" is a folder), each file stored with its name as data.
-std::string StoredZip(const std::vector<std::string>& names) {
-    std::string local, central;
-    for (const std::string& name : names) {
-        const bool folder = name.back() == '/';
-        const std::string data = folder ? "" : name;
-        // Version needed, UTF-8 name flag, stored, 1980-01-01, CRC, sizes, name length.
-        std::string shared;
-        for (size_t field : {20, 0x0800, 0, 0, 0x21}) Put16(&shared, field);
-        for (size_t field : {size_t{Crc32(data)}, data.size(), data.size()}) Put32(&shared, field);
-        Put16(&shared, name.size());
-        Put32(&central, 0x02014B50);
-        Put16(&central, 20);
-        central += shared;
-        for (int field = 0; field < 4; ++field) Put16(&central, 0);  // extra, comment, disk, internal
-        Put32(&central, folder ? FILE_ATTRIBUTE_DIRECTORY : 0);
-        Put32(&central, local.size());
-        central += name;
-        Put32(&local, 0x04034B50);
-        local += shared;
-        Put16(&local, 0);
-        local += name + data;
-    }
-    std::string end;
-    Put32(&end, 0x06054B50);
-    for (size_t field : {size_t{0}, size_t{0}, names.size(), names.size()}) Put16(&end, field);
-    Put32(&end, central.size());
-    Put32(&end, local.size());
-    Put16(&end, 0);
-    return local + central + end;
-}
 
 // In the "\\?\" form a name like "nul.txt" is the file of that name, never the device.
 std::wstring Literal(const std::wstring& path) { return L"\\\\?\\" + path; }
@@ -114,7 +65,8 @@ struct Row {
     const wchar_t* folder;             // the product's own (kProductFolderName), or one of the user's
     std::vector<std::string> entries;  // the payload, in order
     bool extracted;
-    std::vector<std::wstring> files;   // what an extraction leaves below the folder besides the user's
+    std::vector<std::wstring> files;   // what is left below the folder besides the user's: what an
+                                       // extraction made, or what a refusal before the cleanup kept
     std::vector<std::wstring> earlier = {};  // an earlier installation's files, named as on disk
     std::string list = {};                   // and the list it wrote, if any
 };
@@ -135,10 +87,14 @@ protected:
         ::DeleteFileW((ModuleDirectory() + kPayloadFile).c_str());
     }
     // Runs the task for `folder`: true when it extracted and handed on, false when it reported a
-    // full disk and ended the chain.
-    bool Run(const std::wstring& folder) {
+    // full disk and ended the chain. `beforeClose` runs before each file is closed, in turn.
+    bool Run(const std::wstring& folder, FileCloser::BeforeClose beforeClose = nullptr) {
         UnZipTask task(window_, [](HWND window, int32_t) -> TaskBase* { return new TaskBase(window); });
         task.SetInstallPath(folder);
+        if (beforeClose) {
+            task.closerThreads = 0;
+            task.beforeClose = std::move(beforeClose);
+        }
         task.Run();
         const bool handedOn = task.next != nullptr;
         delete task.next;
@@ -204,6 +160,14 @@ TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
          false, {}},
         {"a failure after names the shell cannot delete, user's folder", kUser,
          {"..abc.txt", "..d/", "..d/f.txt", "../escape.txt"}, false, {}},
+        // A name used as a file and as a folder, as Windows compares names, fails the check: the
+        // earlier installation stays whole.
+        {"a file, then a folder of its name", kUser, {"a", "a/b"}, false, {L"a"}, {L"a"}},
+        {"a folder, then a file of its name", kProduct, {"x.txt", "a/", "a"}, false, {L"old.txt"}, {L"old.txt"}},
+        {"a file, then a folder of its name in another case", kProduct, {"Data", "DATA./b.txt"}, false,
+         {L"old.txt"}, {L"old.txt"}},
+        {"a file named as a deeper way's folder", kUser, {"a/", "a/b/", "a/b/c.txt", "A/B"}, false,
+         {L"a\\b\\c.txt"}, {L"a\\b\\c.txt"}},
     };
     int index = 0;
     for (const Row& row : rows) {
@@ -227,7 +191,7 @@ TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
 
         std::string data;
         EXPECT_TRUE(ReadWholeFile(outer + L"\\outside.txt", &data) && data == "outside");
-        const bool folderStays = user || row.extracted;
+        const bool folderStays = user || row.extracted || !row.files.empty();
         std::vector<std::wstring> outside = {L"outside.txt"};
         if (folderStays) outside.push_back(row.folder);
         std::sort(outside.begin(), outside.end());
@@ -239,10 +203,8 @@ TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
             for (const auto& file : kUserFiles)
                 EXPECT_TRUE(ReadWholeFile(folder + L"\\" + file, &data) && data == "mine") << Utf8(file);
         }
-        if (row.extracted) {
-            expected.insert(expected.end(), row.files.begin(), row.files.end());
-            expected.push_back(kInstallListFile + 1);
-        }
+        expected.insert(expected.end(), row.files.begin(), row.files.end());
+        if (row.extracted) expected.push_back(kInstallListFile + 1);
         std::sort(expected.begin(), expected.end());
         EXPECT_EQ(Listing(folder, true), expected);
     }
@@ -292,6 +254,65 @@ TEST_F(HostileNamesTest, LinksAreNeverFollowedOutOfTheFolder) {
             ASSERT_TRUE(ReadWholeFile(log, &logged));
             EXPECT_NE(logged.find(ToUserAnsi(row.link)), std::string::npos) << logged;
         }
+    }
+}
+
+// A payload that would write through a junction or symbolic link below the install folder, made by
+// the fixture script: refused before the cleanup, or, for a link that comes during the extraction
+// (a folder holding one moved in), by the extraction. Nothing behind the link changes, and nothing
+// of the folder's but what the run made goes.
+TEST_F(HostileNamesTest, AWayThroughALinkIsRefusedAndNothingBehindItChanges) {
+    const std::wstring links = WinPathFromEnv(L"VEXO_UNZIPDATA") + L"\\links";
+    const std::wstring refused = links + L"\\refused";
+    if (!PathExists(refused + L"\\Mine\\bin\\keep.txt")) GTEST_SKIP() << "no fixture links";
+    struct LinkRow {
+        const char* label;
+        const wchar_t* folder;
+        std::vector<std::string> entries;
+        bool late;  // the link comes once the first file is written
+    };
+    const LinkRow rows[] = {
+        {"a link in a user's folder", L"Mine", {"tool.exe", "bin/", "bin/keep.txt"}, false},
+        {"a link deeper in a product folder", L"deep\\kavix", {"a.txt", "sub/", "sub/dirlink/keep.txt"}, false},
+        {"the install folder a link", L"Linked", {"keep.txt"}, false},
+        {"a link moved in during the extraction", L"Late", {"a.txt", "data/", "data/sub/", "data/sub/keep.txt"}, true},
+    };
+    for (const LinkRow& row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::wstring folder = refused + L"\\" + row.folder;
+        const std::wstring log = refused + L"\\" + std::to_wstring(&row - rows) + L".log";
+        ASSERT_NE(InitLogAt(log), nullptr);
+        ASSERT_NO_FATAL_FAILURE(WriteFile(ModuleDirectory() + kPayloadFile, StoredZip(row.entries)));
+        const std::vector<std::wstring> before = Listing(folder, true);
+        FileCloser::BeforeClose moveLinkIn = nullptr;
+        if (row.late) {
+            moveLinkIn = [&](uint32_t entry) {
+                return entry != 0 || ::MoveFileW((refused + L"\\parked").c_str(), (folder + L"\\data").c_str());
+            };
+        }
+
+        EXPECT_FALSE(Run(folder, moveLinkIn));
+
+        std::string data;
+        EXPECT_TRUE(ReadWholeFile(links + L"\\outside\\keep.txt", &data) && data == "outside");
+        EXPECT_EQ(Listing(links + L"\\outside", false), std::vector<std::wstring>{L"keep.txt"});
+        // What was moved in stays, the link in it too.
+        std::vector<std::wstring> after = Listing(folder, true);
+        if (row.late) {
+            EXPECT_TRUE(PathExists(folder + L"\\data\\sub\\keep.txt"));
+            after.erase(std::remove_if(after.begin(), after.end(),
+                                       [](const std::wstring& file) { return file.compare(0, 5, L"data\\") == 0; }),
+                        after.end());
+        }
+        EXPECT_EQ(after, before);
+        if (std::wstring(row.folder) != L"Linked") {
+            EXPECT_TRUE(ReadWholeFile(folder + L"\\own.txt", &data) && data == "own");
+        }
+        std::string logged;
+        ASSERT_TRUE(ReadWholeFile(log, &logged));
+        EXPECT_NE(logged.find(row.late ? ToUserAnsi(folder + L"\\data\\sub") : std::string("link")),
+                  std::string::npos)
+            << logged;
     }
 }
 

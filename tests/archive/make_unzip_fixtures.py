@@ -104,6 +104,23 @@ def main(out):
     with open(os.path.join(links, "Listed", "install.lst"), "w", newline="") as f:
         f.write("own.txt\r\ndirlink\\\r\ndirlink\\keep.txt\r\n")
 
+    # Install folders a payload would write through a link from: a user's folder with an earlier
+    # "tool.exe", a product folder with the link deeper, one that is a link itself, and one where
+    # the test moves a folder holding a link in ("parked") while the extraction runs.
+    refused = os.path.join(links, "refused")
+    outside = os.path.abspath(os.path.join(links, "outside"))
+    for folder, link in (("Mine", "bin"), ("deep/kavix", "sub/dirlink"), ("Late", None), ("parked", "sub")):
+        os.makedirs(os.path.join(refused, folder))
+        if folder != "parked":
+            with open(os.path.join(refused, folder, "own.txt"), "w") as f:
+                f.write("own")
+        if link:
+            os.makedirs(os.path.dirname(os.path.join(refused, folder, link)), exist_ok=True)
+            os.symlink(outside, os.path.join(refused, folder, link))
+    with open(os.path.join(refused, "Mine", "tool.exe"), "w") as f:
+        f.write("earlier")
+    os.symlink(outside, os.path.join(refused, "Linked"))
+
 
 if __name__ == "__main__":
     main(sys.argv[1])
