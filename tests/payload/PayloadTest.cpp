@@ -3,6 +3,7 @@
 // uninstaller asks before it removes anything (its silent runs: tests/app/full-install).
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -113,30 +114,92 @@ TEST(PayloadTest, RuntimePackageRecordsEachCommandLine) {
     EXPECT_EQ(recorded, line + line);
 }
 
+bool WriteText(const std::wstring& path, const std::string& text) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+
+// The process `parent` started, or 0.
+DWORD StartedBy(DWORD parent) {
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if (entry.th32ParentProcessID == parent) return entry.th32ProcessID;
+    return 0;
+}
+
 // Declined, nothing changes; confirmed, the uninstaller ends at once, and its copy, once that has
-// ended, takes the product's folder.
-TEST(PayloadTest, UninstallerInAWindowAsksFirst) {
-    for (const int answer : {IDCANCEL, IDOK}) {
-        SCOPED_TRACE(answer == IDOK ? "confirmed" : "declined");
-        const std::wstring folder = FreshScratch(L"uninstall") + L"\\" + kProductFolderName;
+// ended, takes the product's folder and ends with a box of its own that says how it went. Started
+// as the shell starts a registered command line: verbatim, so unquoted with the folder's blanks.
+TEST(PayloadTest, UninstallerInAWindowAsksFirstAndTellsHowItWent) {
+    const struct {
+        const char* label;
+        int answer;
+        bool quoted;
+        const wchar_t* held;  // a file of the folder the test holds, or runs when it is a program
+        DWORD copyCode;
+        const wchar_t* said;  // the copy's last box starts so; null: no copy
+    } cases[] = {
+        {"declined", IDCANCEL, true, nullptr, 0, nullptr},
+        {"quoted", IDOK, true, nullptr, 0, kUninstallDoneText},
+        {"unquoted", IDOK, false, nullptr, 0, kUninstallDoneText},
+        {"a program running", IDOK, false, L"\\helper.exe", 0, kUninstallAtRestartText},
+        {"a file held", IDOK, false, L"\\readme.txt", 1, kUninstallLeftText},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::wstring apps = FreshScratch(L"uninstall") + L"\\Vexo Apps";
+        const std::wstring folder = apps + L"\\" + kProductFolderName;
+        ASSERT_TRUE(CreateDirectoryW(apps.c_str(), nullptr));
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
         const std::wstring exe = folder + kUninstallerFile;
         ASSERT_TRUE(CopyFileW(PayloadFile(L"Uninstaller.exe").c_str(), exe.c_str(), FALSE));
         ASSERT_TRUE(CopyFileW(PayloadFile(L"readme.txt").c_str(), (folder + L"\\readme.txt").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(PayloadFile(L"ZavozidaDedor.exe").c_str(), (folder + L"\\helper.exe").c_str(), FALSE));
+        // As the installer lists them: a program in use is moved out and deleted at the next restart.
+        const std::string list = std::string(kInstallListHeader) + "\r\nUninstaller.exe\r\nreadme.txt\r\nhelper.exe\r\n";
+        ASSERT_TRUE(WriteText(folder + kInstallListFile, list));
         const std::vector<std::wstring> installed = FolderNames(folder);
-
-        UniqueHandle process = Start(exe, L"\"" + exe + L"\"", folder);
-        ASSERT_TRUE(process);
-        BoxAnswerer answerer(GetProcessId(process.get()), answer, 15000);
-        ASSERT_TRUE(answerer.Wait(15000)) << "no message box";
-        EXPECT_EQ(answerer.seen().caption, kUninstallerDisplayName);
-        EXPECT_EQ(answerer.seen().text, kUninstallConfirmText);
-        EXPECT_EQ(WaitExit(process), answer == IDOK ? 0u : 2u);
-        if (answer == IDOK) {
-            EXPECT_TRUE(PumpUntil([&] { return !PathExists(folder); }, 15000)) << "the folder is still there";
-        } else {
-            EXPECT_EQ(FolderNames(folder), installed);
+        UniqueFile held;
+        UniqueHandle helper;
+        if (c.held != nullptr && std::wstring(c.held) == L"\\helper.exe") {
+            helper = Start(folder + c.held, L"helper", apps);
+            ASSERT_TRUE(helper);
+        } else if (c.held != nullptr) {
+            held.reset(CreateFileW((folder + c.held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                                   nullptr));
+            ASSERT_TRUE(held);
         }
+
+        UniqueHandle process = Start(exe, c.quoted ? L"\"" + exe + L"\"" : exe, folder);
+        ASSERT_TRUE(process);
+        const DWORD pid = GetProcessId(process.get());
+        BoxAnswerer question(pid, c.answer, 15000);
+        ASSERT_TRUE(question.Wait(15000)) << "no question";
+        EXPECT_EQ(question.seen().caption, kUninstallerDisplayName);
+        EXPECT_EQ(question.seen().text, kUninstallConfirmText);
+        EXPECT_EQ(WaitExit(process), c.said != nullptr ? 0u : 2u);
+        if (c.said == nullptr) {
+            EXPECT_EQ(FolderNames(folder), installed);
+            continue;
+        }
+        UniqueHandle copy(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, StartedBy(pid)));
+        ASSERT_TRUE(copy) << "no copy";
+        BoxAnswerer closing(GetProcessId(copy.get()), IDOK, 30000);
+        ASSERT_TRUE(closing.Wait(30000)) << "no last box";
+        EXPECT_EQ(closing.seen().caption, kUninstallerDisplayName);
+        const std::wstring said = closing.seen().text;
+        EXPECT_EQ(said.compare(0, wcslen(c.said), c.said), 0) << Utf8(said);
+        // What could not go: the box names the log, which says what.
+        if (c.copyCode != 0) {
+            EXPECT_TRUE(PathExists(said.substr(wcslen(c.said)))) << Utf8(said);
+        }
+        EXPECT_EQ(WaitExit(copy), c.copyCode);
+        EXPECT_EQ(PathExists(folder), c.copyCode != 0);
+        if (helper) TerminateProcess(helper.get(), 0);
     }
 }
 
