@@ -218,7 +218,7 @@ bool MakeTempCopy(const std::wstring& temp, std::wstring* copyPath, UniqueFile* 
     UniqueFile out(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out) {
         LogCallFailed("CreateFileW", path, ::GetLastError());
-        ::RemoveDirectoryW(folder.c_str());
+        if (!::RemoveDirectoryW(folder.c_str())) LogCallFailed("RemoveDirectoryW", folder, ::GetLastError());
         return false;
     }
     DWORD written = 0;
@@ -360,8 +360,8 @@ int RunCopy(Arguments* args, const std::wstring& temp) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // First, as in the installer: the copy runs elevated from the temp folder, where any program
-    // may have left a DLL.
+    // First, as in the installer: the original may run from anywhere, and where Windows has no
+    // safe DLL search a program's own folder is searched first.
     RestrictDllSearch();
     const std::wstring temp = TempFolder();
     if (!temp.empty()) InitLogAt(LogPath(temp));

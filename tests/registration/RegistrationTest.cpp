@@ -131,18 +131,15 @@ TEST(UninstallEntry, DeletedOnlyByTheUninstallerOfTheFolderItNames) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
-        UniqueRegKey key;
-        ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, kTestKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.out(),
-                                    nullptr),
-                  ERROR_SUCCESS);
+        ::SHSetValueW(HKEY_CURRENT_USER, kTestKey, L"DisplayName", REG_SZ, L"", sizeof(wchar_t));
         for (const auto& [name, value] : {std::make_pair(L"UninstallString", c.uninstallString),
                                           std::make_pair(L"DisplayIcon", c.displayIcon)}) {
             if (!value.empty())
-                ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                 static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+                ::SHSetValueW(HKEY_CURRENT_USER, kTestKey, name, REG_SZ, value.c_str(),
+                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
         }
-        key.reset();
         EXPECT_TRUE(DeleteUninstallEntry(folder, HKEY_CURRENT_USER, kTestKey));
+        UniqueRegKey key;
         EXPECT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, kTestKey, 0, KEY_READ, key.out()),
                   c.deleted ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
     }

@@ -651,32 +651,26 @@ bool IsFolder(const std::wstring& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Whether the folder was made with rights of its own: only administrators, the system and its
-// owner may write in it, users may read and run, and nobody else may do anything (Wine keeps
-// only what its file modes can say, and a folder made without them lets everyone read).
+// Whether the folder was made with rights of its own: neither everyone, nor any signed-in user,
+// nor the users may write in it, and not everyone may even read it (Wine keeps only what its file
+// modes can say, and there a folder made without them lets everyone read).
 bool OnlyAdministratorsWrite(const std::wstring& folder) {
-    const SECURITY_INFORMATION asked = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    std::vector<BYTE> descriptor(4096);
     DWORD bytes = 0;
-    ::GetFileSecurityW(folder.c_str(), asked, nullptr, 0, &bytes);
-    std::vector<BYTE> descriptor(bytes);
-    PSID owner = nullptr;
     BOOL present = FALSE, defaulted = FALSE;
     PACL dacl = nullptr;
-    if (bytes == 0 || !::GetFileSecurityW(folder.c_str(), asked, descriptor.data(), bytes, &bytes) ||
-        !::GetSecurityDescriptorOwner(descriptor.data(), &owner, &defaulted) ||
+    if (!::GetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), 4096, &bytes) ||
         !::GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !present || dacl == nullptr)
         return false;
     const DWORD readAndRun = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
     for (DWORD i = 0; i < dacl->AceCount; ++i) {
-        void* ace = nullptr;
-        if (!::GetAce(dacl, i, &ace)) return false;
-        const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
-        if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-        PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-        const bool writer = ::IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
-                            ::IsWellKnownSid(sid, WinLocalSystemSid) || (owner != nullptr && ::EqualSid(sid, owner));
-        const bool reader = ::IsWellKnownSid(sid, WinBuiltinUsersSid) && (allowed->Mask & ~readAndRun) == 0;
-        if (!writer && !reader) return false;
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace))) return false;
+        PSID sid = &ace->SidStart;
+        if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            (::IsWellKnownSid(sid, WinWorldSid) || ::IsWellKnownSid(sid, WinAuthenticatedUserSid) ||
+             (::IsWellKnownSid(sid, WinBuiltinUsersSid) && (ace->Mask & ~readAndRun) != 0)))
+            return false;
     }
     return true;
 }
@@ -708,48 +702,24 @@ std::vector<std::wstring> DeletedAtRestart() {
     return paths;
 }
 
-// Runs the registered uninstall string as Programs and Features does: the text verbatim (which
-// Wine, like Windows, passes on so only with the program named apart), in a window. The question
-// is confirmed and the copy's last box read and confirmed; the copy's exit code.
-DWORD RunRegisteredUninstaller(const std::wstring& folder, SeenBox* last) {
-    UniqueRegKey key;
-    EXPECT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, key.out()), ERROR_SUCCESS);
-    std::wstring commandLine = RegText(key.get(), L"UninstallString");
-    const std::wstring exe = folder + kUninstallerFile;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started = {};
-    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                          &started)) {
-        ADD_FAILURE() << "the uninstaller did not start: " << ::GetLastError();
-        return STILL_ACTIVE;
-    }
-    const UniqueHandle process(started.hProcess), thread(started.hThread);
-    BoxAnswerer question(started.dwProcessId, IDOK, 30000);
-    EXPECT_TRUE(question.Wait(30000)) << "no question";
-    EXPECT_EQ(Utf8(question.seen().text), Utf8(kUninstallConfirmText));
+// The process's exit code once it has ended, or STILL_ACTIVE.
+DWORD ExitCode(HANDLE process, DWORD waitMs) {
     DWORD code = STILL_ACTIVE;
-    ::WaitForSingleObject(process.get(), 30000);
-    ::GetExitCodeProcess(process.get(), &code);
-    EXPECT_EQ(code, 0u) << "the uninstaller in the install folder";
-    const UniqueHandle copy = RunningProgramStartedBy(started.dwProcessId, kUninstallerFile + 1);
-    if (!copy) {
-        ADD_FAILURE() << "no copy";
-        return STILL_ACTIVE;
-    }
-    BoxAnswerer closing(::GetProcessId(copy.get()), IDOK, kInstallTimeoutMs);
-    EXPECT_TRUE(closing.Wait(kInstallTimeoutMs)) << "no last box";
-    *last = closing.seen();
-    ::WaitForSingleObject(copy.get(), kInstallTimeoutMs);
-    code = STILL_ACTIVE;
-    ::GetExitCodeProcess(copy.get(), &code);
+    ::WaitForSingleObject(process, waitMs);
+    ::GetExitCodeProcess(process, &code);
     return code;
 }
 
-// Runs the installed uninstaller silently from its folder, as a script would; its exit code.
-DWORD RunUninstaller(const std::wstring& folder) {
+// Runs the installed uninstaller; its exit code. Silently from its folder, as a script would; or,
+// given `last`, as Programs and Features does: the registered uninstall string verbatim (which
+// Wine, like Windows, passes on so only with the program named apart) in a window, the question
+// and the copy's last box confirmed, and the copy's code.
+DWORD RunUninstaller(const std::wstring& folder, SeenBox* last = nullptr) {
     const std::wstring exe = folder + kUninstallerFile;
     std::wstring commandLine = L"\"" + exe + L"\" /S";
+    UniqueRegKey key;
+    if (last != nullptr && ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, key.out()) == ERROR_SUCCESS)
+        commandLine = RegText(key.get(), L"UninstallString");
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
@@ -759,10 +729,20 @@ DWORD RunUninstaller(const std::wstring& folder) {
         return STILL_ACTIVE;
     }
     const UniqueHandle process(started.hProcess), thread(started.hThread);
-    ::WaitForSingleObject(process.get(), kInstallTimeoutMs);
-    DWORD code = STILL_ACTIVE;
-    ::GetExitCodeProcess(process.get(), &code);
-    return code;
+    if (last == nullptr) return ExitCode(process.get(), kInstallTimeoutMs);
+    BoxAnswerer question(started.dwProcessId, IDOK, 30000);
+    EXPECT_TRUE(question.Wait(30000)) << "no question";
+    EXPECT_EQ(Utf8(question.seen().text), Utf8(kUninstallConfirmText));
+    EXPECT_EQ(ExitCode(process.get(), 30000), 0u) << "the uninstaller in the install folder";
+    const UniqueHandle copy = RunningProgramStartedBy(started.dwProcessId, kUninstallerFile + 1);
+    if (!copy) {
+        ADD_FAILURE() << "no copy";
+        return STILL_ACTIVE;
+    }
+    BoxAnswerer closing(::GetProcessId(copy.get()), IDOK, kInstallTimeoutMs);
+    EXPECT_TRUE(closing.Wait(kInstallTimeoutMs)) << "no last box";
+    *last = closing.seen();
+    return ExitCode(copy.get(), kInstallTimeoutMs);
 }
 
 }  // namespace
@@ -1106,7 +1086,7 @@ TEST(FullInstall, Uninstall) {
         const std::vector<std::wstring> tempBefore = FolderNames(TempFolder());
 
         SeenBox last;
-        EXPECT_EQ(c.asTheShell ? RunRegisteredUninstaller(c.folder, &last) : RunUninstaller(c.folder), c.exitCode);
+        EXPECT_EQ(RunUninstaller(c.folder, c.asTheShell ? &last : nullptr), c.exitCode);
         if (c.asTheShell) {
             EXPECT_EQ(Utf8(last.caption), Utf8(kUninstallerDisplayName));
             const std::wstring said = c.exitCode == 0 ? kUninstallDoneText : kUninstallLeftText;
