@@ -351,7 +351,9 @@ int RunCopy(Arguments* args, const std::wstring& temp) {
     const bool atRestart = PendingAtRestartBytes() != pendingBefore;
     DeleteSelfAtRestart(temp);
     LogFormatW(g_log, L"uninstalled %s: %s", args->installPath.c_str(),
-               !allGone ? L"something left" : atRestart ? L"all gone, some at the next restart" : L"all gone");
+               !allGone    ? L"something left"
+               : atRestart ? L"all gone, some at the next restart"
+                           : L"all gone");
     if (!args->silent)
         Tell(!allGone ? kUninstallLeftText + LogPath(temp) : atRestart ? kUninstallAtRestartText : kUninstallDoneText);
     return allGone ? kAllGone : kSomethingLeft;

@@ -91,7 +91,8 @@ bool DeleteUninstallEntry(const std::wstring& installPath, HKEY root, const wcha
     if (program.empty()) program = ReadText(key.get(), L"DisplayIcon");
     key.reset();
     if (!PathLiesInFolder(program, installPath)) {
-        LogFormatW(g_log, L"uninstall entry %s kept: it names %s, not %s", subkey, program.c_str(), installPath.c_str());
+        LogFormatW(g_log, L"uninstall entry %s kept: it names %s, not %s", subkey, program.c_str(),
+                   installPath.c_str());
         return true;
     }
     // With any subkey someone added: RegDeleteKeyW would refuse the key and leave it listed.

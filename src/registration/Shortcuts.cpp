@@ -49,12 +49,19 @@ LinkPlaces LocateLinks() {
 // Wine's GetPath gives the target in the ANSI code page, Chinese names as '?'.
 std::wstring LinkTarget(const std::wstring& path) {
     ComPtr<IShellLinkW> link;
-    HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.out());
     ComPtr<IPersistFile> file;
-    if (SUCCEEDED(hr)) hr = link->QueryInterface(IID_IPersistFile, file.out());
-    if (SUCCEEDED(hr)) hr = file->Load(path.c_str(), STGM_READ);
+    const char* call = "CoCreateInstance";
+    HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.out());
+    if (SUCCEEDED(hr)) {
+        call = "QueryInterface";
+        hr = link->QueryInterface(IID_IPersistFile, file.out());
+    }
+    if (SUCCEEDED(hr)) {
+        call = "IPersistFile::Load";
+        hr = file->Load(path.c_str(), STGM_READ);
+    }
     if (FAILED(hr)) {
-        LogCallFailed("IPersistFile::Load", path, static_cast<DWORD>(hr));
+        LogCallFailed(call, path, static_cast<DWORD>(hr));
         return {};
     }
     wchar_t target[MAX_PATH] = {};

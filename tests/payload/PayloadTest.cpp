@@ -3,9 +3,9 @@
 // uninstaller asks before it removes anything (its silent runs: tests/app/full-install).
 
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
@@ -158,7 +158,8 @@ TEST(PayloadTest, UninstallerInAWindowAsksFirstAndTellsHowItWent) {
         ASSERT_TRUE(CopyFileW(PayloadFile(L"readme.txt").c_str(), (folder + L"\\readme.txt").c_str(), FALSE));
         ASSERT_TRUE(CopyFileW(PayloadFile(L"ZavozidaDedor.exe").c_str(), (folder + L"\\helper.exe").c_str(), FALSE));
         // As the installer lists them: a program in use is moved out and deleted at the next restart.
-        const std::string list = std::string(kInstallListHeader) + "\r\nUninstaller.exe\r\nreadme.txt\r\nhelper.exe\r\n";
+        const std::string list =
+            std::string(kInstallListHeader) + "\r\nUninstaller.exe\r\nreadme.txt\r\nhelper.exe\r\n";
         ASSERT_TRUE(WriteText(folder + kInstallListFile, list));
         const std::vector<std::wstring> installed = FolderNames(folder);
         UniqueHandle helper;

@@ -132,8 +132,8 @@ TEST(UninstallEntry, DeletedOnlyByTheUninstallerOfTheFolderItNames) {
         SCOPED_TRACE(c.label);
         ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
         ::SHSetValueW(HKEY_CURRENT_USER, kTestKey, L"DisplayName", REG_SZ, L"", sizeof(wchar_t));
-        for (const auto& [name, value] : {std::make_pair(L"UninstallString", c.uninstallString),
-                                          std::make_pair(L"DisplayIcon", c.displayIcon)}) {
+        for (const auto& [name, value] :
+             {std::make_pair(L"UninstallString", c.uninstallString), std::make_pair(L"DisplayIcon", c.displayIcon)}) {
             if (!value.empty())
                 ::SHSetValueW(HKEY_CURRENT_USER, kTestKey, name, REG_SZ, value.c_str(),
                               static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
