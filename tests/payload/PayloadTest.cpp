@@ -3,9 +3,10 @@
 // uninstaller asks before it removes anything (its silent runs: tests/app/full-install).
 
 #include <windows.h>
+// after windows.h, which it needs
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
-#include <tlhelp32.h>
 
 #include <string>
 #include <vector>
