@@ -4,15 +4,17 @@
 // links, the uninstall entry and what the installation listed (install.lst), and is deleted at
 // the next restart.
 //
-//   Uninstaller.exe [/S]                           as registered
+//   <folder>\Uninstaller.exe [/S]                  as registered: run verbatim, unquoted
 //   <copy> [/S] [/W=<handle>] "<install folder>"   the copy; /W: the original, to wait for
 //
 // Exit code: 0 all gone, 1 something left (the log in the temp folder says what), 2 declined by
 // the user, 3 nothing done. Silent, the original waits for the copy and returns its code; in a
-// window it ends once the copy runs, and the copy waits for that before it starts.
+// window it ends once the copy runs, and the copy waits for that before it starts, and ends with
+// a box that says how it went.
 
 #include <windows.h>
 // after windows.h, which it needs
+#include <sddl.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 
@@ -44,6 +46,60 @@ constexpr DWORD kOriginalEndWaitMs = 30000;
 // Far above this program's size: anything bigger is not it.
 constexpr LONGLONG kMaxImageBytes = 64 * 1024 * 1024;
 
+// The copy's folder: administrators and the system write, users read and run. Protected, so the
+// temp folder's own rights are not inherited.
+constexpr wchar_t kCopyFolderAccess[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
+// Not the product's folder name: the cleanup ends every process named like it.
+constexpr wchar_t kCopyFolderPrefix[] = L"Uninstaller-";
+
+void FreeLocal(void* memory) { ::LocalFree(memory); }
+using UniqueLocalMemory = ScopedHandle<FreedBy<void*, FreeLocal>>;
+
+std::wstring Upper(std::wstring text) {
+    if (!text.empty()) ::CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+    return text;
+}
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
+
+// Full and long, upper-cased: one file's spellings (short names, "..", "/") compare alike. Empty
+// when the path does not exist.
+std::wstring LongPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH] = {}, longPath[MAX_PATH] = {};
+    const DWORD fullLength = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    if (fullLength == 0 || fullLength >= MAX_PATH) return {};
+    const DWORD longLength = ::GetLongPathNameW(full, longPath, MAX_PATH);
+    if (longLength == 0 || longLength >= MAX_PATH) return {};
+    return Upper(std::wstring(longPath, longLength));
+}
+
+// Where this program's own path ends on its command line. Programs and Features runs the
+// registered text verbatim, unquoted, so "C:\Program Files (x86)\kavix\Uninstaller.exe" must not
+// be read as the words "C:\Program", "Files", ... Compared with the module's path first; then a
+// quoted first word whatever it names; then the words that name this file in another spelling;
+// else the first word, as Windows reads it.
+size_t ProgramPathEnd(const std::wstring& line, const std::wstring& self) {
+    size_t start = 0;
+    while (start < line.size() && IsBlank(line[start])) ++start;
+    const bool quoted = start < line.size() && line[start] == L'"';
+    if (quoted) ++start;
+    const size_t end = start + self.size();
+    if (!self.empty() && end <= line.size() && Upper(line.substr(start, self.size())) == Upper(self)) {
+        if (quoted && end < line.size() && line[end] == L'"') return end + 1;
+        if (!quoted && (end == line.size() || IsBlank(line[end]))) return end;
+    }
+    if (quoted) {
+        const size_t close = line.find(L'"', start);
+        return close == std::wstring::npos ? line.size() : close + 1;
+    }
+    const std::wstring own = LongPath(self);
+    for (size_t at = start + 1; !own.empty() && at <= line.size(); ++at) {
+        if ((at == line.size() || IsBlank(line[at])) && LongPath(line.substr(start, at - start)) == own) return at;
+    }
+    const size_t blank = line.find_first_of(L" \t", start);
+    return blank == std::wstring::npos ? line.size() : blank;
+}
+
 struct Arguments {
     bool valid = true;
     bool silent = false;
@@ -51,12 +107,15 @@ struct Arguments {
     UniqueHandle original;     // the copy's, in a window: inherited from the original
 };
 
-Arguments ParseArguments() {
+Arguments ParseArguments(const std::wstring& self) {
     Arguments args;
+    const std::wstring commandLine = ::GetCommandLineW();
+    // A stand-in for the program's word, which the splitter reads by rules of its own.
+    const std::wstring options = L"x " + commandLine.substr(ProgramPathEnd(commandLine, self));
     int count = 0;
-    const UniqueArgList argv(::CommandLineToArgvW(::GetCommandLineW(), &count));
+    const UniqueArgList argv(::CommandLineToArgvW(options.c_str(), &count));
     if (!argv) {
-        LogCallFailed("CommandLineToArgvW", ::GetCommandLineW(), ::GetLastError());
+        LogCallFailed("CommandLineToArgvW", commandLine, ::GetLastError());
         args.valid = false;
         return args;
     }
@@ -104,10 +163,46 @@ bool ReadAll(HANDLE file, std::string* data) {
            (::ReadFile(file, &(*data)[0], static_cast<DWORD>(data->size()), &read, nullptr) && read == data->size());
 }
 
-// Writes this program to a new file in the temp folder and holds it open for reading, shared for
-// reading only, until it has started: the copy runs with this program's rights, and the user's
-// temp folder is open to every program the user runs. Read back, as it could change between the
-// writing and the holding.
+// The copy, then its folder, when it cannot run after all.
+void DeleteCopy(const std::wstring& copyPath) {
+    if (!::DeleteFileW(copyPath.c_str())) LogCallFailed("DeleteFileW", copyPath, ::GetLastError());
+    const std::wstring folder = copyPath.substr(0, copyPath.rfind(L'\\'));
+    if (!::RemoveDirectoryW(folder.c_str())) LogCallFailed("RemoveDirectoryW", folder, ::GetLastError());
+}
+
+std::wstring LogPath(const std::wstring& temp) { return temp + kProductFolderName + L"-uninstall.log"; }
+
+// A new folder in the temp folder that only administrators and the system may write to: where
+// Windows searches a program's own folder for DLLs first, anyone who could write beside the copy
+// could have a DLL of theirs loaded into it. A name that exists already is never taken over.
+bool MakeCopyFolder(const std::wstring& temp, std::wstring* folder) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kCopyFolderAccess, SDDL_REVISION_1, &descriptor,
+                                                                nullptr)) {
+        LogCallFailed("ConvertStringSecurityDescriptorToSecurityDescriptorW", kCopyFolderAccess, ::GetLastError());
+        return false;
+    }
+    const UniqueLocalMemory owner(descriptor);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::wstring path = temp + kCopyFolderPrefix + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(attempt);
+        if (::CreateDirectoryW(path.c_str(), &attributes)) {
+            *folder = path;
+            return true;
+        }
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) continue;
+        LogCallFailed("CreateDirectoryW", path, error);
+        return false;
+    }
+    LogCallFailed("CreateDirectoryW", temp + kCopyFolderPrefix + L"*", ERROR_ALREADY_EXISTS);
+    return false;
+}
+
+// Writes this program into a new folder of the temp folder and holds the copy open for reading,
+// shared for reading only, until it has started: the copy runs with this program's rights. Read
+// back, as it could change between the writing and the holding.
 bool MakeTempCopy(const std::wstring& temp, std::wstring* copyPath, UniqueFile* held) {
     const std::wstring self = OwnPath();
     UniqueFile image(::CreateFileW(self.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
@@ -117,39 +212,33 @@ bool MakeTempCopy(const std::wstring& temp, std::wstring* copyPath, UniqueFile* 
         LogCallFailed("ReadFile", self, ::GetLastError());
         return false;
     }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring path = temp + L"Uninstaller-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(attempt) + L".exe";
-        UniqueFile out(
-            ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) {
-            const DWORD error = ::GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-            LogCallFailed("CreateFileW", path, error);
-            return false;
-        }
-        DWORD written = 0;
-        const BOOL wrote =
-            ::WriteFile(out.get(), program.data(), static_cast<DWORD>(program.size()), &written, nullptr);
-        const DWORD writeError = wrote ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
-        out.reset();
-        std::string copied;
-        if (wrote && written == program.size()) {
-            held->reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (*held && ReadAll(held->get(), &copied) && copied == program) {
-                *copyPath = path;
-                return true;
-            }
-            LogCallFailed("ReadFile", path, *held ? ERROR_FILE_INVALID : ::GetLastError());
-        } else {
-            LogCallFailed("WriteFile", path, writeError);
-        }
-        held->reset();
-        ::DeleteFileW(path.c_str());
+    std::wstring folder;
+    if (!MakeCopyFolder(temp, &folder)) return false;
+    const std::wstring path = folder + kUninstallerFile;
+    UniqueFile out(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) {
+        LogCallFailed("CreateFileW", path, ::GetLastError());
+        if (!::RemoveDirectoryW(folder.c_str())) LogCallFailed("RemoveDirectoryW", folder, ::GetLastError());
         return false;
     }
-    LogCallFailed("CreateFileW", temp + L"Uninstaller-*.exe", ERROR_FILE_EXISTS);
+    DWORD written = 0;
+    const BOOL wrote = ::WriteFile(out.get(), program.data(), static_cast<DWORD>(program.size()), &written, nullptr);
+    const DWORD writeError = wrote ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
+    out.reset();
+    std::string copied;
+    if (wrote && written == program.size()) {
+        held->reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (*held && ReadAll(held->get(), &copied) && copied == program) {
+            *copyPath = path;
+            return true;
+        }
+        LogCallFailed("ReadFile", path, *held ? ERROR_FILE_INVALID : ::GetLastError());
+    } else {
+        LogCallFailed("WriteFile", path, writeError);
+    }
+    held->reset();
+    DeleteCopy(path);
     return false;
 }
 
@@ -172,6 +261,12 @@ UniqueHandle StartCopy(const std::wstring& copyPath, const std::wstring& temp, c
     return UniqueHandle(started.hProcess);
 }
 
+// The last word in a window: owned by nothing, as the original's window is gone by then.
+void Tell(const std::wstring& text) {
+    if (::MessageBoxW(nullptr, text.c_str(), kUninstallerDisplayName, MB_OK | MB_SETFOREGROUND) == 0)
+        LogCallFailed("MessageBoxW", text, ::GetLastError());
+}
+
 int RunOriginal(const Arguments& args) {
     const std::wstring installPath = ModuleDirectory();
     const std::wstring temp = TempFolder();
@@ -187,17 +282,21 @@ int RunOriginal(const Arguments& args) {
 
     std::wstring copyPath;
     UniqueFile held;
-    if (!MakeTempCopy(temp, &copyPath, &held)) return kNothingDone;
+    UniqueHandle copy;
     // In a window this process ends at once and the copy waits for that; silent, it waits for
     // the copy instead, to return its code.
     UniqueHandle self;
-    if (!args.silent && !::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
-                                           self.out(), SYNCHRONIZE, TRUE, 0))
-        LogCallFailed("DuplicateHandle", copyPath, ::GetLastError());
-    const UniqueHandle copy = StartCopy(copyPath, temp, installPath, args.silent, self.get());
-    held.reset();
+    if (MakeTempCopy(temp, &copyPath, &held)) {
+        if (!args.silent && !::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
+                                               self.out(), SYNCHRONIZE, TRUE, 0))
+            LogCallFailed("DuplicateHandle", copyPath, ::GetLastError());
+        copy = StartCopy(copyPath, temp, installPath, args.silent, self.get());
+        held.reset();
+        if (!copy) DeleteCopy(copyPath);
+    }
     if (!copy) {
-        ::DeleteFileW(copyPath.c_str());
+        // The user said yes: a window that just closes would pass for success.
+        if (!args.silent) Tell(kUninstallFailedText + LogPath(temp));
         return kNothingDone;
     }
     if (!args.silent) return kAllGone;
@@ -209,34 +308,67 @@ int RunOriginal(const Arguments& args) {
     return static_cast<int>(code);
 }
 
-int RunCopy(Arguments* args) {
+// The size of what Windows is to delete or move at the next restart: grown, something of the
+// installation was in use and goes then.
+DWORD PendingAtRestartBytes() {
+    UniqueRegKey key;
+    DWORD bytes = 0;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+                        key.out()) != ERROR_SUCCESS ||
+        ::RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &bytes) !=
+            ERROR_SUCCESS)
+        return 0;  // none pending
+    return bytes;
+}
+
+// The copy and then its folder go at the next restart, wherever the temp folder is: a running
+// program cannot delete its own file. Needs administrator rights; a refusal is only logged.
+void DeleteSelfAtRestart(const std::wstring& temp) {
+    const std::wstring self = OwnPath();
+    if (!::MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        LogCallFailed("MoveFileExW (at restart)", self, ::GetLastError());
+    // Only a folder the original made for it: a copy started elsewhere leaves its folder alone.
+    const std::wstring folder = ModuleDirectory();
+    const std::wstring ours = Upper(temp + kCopyFolderPrefix);
+    if (folder.size() <= ours.size() || Upper(folder.substr(0, ours.size())) != ours ||
+        folder.find(L'\\', ours.size()) != std::wstring::npos)
+        return;
+    if (!::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        LogCallFailed("MoveFileExW (at restart)", folder, ::GetLastError());
+}
+
+int RunCopy(Arguments* args, const std::wstring& temp) {
     if (args->original) {
         if (::WaitForSingleObject(args->original.get(), kOriginalEndWaitMs) == WAIT_FAILED)
             LogCallFailed("WaitForSingleObject", L"the uninstaller started from the install folder", ::GetLastError());
         args->original.reset();
     }
     EndProductServicesAndProcesses();
-    bool allGone = RemoveShortcuts();
-    allGone &= DeleteUninstallEntry();
+    const DWORD pendingBefore = PendingAtRestartBytes();
+    bool allGone = RemoveShortcuts(args->installPath);
+    allGone &= DeleteUninstallEntry(args->installPath);
     allGone &= RemoveInstallation(args->installPath);
-    // A running program cannot delete its own file.
-    const std::wstring self = OwnPath();
-    if (!::MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        LogCallFailed("MoveFileExW (at restart)", self, ::GetLastError());
-    LogFormatW(g_log, L"uninstalled %s: %s", args->installPath.c_str(), allGone ? L"all gone" : L"something left");
+    const bool atRestart = PendingAtRestartBytes() != pendingBefore;
+    DeleteSelfAtRestart(temp);
+    LogFormatW(g_log, L"uninstalled %s: %s", args->installPath.c_str(),
+               !allGone    ? L"something left"
+               : atRestart ? L"all gone, some at the next restart"
+                           : L"all gone");
+    if (!args->silent)
+        Tell(!allGone ? kUninstallLeftText + LogPath(temp) : atRestart ? kUninstallAtRestartText : kUninstallDoneText);
     return allGone ? kAllGone : kSomethingLeft;
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // First, as in the installer: the copy runs elevated from the temp folder, where any program
-    // may have left a DLL.
+    // First, as in the installer: the original may run from anywhere, and where Windows has no
+    // safe DLL search a program's own folder is searched first.
     RestrictDllSearch();
     const std::wstring temp = TempFolder();
-    if (!temp.empty()) InitLogAt(temp + kProductFolderName + L"-uninstall.log");
+    if (!temp.empty()) InitLogAt(LogPath(temp));
 
-    Arguments args = ParseArguments();
+    Arguments args = ParseArguments(OwnPath());
     if (!args.valid) return kNothingDone;
-    return args.installPath.empty() ? RunOriginal(args) : RunCopy(&args);
+    return args.installPath.empty() ? RunOriginal(args) : RunCopy(&args, temp);
 }

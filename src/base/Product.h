@@ -8,6 +8,11 @@ constexpr wchar_t kProductDisplayName[] = L"Vexo模拟器";
 constexpr wchar_t kInstallerDisplayName[] = L"Vexo模拟器安装程序";
 constexpr wchar_t kUninstallerDisplayName[] = L"Vexo模拟器卸载程序";
 constexpr wchar_t kUninstallConfirmText[] = L"确定要卸载Vexo模拟器吗？";
+// The uninstaller's last box in a window; the two ending in a colon are followed by the log's path.
+constexpr wchar_t kUninstallDoneText[] = L"Vexo模拟器已成功卸载。";
+constexpr wchar_t kUninstallAtRestartText[] = L"Vexo模拟器已卸载，部分正在使用的文件将在重新启动计算机后删除。";
+constexpr wchar_t kUninstallLeftText[] = L"Vexo模拟器已卸载，但部分内容未能删除，详情请查看日志：";
+constexpr wchar_t kUninstallFailedText[] = L"Vexo模拟器未能卸载，详情请查看日志：";
 
 // Files of the installed product, below the install folder.
 constexpr wchar_t kEmulatorFile[] = L"\\ZavozidaDedor.exe";

@@ -2,11 +2,13 @@
 
 #include <shlwapi.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "base/Log.h"
 #include "base/Owners.h"
 #include "base/SystemApi.h"
+#include "registration/PathInFolder.h"
 #include "registration/Shortcuts.h"
 #include "tasks/InstallMessages.h"
 
@@ -57,7 +59,42 @@ void WriteUninstallEntry(const TaskBase& task, HKEY root, const wchar_t* subkey)
     SetString(key.get(), L"UninstallString", uninstaller);
 }
 
-bool DeleteUninstallEntry(HKEY root, const wchar_t* subkey) {
+namespace {
+
+// A text value, or empty when it is missing or not text.
+std::wstring ReadText(HKEY key, const wchar_t* name) {
+    DWORD type = 0, bytes = 0;
+    if (::RegQueryValueExW(key, name, nullptr, &type, nullptr, &bytes) != ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        return {};
+    std::wstring text(bytes / sizeof(wchar_t) + 1, L'\0');
+    bytes = static_cast<DWORD>(text.size() * sizeof(wchar_t));
+    if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&text[0]), &bytes) != ERROR_SUCCESS)
+        return {};
+    text.resize(std::min<size_t>(text.size(), bytes / sizeof(wchar_t)));
+    // Stored with or without its terminator.
+    return text.substr(0, text.find(L'\0'));
+}
+
+}  // namespace
+
+bool DeleteUninstallEntry(const std::wstring& installPath, HKEY root, const wchar_t* subkey) {
+    UniqueRegKey key;
+    const LONG opened = ::RegOpenKeyExW(root, subkey, 0, KEY_QUERY_VALUE, key.out());
+    if (opened == ERROR_FILE_NOT_FOUND) return true;
+    if (opened != ERROR_SUCCESS) {
+        LogCallFailed("RegOpenKeyExW", subkey, static_cast<DWORD>(opened));
+        return false;
+    }
+    // The installation in another folder that wrote it last keeps it: it is its only way out.
+    std::wstring program = ReadText(key.get(), L"UninstallString");
+    if (program.empty()) program = ReadText(key.get(), L"DisplayIcon");
+    key.reset();
+    if (!PathLiesInFolder(program, installPath)) {
+        LogFormatW(g_log, L"uninstall entry %s kept: it names %s, not %s", subkey, program.c_str(),
+                   installPath.c_str());
+        return true;
+    }
     // With any subkey someone added: RegDeleteKeyW would refuse the key and leave it listed.
     const DWORD result = ::SHDeleteKeyW(root, subkey);
     if (result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND) return true;

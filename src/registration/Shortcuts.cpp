@@ -8,6 +8,7 @@
 #include "base/Log.h"
 #include "base/Owners.h"
 #include "base/Product.h"
+#include "registration/PathInFolder.h"
 #include "tasks/TaskBase.h"
 
 namespace {
@@ -44,10 +45,51 @@ LinkPlaces LocateLinks() {
     return places;
 }
 
-// True when the link is not there (any more).
-bool DeleteLink(const std::wstring& folder, const std::wstring& name) {
+// The link's target, or empty (logged) when it cannot be read. From the item list the shell keeps:
+// Wine's GetPath gives the target in the ANSI code page, Chinese names as '?'.
+std::wstring LinkTarget(const std::wstring& path) {
+    ComPtr<IShellLinkW> link;
+    ComPtr<IPersistFile> file;
+    const char* call = "CoCreateInstance";
+    HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.out());
+    if (SUCCEEDED(hr)) {
+        call = "QueryInterface";
+        hr = link->QueryInterface(IID_IPersistFile, file.out());
+    }
+    if (SUCCEEDED(hr)) {
+        call = "IPersistFile::Load";
+        hr = file->Load(path.c_str(), STGM_READ);
+    }
+    if (FAILED(hr)) {
+        LogCallFailed(call, path, static_cast<DWORD>(hr));
+        return {};
+    }
+    wchar_t target[MAX_PATH] = {};
+    LPITEMIDLIST items = nullptr;
+    if (SUCCEEDED(link->GetIDList(&items)) && items != nullptr) {
+        const UniqueCoTaskMemory owner(items);
+        if (::SHGetPathFromIDListW(items, target)) return target;
+    }
+    hr = link->GetPath(target, MAX_PATH, nullptr, SLGP_RAWPATH);
+    if (FAILED(hr) || target[0] == L'\0') LogCallFailed("IShellLinkW::GetPath", path, static_cast<DWORD>(hr));
+    return target;
+}
+
+// True when the link is not there (any more), or is another installation's and stays.
+bool DeleteOwnLink(const std::wstring& folder, const std::wstring& name, const std::wstring& installPath) {
     if (folder.empty()) return false;  // its look-up failed and was logged
     const std::wstring path = folder + L"\\" + name;
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
+    }
+    // One that cannot be read may be anyone's: it stays, and says so.
+    const std::wstring target = LinkTarget(path);
+    if (target.empty()) return false;
+    if (!PathLiesInFolder(target, installPath)) {
+        LogFormatW(g_log, L"%s kept: it starts %s, not in %s", path.c_str(), target.c_str(), installPath.c_str());
+        return true;
+    }
     if (::DeleteFileW(path.c_str())) return true;
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return true;
@@ -110,11 +152,12 @@ void CreateShortcuts(const TaskBase& task) {
     CreateShellLink(uninstaller, places.startMenu, kUninstallerDisplayName, UninstallerLinkName());
 }
 
-bool RemoveShortcuts() {
+bool RemoveShortcuts(const std::wstring& installPath) {
     const LinkPlaces places = LocateLinks();
-    bool gone = DeleteLink(places.desktop, EmulatorLinkName());
-    gone &= DeleteLink(places.startMenu, EmulatorLinkName());
-    gone &= DeleteLink(places.startMenu, UninstallerLinkName());
+    const ComScope com;
+    bool gone = DeleteOwnLink(places.desktop, EmulatorLinkName(), installPath);
+    gone &= DeleteOwnLink(places.startMenu, EmulatorLinkName(), installPath);
+    gone &= DeleteOwnLink(places.startMenu, UninstallerLinkName(), installPath);
     if (!places.startMenu.empty() && ::PathFileExistsW(places.startMenu.c_str()) &&
         !::RemoveDirectoryW(places.startMenu.c_str())) {
         const DWORD error = ::GetLastError();

@@ -14,9 +14,10 @@ std::wstring UninstallerLinkName();
 // Writes the three links for the task's install folder; a link that cannot be written is skipped
 // and logged.
 void CreateShortcuts(const TaskBase& task);
-// Deletes the three links, then the start-menu folder unless something else is in it. True when
-// neither a link nor the emptied folder is left; a failure is logged.
-bool RemoveShortcuts();
+// Deletes those of the three links whose target lies in installPath (another installation's stay,
+// logged), then the start-menu folder unless something else is in it. True when none of them is
+// left but another installation's; a failure, or a link whose target cannot be read, is logged.
+bool RemoveShortcuts(const std::wstring& installPath);
 // Writes folder\linkFileName pointing at target, shown normally; true when the file was saved.
 // An existing link of that name is replaced; a failure is logged with its call and code.
 bool CreateShellLink(const std::wstring& target, const std::wstring& folder, const wchar_t* description,

@@ -3,6 +3,8 @@
 // uninstaller asks before it removes anything (its silent runs: tests/app/full-install).
 
 #include <windows.h>
+// after windows.h, which it needs
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -113,30 +115,81 @@ TEST(PayloadTest, RuntimePackageRecordsEachCommandLine) {
     EXPECT_EQ(recorded, line + line);
 }
 
+bool WriteText(const std::wstring& path, const std::string& text) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+
+// The process `parent` started, or 0.
+DWORD StartedBy(DWORD parent) {
+    UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry))
+        if (entry.th32ParentProcessID == parent) return entry.th32ProcessID;
+    return 0;
+}
+
 // Declined, nothing changes; confirmed, the uninstaller ends at once, and its copy, once that has
-// ended, takes the product's folder.
-TEST(PayloadTest, UninstallerInAWindowAsksFirst) {
-    for (const int answer : {IDCANCEL, IDOK}) {
-        SCOPED_TRACE(answer == IDOK ? "confirmed" : "declined");
-        const std::wstring folder = FreshScratch(L"uninstall") + L"\\" + kProductFolderName;
+// ended, takes the product's folder and ends with a box of its own that says how it went. Started
+// as the shell starts a registered command line: verbatim, so unquoted with the folder's blanks.
+TEST(PayloadTest, UninstallerInAWindowAsksFirstAndTellsHowItWent) {
+    const struct {
+        const char* label;
+        int answer;
+        bool quoted;
+        bool helperRunning;   // a program of the folder, all along
+        const wchar_t* said;  // the copy's last box; null: no copy
+    } cases[] = {
+        {"declined", IDCANCEL, true, false, nullptr},
+        {"quoted", IDOK, true, false, kUninstallDoneText},
+        {"unquoted", IDOK, false, false, kUninstallDoneText},
+        {"a program running", IDOK, false, true, kUninstallAtRestartText},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::wstring apps = FreshScratch(L"uninstall") + L"\\Vexo Apps";
+        const std::wstring folder = apps + L"\\" + kProductFolderName;
+        ASSERT_TRUE(CreateDirectoryW(apps.c_str(), nullptr));
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
         const std::wstring exe = folder + kUninstallerFile;
         ASSERT_TRUE(CopyFileW(PayloadFile(L"Uninstaller.exe").c_str(), exe.c_str(), FALSE));
         ASSERT_TRUE(CopyFileW(PayloadFile(L"readme.txt").c_str(), (folder + L"\\readme.txt").c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(PayloadFile(L"ZavozidaDedor.exe").c_str(), (folder + L"\\helper.exe").c_str(), FALSE));
+        // As the installer lists them: a program in use is moved out and deleted at the next restart.
+        const std::string list =
+            std::string(kInstallListHeader) + "\r\nUninstaller.exe\r\nreadme.txt\r\nhelper.exe\r\n";
+        ASSERT_TRUE(WriteText(folder + kInstallListFile, list));
         const std::vector<std::wstring> installed = FolderNames(folder);
-
-        UniqueHandle process = Start(exe, L"\"" + exe + L"\"", folder);
-        ASSERT_TRUE(process);
-        BoxAnswerer answerer(GetProcessId(process.get()), answer, 15000);
-        ASSERT_TRUE(answerer.Wait(15000)) << "no message box";
-        EXPECT_EQ(answerer.seen().caption, kUninstallerDisplayName);
-        EXPECT_EQ(answerer.seen().text, kUninstallConfirmText);
-        EXPECT_EQ(WaitExit(process), answer == IDOK ? 0u : 2u);
-        if (answer == IDOK) {
-            EXPECT_TRUE(PumpUntil([&] { return !PathExists(folder); }, 15000)) << "the folder is still there";
-        } else {
-            EXPECT_EQ(FolderNames(folder), installed);
+        UniqueHandle helper;
+        if (c.helperRunning) {
+            helper = Start(folder + L"\\helper.exe", L"helper", apps);
+            ASSERT_TRUE(helper);
         }
+
+        UniqueHandle process = Start(exe, c.quoted ? L"\"" + exe + L"\"" : exe, folder);
+        ASSERT_TRUE(process);
+        const DWORD pid = GetProcessId(process.get());
+        BoxAnswerer question(pid, c.answer, 15000);
+        ASSERT_TRUE(question.Wait(15000)) << "no question";
+        EXPECT_EQ(question.seen().caption, kUninstallerDisplayName);
+        EXPECT_EQ(question.seen().text, kUninstallConfirmText);
+        EXPECT_EQ(WaitExit(process), c.said != nullptr ? 0u : 2u);
+        if (c.said == nullptr) {
+            EXPECT_EQ(FolderNames(folder), installed);
+            continue;
+        }
+        UniqueHandle copy(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, StartedBy(pid)));
+        ASSERT_TRUE(copy) << "no copy";
+        BoxAnswerer closing(GetProcessId(copy.get()), IDOK, 30000);
+        ASSERT_TRUE(closing.Wait(30000)) << "no last box";
+        EXPECT_EQ(closing.seen().caption, kUninstallerDisplayName);
+        EXPECT_EQ(closing.seen().text, c.said);
+        EXPECT_EQ(WaitExit(copy), 0u);
+        EXPECT_FALSE(PathExists(folder));
+        if (helper) TerminateProcess(helper.get(), 0);
     }
 }
 

@@ -103,9 +103,45 @@ TEST(UninstallEntry, WrittenWholeToALastingKeyRewrittenInPlaceAndDeletedWhole) {
     // Deleted whole, with a subkey someone added; deleting it again finds it gone.
     ASSERT_EQ(LastingChild(HKEY_CURRENT_USER, kTestKey), ERROR_SUCCESS);
     for (int round = 0; round < 2; ++round) {
-        EXPECT_TRUE(DeleteUninstallEntry(HKEY_CURRENT_USER, kTestKey));
+        EXPECT_TRUE(DeleteUninstallEntry(task.installPath, HKEY_CURRENT_USER, kTestKey));
         UniqueRegKey gone;
         EXPECT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, kTestKey, 0, KEY_READ, gone.out()), ERROR_FILE_NOT_FOUND);
+    }
+    ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
+}
+
+// The uninstaller of one folder deletes the entry only when it names that folder: another
+// installation's stays, as it is that one's only way out.
+TEST(UninstallEntry, DeletedOnlyByTheUninstallerOfTheFolderItNames) {
+    const std::wstring folder = InstallFolder(L"own");
+    const std::wstring other = InstallFolder(L"own-other");
+    const struct {
+        const char* label;
+        std::wstring uninstallString, displayIcon;
+        bool deleted;
+    } cases[] = {
+        {"as written", folder + kUninstallerFile, folder + kEmulatorFile, true},
+        {"quoted, with an option", L"\"" + folder + kUninstallerFile + L"\" /S", L"", true},
+        {"only the icon", L"", folder + kEmulatorFile, true},
+        {"another folder", other + kUninstallerFile, folder + kEmulatorFile, false},
+        {"a folder named as its start", folder + L"2" + kUninstallerFile, L"", false},
+        {"climbing out", folder + L"\\.." + kUninstallerFile, L"", false},
+        {"naming none", L"", L"", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
+        ::SHSetValueW(HKEY_CURRENT_USER, kTestKey, L"DisplayName", REG_SZ, L"", sizeof(wchar_t));
+        for (const auto& [name, value] :
+             {std::make_pair(L"UninstallString", c.uninstallString), std::make_pair(L"DisplayIcon", c.displayIcon)}) {
+            if (!value.empty())
+                ::SHSetValueW(HKEY_CURRENT_USER, kTestKey, name, REG_SZ, value.c_str(),
+                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+        }
+        EXPECT_TRUE(DeleteUninstallEntry(folder, HKEY_CURRENT_USER, kTestKey));
+        UniqueRegKey key;
+        EXPECT_EQ(::RegOpenKeyExW(HKEY_CURRENT_USER, kTestKey, 0, KEY_READ, key.out()),
+                  c.deleted ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS);
     }
     ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
 }
@@ -126,7 +162,7 @@ TEST(RegistrationFailures, AreLoggedWithTheirCallAndCode) {
     // Nor deleted below a key handle already closed.
     const HKEY closed = volatileKey.get();
     volatileKey.reset();
-    EXPECT_FALSE(DeleteUninstallEntry(closed, L"kavix"));
+    EXPECT_FALSE(DeleteUninstallEntry(scratch, closed, L"kavix"));
     ::SHDeleteKeyW(HKEY_CURRENT_USER, L"Software\\VexoTests");
     // No link can be saved into a folder that does not exist.
     const ComScope com;
@@ -135,7 +171,7 @@ TEST(RegistrationFailures, AreLoggedWithTheirCallAndCode) {
     std::string log;
     ASSERT_TRUE(ReadWholeFile(scratch + L"\\tmp.log", &log));
     EXPECT_NE(log.find("[ERROR] RegCreateKeyExW failed for kavix, error 1021 ["), std::string::npos) << log;
-    EXPECT_NE(log.find("[ERROR] SHDeleteKeyW failed for kavix, error 6 ["), std::string::npos) << log;
+    EXPECT_NE(log.find("[ERROR] RegOpenKeyExW failed for kavix, error 6 ["), std::string::npos) << log;
     EXPECT_NE(log.find("[ERROR] IPersistFile::Save failed for " + ToUserAnsi(scratch) + "\\missing\\link.lnk, error 0x"),
               std::string::npos)
         << log;
@@ -275,12 +311,16 @@ TEST(Shortcuts, ThreeUserLinksOverwrittenByASecondInstallInTheSameFolderThenRemo
     ExpectLinks(second);
     EXPECT_TRUE(PathExists(marker));
 
+    // The uninstaller of the first folder leaves the second's links.
+    EXPECT_TRUE(RemoveShortcuts(first));
+    ExpectLinks(second);
+
     // Removed; the start-menu folder stays while the user keeps something in it, and then goes.
     for (const bool userKeepsSomething : {true, false}) {
         if (!userKeepsSomething) {
             ASSERT_TRUE(::RemoveDirectoryW(marker.c_str()));
         }
-        EXPECT_TRUE(RemoveShortcuts());
+        EXPECT_TRUE(RemoveShortcuts(second));
         EXPECT_FALSE(PathExists(kDesktopLink));
         EXPECT_FALSE(PathExists(kStartMenu + L"\\" + EmulatorLinkName()));
         EXPECT_FALSE(PathExists(kStartMenu + L"\\" + UninstallerLinkName()));

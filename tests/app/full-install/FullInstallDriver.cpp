@@ -618,31 +618,64 @@ private:
 // ---------------------------------------------------------------------------------------------
 // The installed uninstaller
 
-// The emulator the installer started, still running (a handle to wait on), or an empty handle.
-UniqueHandle RunningEmulatorStartedBy(DWORD installerPid) {
+// A program named `image` that process `parent` started, still running (a handle to wait on and
+// ask), or an empty handle.
+UniqueHandle RunningProgramStartedBy(DWORD parent, const wchar_t* image) {
     for (int i = 0; i < 100; ++i) {
         UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
         PROCESSENTRY32W entry = {};
         entry.dwSize = sizeof entry;
         for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
              more = ::Process32NextW(snapshot.get(), &entry)) {
-            if (entry.th32ParentProcessID == installerPid && lstrcmpiW(entry.szExeFile, kEmulatorFile + 1) == 0)
-                return UniqueHandle(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+            if (entry.th32ParentProcessID == parent && lstrcmpiW(entry.szExeFile, image) == 0)
+                return UniqueHandle(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE,
+                                                  entry.th32ProcessID));
         }
         ::Sleep(50);
     }
     return UniqueHandle();
 }
 
+// The paths of the files and folders in `folder` (given with its trailing backslash).
 std::vector<std::wstring> FolderNames(const std::wstring& folder) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
-    UniqueFind find(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    UniqueFind find(::FindFirstFileW((folder + L"*").c_str(), &found));
     if (!find) return names;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(folder + found.cFileName);
+        if (std::wcscmp(found.cFileName, L".") != 0 && std::wcscmp(found.cFileName, L"..") != 0)
+            names.push_back(folder + found.cFileName);
     } while (::FindNextFileW(find.get(), &found));
     return names;
+}
+
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Whether the folder was made with rights of its own: neither everyone, nor any signed-in user,
+// nor the users may write in it, and not everyone may even read it (Wine keeps only what its file
+// modes can say, and there a folder made without them lets everyone read).
+bool OnlyAdministratorsWrite(const std::wstring& folder) {
+    std::vector<BYTE> descriptor(4096);
+    DWORD bytes = 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    if (!::GetFileSecurityW(folder.c_str(), DACL_SECURITY_INFORMATION, descriptor.data(), 4096, &bytes) ||
+        !::GetSecurityDescriptorDacl(descriptor.data(), &present, &dacl, &defaulted) || !present || dacl == nullptr)
+        return false;
+    const DWORD readAndRun = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+    for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!::GetAce(dacl, i, reinterpret_cast<void**>(&ace))) return false;
+        PSID sid = &ace->SidStart;
+        if (ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            (::IsWellKnownSid(sid, WinWorldSid) || ::IsWellKnownSid(sid, WinAuthenticatedUserSid) ||
+             (::IsWellKnownSid(sid, WinBuiltinUsersSid) && (ace->Mask & ~readAndRun) != 0)))
+            return false;
+    }
+    return true;
 }
 
 std::wstring TempFolder() {
@@ -651,9 +684,9 @@ std::wstring TempFolder() {
     return temp;
 }
 
-// Files Windows is to delete at the next restart, upper-cased.
-std::set<std::wstring> DeletedAtRestart() {
-    std::set<std::wstring> paths;
+// Files and folders Windows is to delete at the next restart, in its order, upper-cased.
+std::vector<std::wstring> DeletedAtRestart() {
+    std::vector<std::wstring> paths;
     std::vector<wchar_t> value(64 * 1024);
     DWORD bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t)) - 2 * sizeof(wchar_t);
     if (::SHGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
@@ -667,15 +700,29 @@ std::set<std::wstring> DeletedAtRestart() {
         if (!names[i + 1].empty()) continue;
         std::wstring path = names[i].compare(0, 4, L"\\??\\") == 0 ? names[i].substr(4) : names[i];
         ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
-        paths.insert(path);
+        paths.push_back(path);
     }
     return paths;
 }
 
-// Runs the installed uninstaller silently from its folder, as a script would; its exit code.
-DWORD RunUninstaller(const std::wstring& folder) {
+// The process's exit code once it has ended, or STILL_ACTIVE.
+DWORD ExitCode(HANDLE process, DWORD waitMs) {
+    DWORD code = STILL_ACTIVE;
+    ::WaitForSingleObject(process, waitMs);
+    ::GetExitCodeProcess(process, &code);
+    return code;
+}
+
+// Runs the installed uninstaller; its exit code. Silently from its folder, as a script would; or,
+// given `last`, as Programs and Features does: the registered uninstall string verbatim (which
+// Wine, like Windows, passes on so only with the program named apart) in a window, the question
+// and the copy's last box confirmed, and the copy's code.
+DWORD RunUninstaller(const std::wstring& folder, SeenBox* last = nullptr) {
     const std::wstring exe = folder + kUninstallerFile;
     std::wstring commandLine = L"\"" + exe + L"\" /S";
+    UniqueRegKey key;
+    if (last != nullptr && ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ, key.out()) == ERROR_SUCCESS)
+        commandLine = RegText(key.get(), L"UninstallString");
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started = {};
@@ -685,10 +732,20 @@ DWORD RunUninstaller(const std::wstring& folder) {
         return STILL_ACTIVE;
     }
     const UniqueHandle process(started.hProcess), thread(started.hThread);
-    ::WaitForSingleObject(process.get(), kInstallTimeoutMs);
-    DWORD code = STILL_ACTIVE;
-    ::GetExitCodeProcess(process.get(), &code);
-    return code;
+    if (last == nullptr) return ExitCode(process.get(), kInstallTimeoutMs);
+    BoxAnswerer question(started.dwProcessId, IDOK, 30000);
+    EXPECT_TRUE(question.Wait(30000)) << "no question";
+    EXPECT_EQ(Utf8(question.seen().text), Utf8(kUninstallConfirmText));
+    EXPECT_EQ(ExitCode(process.get(), 30000), 0u) << "the uninstaller in the install folder";
+    const UniqueHandle copy = RunningProgramStartedBy(started.dwProcessId, kUninstallerFile + 1);
+    if (!copy) {
+        ADD_FAILURE() << "no copy";
+        return STILL_ACTIVE;
+    }
+    BoxAnswerer closing(::GetProcessId(copy.get()), IDOK, kInstallTimeoutMs);
+    EXPECT_TRUE(closing.Wait(kInstallTimeoutMs)) << "no last box";
+    *last = closing.seen();
+    return ExitCode(copy.get(), kInstallTimeoutMs);
 }
 
 }  // namespace
@@ -983,20 +1040,22 @@ TEST(FullInstall, TwoInstances) {
 }
 
 // An installation, its emulator running and a product service there, taken back by the installed
-// uninstaller run silently: what the installation listed, its links, its entry, the service and
-// the emulator gone, the user's own files and whatever a hostile list line points at kept. Then
-// an installation again is whole.
+// uninstaller, run silently or as Programs and Features runs its registered uninstall string
+// (unquoted, blanks and all): what the installation listed, its links, its entry, the service and
+// the emulator gone, the user's own files and whatever a hostile list line points at kept. In a
+// window its last box says how it went. Then an installation again is whole.
 TEST(FullInstall, Uninstall) {
     struct Case {
         const char* label;
         std::wstring folder;
         std::string hostileLines;  // appended to the list
+        bool asTheShell;           // else silently, by its quoted path
         DWORD exitCode;
     };
     const Case cases[] = {
-        {"product folder", DefaultFolder(), "", 0},
-        {"user's folder", L"C:\\MyGames", "", 0},
-        {"hostile list", L"C:\\Games\\Vexo_2", "..\\x\r\nC:\\x\r\n..\\\r\n", 1},
+        {"product folder", DefaultFolder(), "", true, 0},
+        {"user's folder", L"C:\\MyGames", "", false, 0},
+        {"hostile list", L"C:\\Games\\Vexo_2", "..\\x\r\nC:\\x\r\n..\\\r\n", true, 1},
     };
     const std::vector<std::wstring> outside = {L"C:\\Games\\x", L"C:\\x"};
     const std::wstring service = PreviousServiceName(1, 0);
@@ -1015,7 +1074,7 @@ TEST(FullInstall, Uninstall) {
             ASSERT_NO_FATAL_FAILURE(TypeFolder(installer.window(), c.folder));
         }
         ASSERT_EQ(InstallAndWait(installer, L"uninstall"), 0u);
-        const UniqueHandle emulator = RunningEmulatorStartedBy(installer.pid());
+        const UniqueHandle emulator = RunningProgramStartedBy(installer.pid(), kEmulatorFile + 1);
         ASSERT_TRUE(emulator) << "the installer did not start the emulator";
         Services services;
         ASSERT_NO_FATAL_FAILURE(services.Create(service, true));
@@ -1029,7 +1088,17 @@ TEST(FullInstall, Uninstall) {
         }
         const std::vector<std::wstring> tempBefore = FolderNames(TempFolder());
 
-        EXPECT_EQ(RunUninstaller(c.folder), c.exitCode);
+        SeenBox last;
+        EXPECT_EQ(RunUninstaller(c.folder, c.asTheShell ? &last : nullptr), c.exitCode);
+        if (c.asTheShell) {
+            EXPECT_EQ(Utf8(last.caption), Utf8(kUninstallerDisplayName));
+            const std::wstring said = c.exitCode == 0 ? kUninstallDoneText : kUninstallLeftText;
+            EXPECT_EQ(Utf8(last.text.substr(0, said.size())), Utf8(said));
+            // What is left: the log it names says what.
+            if (c.exitCode != 0) {
+                EXPECT_TRUE(PathExists(last.text.substr(said.size()))) << Utf8(last.text);
+            }
+        }
 
         for (const auto& line : listed)
             EXPECT_FALSE(PathExists(c.folder + L"\\" + ToWide(line, CP_UTF8))) << "still there: " << line;
@@ -1052,19 +1121,31 @@ TEST(FullInstall, Uninstall) {
         EXPECT_EQ(::WaitForSingleObject(emulator.get(), 0), WAIT_OBJECT_0) << "the emulator still runs";
         for (int i = 0; i < 100 && services.State(service) != 0; ++i) ::Sleep(50);
         EXPECT_EQ(services.State(service), 0u) << "the service is still there";
-        // It ran from a copy in the temp folder; what it left there goes at the next restart.
-        std::vector<std::wstring> left = FolderNames(TempFolder());
-        const std::set<std::wstring> pending = DeletedAtRestart();
-        size_t added = 0;
-        for (auto file : left) {
-            if (std::find(tempBefore.begin(), tempBefore.end(), file) != tempBefore.end() ||
-                file.compare(file.size() - 4, 4, L".log") == 0)
+        // It ran from a copy in a new folder of the temp folder that only administrators can write;
+        // that and whatever else it left there go at the next restart.
+        const std::vector<std::wstring> pending = DeletedAtRestart();
+        size_t copies = 0;
+        for (const auto& path : FolderNames(TempFolder())) {
+            if (std::find(tempBefore.begin(), tempBefore.end(), path) != tempBefore.end() ||
+                path.compare(path.size() - 4, 4, L".log") == 0)
                 continue;
-            ++added;
-            ::CharUpperBuffW(&file[0], static_cast<DWORD>(file.size()));
-            EXPECT_EQ(pending.count(file), 1u) << "not to be deleted at restart: " << Utf8(file);
+            std::vector<std::wstring> left = {path};
+            if (IsFolder(path)) {
+                ++copies;
+                EXPECT_TRUE(OnlyAdministratorsWrite(path)) << Utf8(path);
+                left = FolderNames(path + L"\\");
+                EXPECT_EQ(left.size(), 1u) << "beside the copy in " << Utf8(path);
+                left.push_back(path);  // once what is in it has gone
+            }
+            auto after = pending.begin();
+            for (auto file : left) {
+                ::CharUpperBuffW(&file[0], static_cast<DWORD>(file.size()));
+                const auto at = std::find(after, pending.end(), file);
+                EXPECT_NE(at, pending.end()) << "not to be deleted at restart, in order: " << Utf8(file);
+                if (at != pending.end()) after = at;
+            }
         }
-        EXPECT_GE(added, 1u) << "no copy in the temp folder";
+        EXPECT_EQ(copies, 1u) << "no copy in a folder of its own";
         if (usersOwn) RemoveTree(c.folder);
     }
     RemoveTree(L"C:\\Games");
