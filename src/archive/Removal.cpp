@@ -43,11 +43,6 @@ std::wstring Shown(const std::wstring& literal) {
     return literal;
 }
 
-std::wstring FoldCase(std::wstring name) {
-    if (!name.empty()) ::CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
-    return name;
-}
-
 std::vector<std::wstring> Split(const std::wstring& relative) {
     std::vector<std::wstring> parts;
     size_t start = 0;
@@ -144,7 +139,8 @@ std::wstring LiteralPath(const std::wstring& path) {
     return kLiteralPrefix + full;
 }
 
-Removal::Removal(const std::wstring& root, RemovalOptions options) : root_(LiteralPath(root)), options_(options) {
+Removal::Removal(const std::wstring& root, RemovalOptions options)
+    : root_(LiteralPath(root)), options_(options), way_(root_) {
     if (!SetInformation()) options_.byHandle = false;
 }
 
@@ -156,36 +152,14 @@ std::wstring Removal::PathOf(const std::vector<std::wstring>& parts, size_t coun
 
 Removal::Way Removal::Reach(const std::vector<std::wstring>& parts, size_t count) {
     if (root_.empty()) return Way::Refused;
-    if (way_.empty()) {
-        // The root itself may be a link the user chose to install into: held where it leads.
-        UniqueFile root(::CreateFileW(root_.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES, kShareHeld, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-        if (!root) {
-            const DWORD error = ::GetLastError();
-            if (NotFound(error)) return Way::Missing;
-            LogCallFailed("CreateFileW", Shown(root_), error);
-            return Way::Refused;
-        }
-        way_.push_back({std::wstring(), std::move(root)});
+    std::wstring relative;
+    for (size_t i = 0; i < count; ++i) relative.append(i == 0 ? L"" : L"\\").append(parts[i]);
+    switch (way_.Hold(relative)) {
+        case HeldWay::kHeld: return Way::Held;
+        case HeldWay::kAbsent: return Way::Missing;
+        case HeldWay::kRefused: break;
     }
-    size_t same = 0;
-    while (same < count && same + 1 < way_.size() && way_[same + 1].key == FoldCase(parts[same])) ++same;
-    way_.erase(way_.begin() + static_cast<std::ptrdiff_t>(same + 1), way_.end());
-    for (size_t i = same; i < count; ++i) {
-        const std::wstring path = PathOf(parts, i + 1);
-        Item item = OpenItself(path, FILE_LIST_DIRECTORY, kShareHeld);
-        if (!item.handle) {
-            if (NotFound(item.error)) return Way::Missing;
-            LogCallFailed("CreateFileW", Shown(path), item.error);
-            return Way::Refused;
-        }
-        if (item.link || !(item.attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            LogCallFailed("Removal (not a folder of its own on the way)", Shown(path), ERROR_NOT_SUPPORTED);
-            return Way::Refused;
-        }
-        way_.push_back({FoldCase(parts[i]), std::move(item.handle)});
-    }
-    return Way::Held;
+    return Way::Refused;
 }
 
 bool Removal::ScheduleAtRestart(const std::wstring& path) {
@@ -385,7 +359,8 @@ Removal::Outcome Removal::RemoveItem(const std::wstring& path, bool expectFolder
     return RemoveHeldItem(&item, path, false);
 }
 
-bool Removal::RemoveFile(const std::wstring& relative) {
+// Holds the way to the parent only: the thing itself, if held, is let go to be removed.
+bool Removal::RemoveBelow(const std::wstring& relative, bool folder) {
     const std::vector<std::wstring> parts = Split(relative);
     if (parts.empty()) return false;
     switch (Reach(parts, parts.size() - 1)) {
@@ -393,20 +368,12 @@ bool Removal::RemoveFile(const std::wstring& relative) {
         case Way::Refused: return false;
         case Way::Held: break;
     }
-    return RemoveItem(PathOf(parts, parts.size()), false) != Outcome::Left;
+    return RemoveItem(PathOf(parts, parts.size()), folder) != Outcome::Left;
 }
 
-bool Removal::RemoveFolder(const std::wstring& relative) {
-    const std::vector<std::wstring> parts = Split(relative);
-    if (parts.empty()) return false;
-    // Holds the way to its parent only: the folder itself, if held, is let go to be removed.
-    switch (Reach(parts, parts.size() - 1)) {
-        case Way::Missing: return true;
-        case Way::Refused: return false;
-        case Way::Held: break;
-    }
-    return RemoveItem(PathOf(parts, parts.size()), true) != Outcome::Left;
-}
+bool Removal::RemoveFile(const std::wstring& relative) { return RemoveBelow(relative, false); }
+
+bool Removal::RemoveFolder(const std::wstring& relative) { return RemoveBelow(relative, true); }
 
 void Removal::RemoveFolderIfEmpty(const std::wstring& relative) {
     const std::vector<std::wstring> parts = Split(relative);
@@ -418,7 +385,7 @@ void Removal::RemoveFolderIfEmpty(const std::wstring& relative) {
 }
 
 bool Removal::RemoveRoot() {
-    way_.clear();
+    way_.Release();
     return !root_.empty() && RemoveItem(root_, true) != Outcome::Left;
 }
 

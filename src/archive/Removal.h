@@ -13,6 +13,7 @@
 
 #include <windows.h>
 
+#include "archive/HeldWay.h"
 #include "base/Owners.h"
 
 // True where Windows deletes through a handle (SetFileInformationByHandle, Vista and later).
@@ -39,7 +40,7 @@ struct FileIdentity {
 
 // Removes things below one folder (the root). Relative paths are "\"-separated, without ".",
 // ".." or empty components (the callers' name checks see to that). Nothing is followed through a
-// junction or symbolic link below the root: a link met on the way refuses the path, a link met
+// junction or symbolic link at or below the root: a link met on the way refuses the path, a link met
 // as the thing to remove goes itself (where Windows shows it as one) and never what it points to.
 // What could not be removed is logged; each call is true when nothing of its path is left.
 class Removal {
@@ -57,10 +58,6 @@ public:
     bool RemoveRoot();
 
 private:
-    struct HeldFolder {
-        std::wstring key;  // the component, case folded
-        UniqueFile handle;
-    };
     // A folder being emptied, held from its listing to its own removal.
     struct Frame {
         std::wstring path;
@@ -76,6 +73,7 @@ private:
     enum class Outcome { Gone, AtRestart, Left };
 
     Way Reach(const std::vector<std::wstring>& parts, size_t count);
+    bool RemoveBelow(const std::wstring& relative, bool folder);
     std::wstring PathOf(const std::vector<std::wstring>& parts, size_t count) const;
     Outcome RemoveItem(const std::wstring& path, bool expectFolder, DWORD byPath = INVALID_FILE_ATTRIBUTES);
     Outcome RemoveHeldItem(RemovalItem* item, const std::wstring& path, bool quiet);
@@ -89,7 +87,7 @@ private:
 
     std::wstring root_;  // "\\?\" form; empty when the root cannot be used
     RemovalOptions options_;
-    std::vector<HeldFolder> way_;  // way_[0] is the root
+    HeldWay way_;
     std::unordered_set<uint64_t> atRestart_;
 };
 

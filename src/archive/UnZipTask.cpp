@@ -11,6 +11,7 @@
 #include "base/ModulePath.h"
 #include "archive/DiskSpace.h"
 #include "archive/FolderRemoval.h"
+#include "archive/HeldWay.h"
 #include "archive/PayloadCheck.h"
 #include "archive/InstallList.h"
 #include "base/Product.h"
@@ -123,93 +124,6 @@ bool MayBeShortAlias(const std::wstring& target) {
     return target.size() - start <= 12 && target.find(L'~', start) != std::wstring::npos;
 }
 
-bool NotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
-// The folders from the install folder down to the current entry's, held open without delete sharing:
-// while an entry is written, none of them can be renamed, removed or replaced, by a link or anything
-// else, and none is a link itself. Kept from entry to entry for as much of the way as stays the same.
-class HeldWay {
-public:
-    enum State { kHeld, kAbsent, kRefused };
-
-    explicit HeldWay(const std::wstring& installPath) : rootLength_(installPath.size()) {
-        while (rootLength_ > 0 && (installPath[rootLength_ - 1] == L'\\' || installPath[rootLength_ - 1] == L'/'))
-            --rootLength_;
-    }
-
-    // `folder` is the install folder or below it, `key` the same case folded. kAbsent: a folder on the
-    // way is missing or a file, so nothing can be written there; the last one, when missing, is made
-    // first in its held parent (*made). kRefused, logged: a link, or a folder that cannot be held.
-    State Hold(const std::wstring& folder, const std::wstring& key, bool* made) {
-        *made = false;
-        if (!held_.empty() && key == heldKey_) return kHeld;
-        // The levels of the way: where each folder's path ends.
-        ends_.clear();
-        ends_.push_back(rootLength_);
-        for (size_t at = rootLength_ + 1; at <= key.size(); ++at) {
-            if ((at == key.size() || key[at] == L'\\') && key[at - 1] != L'\\') ends_.push_back(at);
-        }
-        size_t same = 0;
-        while (same < held_.size() && same < ends_.size() && held_[same].end == ends_[same] &&
-               key.compare(0, ends_[same], heldKey_, 0, ends_[same]) == 0)
-            ++same;
-        held_.resize(same);
-        heldKey_.resize(held_.empty() ? 0 : held_.back().end);
-        for (size_t level = same; level < ends_.size(); ++level) {
-            std::wstring path = folder.substr(0, ends_[level]);
-            if (!path.empty() && path.back() == L':') path += L'\\';  // a drive's root
-            UniqueFile handle = Open(path);
-            DWORD error = handle ? ERROR_SUCCESS : ::GetLastError();
-            if (NotFound(error) && level + 1 == ends_.size()) {
-                // Made, or made by another meanwhile: looked at as any other either way.
-                *made = ::CreateDirectoryW(path.c_str(), nullptr) != FALSE;
-                handle = Open(path);
-                error = handle ? ERROR_SUCCESS : ::GetLastError();
-            }
-            if (!handle) {
-                if (NotFound(error)) return kAbsent;
-                LogCallFailed("CreateFileW", path, error);
-                return kRefused;
-            }
-            BY_HANDLE_FILE_INFORMATION info = {};
-            if (!::GetFileInformationByHandle(handle.get(), &info)) {
-                LogCallFailed("GetFileInformationByHandle", path, ::GetLastError());
-                return kRefused;
-            }
-            // Under Wine a handle shows the folder a unix link leads to; its path shows the link.
-            const DWORD attributes = ::GetFileAttributesW(path.c_str());
-            if (attributes == INVALID_FILE_ATTRIBUTES ||
-                ((info.dwFileAttributes | attributes) & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                LogCallFailed("UnZipTask (a link on the way)", path, ERROR_NOT_SUPPORTED);
-                return kRefused;
-            }
-            if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return kAbsent;
-            held_.push_back({ends_[level], std::move(handle)});
-            heldKey_.assign(key, 0, ends_[level]);
-        }
-        return kHeld;
-    }
-
-private:
-    struct Level {
-        size_t end;  // of its path
-        UniqueFile handle;
-    };
-
-    // The folder itself, not what a link leads to (Wine opens that all the same); sharing is only
-    // enforced between handles with data access, hence the listing right.
-    static UniqueFile Open(const std::wstring& path) {
-        return UniqueFile(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    }
-
-    size_t rootLength_;
-    std::vector<Level> held_;
-    std::wstring heldKey_;      // the way held, case folded
-    std::vector<size_t> ends_;  // reused
-};
-
 }  // namespace
 
 bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
@@ -226,6 +140,7 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
     // close ends the extraction as any failure does.
     FileCloser closer(closerThreads, beforeClose);
     HeldWay way(installPath);
+    const size_t rootLength = way.root().size();
     std::deque<std::pair<uint32_t, int32_t>> owedProgress;  // entry, percent
     const auto postClosed = [&] {
         const uint32_t closedBelow = closer.FirstNotClosed();
@@ -249,7 +164,8 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
         // Checked when the payload was, but a link may have come since: the way is held while the
         // entry is written, so that what was checked is where it goes.
         bool made = false;
-        const HeldWay::State state = way.Hold(folder, folderKey, &made);
+        const HeldWay::State state =
+            way.Hold(folder.size() > rootLength ? folder.substr(rootLength + 1) : std::wstring(), true, &made);
         if (made) {
             createdFolders_.push_back(static_cast<uint32_t>(i));
             newFolders.Add(std::move(folderKey));

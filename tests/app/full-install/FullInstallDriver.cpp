@@ -1055,7 +1055,7 @@ TEST(FullInstall, Uninstall) {
     const Case cases[] = {
         {"product folder", DefaultFolder(), "", true, 0},
         {"user's folder", L"C:\\MyGames", "", false, 0},
-        {"hostile list", L"C:\\Games\\Vexo_2", "..\\x\r\nC:\\x\r\n..\\\r\n", true, 1},
+        {"hostile list", L"C:\\Games\\Vexo_2", "..\\x\r\nC:\\x\r\n..\\\r\n./\r\n.\\\r\n", true, 1},
     };
     const std::vector<std::wstring> outside = {L"C:\\Games\\x", L"C:\\x"};
     const std::wstring service = PreviousServiceName(1, 0);

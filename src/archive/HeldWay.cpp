@@ -1,0 +1,85 @@
+#include "archive/HeldWay.h"
+
+#include <windows.h>
+
+#include "base/Log.h"
+
+namespace {
+
+bool NotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+std::wstring FoldCase(std::wstring name) {
+    if (!name.empty()) ::CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
+    return name;
+}
+
+std::vector<std::wstring> Split(const std::wstring& relative) {
+    std::vector<std::wstring> parts;
+    for (size_t start = 0; start <= relative.size();) {
+        size_t end = relative.find(L'\\', start);
+        if (end == std::wstring::npos) end = relative.size();
+        if (end > start) parts.push_back(relative.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+// The folder itself, not what a link leads to; sharing is only enforced between handles with data
+// access, hence the listing right.
+UniqueFile Open(const std::wstring& path) {
+    return UniqueFile(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+}
+
+}  // namespace
+
+HeldWay::HeldWay(std::wstring root) : root_(std::move(root)) {
+    while (root_.size() > 1 && (root_.back() == L'\\' || root_.back() == L'/') && root_[root_.size() - 2] != L':')
+        root_.pop_back();
+}
+
+HeldWay::State HeldWay::Hold(const std::wstring& relative, bool makeLast, bool* made) {
+    if (made != nullptr) *made = false;
+    const std::vector<std::wstring> parts = Split(relative);
+    size_t same = 0;
+    if (!held_.empty()) {
+        same = 1;
+        while (same <= parts.size() && same < held_.size() && held_[same].key == FoldCase(parts[same - 1])) ++same;
+    }
+    held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(same), held_.end());
+    std::wstring path = root_;
+    for (size_t i = 0; i + 1 < same; ++i) path.append(L"\\").append(parts[i]);
+    for (size_t level = same; level <= parts.size(); ++level) {
+        if (level > 0) path.append(L"\\").append(parts[level - 1]);
+        UniqueFile handle = Open(path);
+        DWORD error = handle ? ERROR_SUCCESS : ::GetLastError();
+        if (NotFound(error) && makeLast && level == parts.size()) {
+            // Made, or made by another meanwhile: looked at as any other either way.
+            const BOOL created = ::CreateDirectoryW(path.c_str(), nullptr);
+            if (made != nullptr) *made = created != FALSE;
+            handle = Open(path);
+            error = handle ? ERROR_SUCCESS : ::GetLastError();
+        }
+        if (!handle) {
+            if (NotFound(error)) return kAbsent;
+            LogCallFailed("CreateFileW", path, error);
+            return kRefused;
+        }
+        BY_HANDLE_FILE_INFORMATION info = {};
+        if (!::GetFileInformationByHandle(handle.get(), &info)) {
+            LogCallFailed("GetFileInformationByHandle", path, ::GetLastError());
+            return kRefused;
+        }
+        // Under Wine a handle shows the folder a unix link leads to; only its path shows the link.
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES ||
+            ((info.dwFileAttributes | attributes) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            LogCallFailed("HeldWay (a link on the way)", path, ERROR_NOT_SUPPORTED);
+            return kRefused;
+        }
+        if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return kAbsent;
+        held_.push_back({level == 0 ? std::wstring() : FoldCase(parts[level - 1]), std::move(handle)});
+    }
+    return kHeld;
+}

@@ -1,0 +1,39 @@
+#pragma once
+// The folders from a root down to one below it, held open without sharing deletion: while they are
+// held, none of them can be renamed, removed or replaced (by a link or anything else), so a path
+// through them leads where it led when they were looked at; and none of them, the root included,
+// is a junction or symbolic link. The extraction writes, and the removal deletes, only through a
+// way held so. Kept from call to call for as much of the way as stays the same.
+
+#include <string>
+#include <vector>
+
+#include "base/Owners.h"
+
+class HeldWay {
+public:
+    enum State { kHeld, kAbsent, kRefused };
+
+    explicit HeldWay(std::wstring root);
+    HeldWay(const HeldWay&) = delete;
+    HeldWay& operator=(const HeldWay&) = delete;
+
+    // Holds the root and the folders of `relative` ("\"-separated, below the root; empty: the root
+    // alone), and lets go of any deeper. kAbsent: a folder of the way is missing or is a file; with
+    // `makeLast` the last one, when missing, is made first in its held parent (*made tells).
+    // kRefused, logged: a link, or a folder that cannot be held.
+    State Hold(const std::wstring& relative, bool makeLast = false, bool* made = nullptr);
+    // Lets go of everything.
+    void Release() { held_.clear(); }
+
+    const std::wstring& root() const { return root_; }
+
+private:
+    struct Level {
+        std::wstring key;  // the component, case folded
+        UniqueFile handle;
+    };
+
+    std::wstring root_;
+    std::vector<Level> held_;  // held_[0] is the root
+};
