@@ -110,12 +110,9 @@ Item OpenFolderHeld(const std::wstring& path, DWORD byPath = INVALID_FILE_ATTRIB
     return OpenItself(path, FILE_LIST_DIRECTORY, kShareHeld, byPath);
 }
 
-bool InUse(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION; }
-
-}  // namespace
-
-bool HandleDeletionAvailable() noexcept { return SetInformation() != nullptr; }
-
+// The absolute path in the "\\?\" form, in which Windows takes every name as it is on disk: a file
+// named "nul.txt" is that file, not the device, and "a." keeps its dot. Empty, logged, for a path
+// that cannot be made absolute or is a drive's root.
 std::wstring LiteralPath(const std::wstring& path) {
     if (path.compare(0, 4, kLiteralPrefix) == 0) return path;
     const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
@@ -138,6 +135,12 @@ std::wstring LiteralPath(const std::wstring& path) {
     if (full.compare(0, 2, L"\\\\") == 0) return kLiteralUncPrefix + full.substr(2);
     return kLiteralPrefix + full;
 }
+
+bool InUse(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION; }
+
+}  // namespace
+
+bool HandleDeletionAvailable() noexcept { return SetInformation() != nullptr; }
 
 Removal::Removal(const std::wstring& root, RemovalOptions options)
     : root_(LiteralPath(root)), options_(options), way_(root_) {

@@ -95,8 +95,3 @@ private:
 // path's own root). A path naming a device, or a drive's root, is refused. True when nothing of
 // the tree is left.
 bool DeleteTree(const std::wstring& path);
-
-// The absolute path in the "\\?\" form, in which Windows takes every name as it is on disk: a file
-// named "nul.txt" is that file, not the device, and "a." keeps its dot. Empty, logged, for a path
-// that cannot be made absolute or is a drive's root.
-std::wstring LiteralPath(const std::wstring& path);
