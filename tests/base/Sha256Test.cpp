@@ -1,0 +1,28 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/Sha256.h"
+
+// The published test vectors, whole and fed in pieces: the provider is there and the pieces add up.
+TEST(Sha256, KnownDigestsWholeAndInPieces) {
+    const struct {
+        std::string data;
+        const char* hex;
+    } cases[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+    };
+    for (const auto& c : cases) {
+        Sha256 whole;
+        Sha256Digest digest = {};
+        ASSERT_TRUE(whole.Update(c.data.data(), c.data.size()) && whole.Finish(&digest));
+        EXPECT_EQ(ToHex(digest), c.hex);
+        Sha256 pieces;
+        for (const char byte : c.data) ASSERT_TRUE(pieces.Update(&byte, 1));
+        ASSERT_TRUE(pieces.Finish(&digest));
+        EXPECT_EQ(ToHex(digest), c.hex);
+    }
+}
