@@ -123,10 +123,13 @@ std::wstring NetFxUrl(const std::wstring& installerName) {
     return std::wstring(L"http://") + kStatsHost + L":10080/dotnet/ver.php?ver=" + installerName;
 }
 
-DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path, const TransferLimits& limits) {
+DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path, const TransferLimits& limits,
+                              DownloadedFile*, const DownloadProgress&) {
     UniqueCurl curl(curl_easy_init());
     return curl ? Transfer(std::move(curl), url, path, false, limits) : DownloadResult::NoHandle;
 }
+
+void DiscardPartialDownload(const std::wstring&) {}
 
 void DownloadSp2(DotNetFrameworkTask& task) {
     Download(task, Sp2Url(), task.moduleDir + L"\\sp2.exe", false, NetFxState::InstallSp2);

@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <string>
 
+#include "base/Sha256.h"
+#include "tasks/InstallMessages.h"
+
 class DotNetFrameworkTask;
 
 // The .NET 2.0 service pack from the download server; state InstallSp2 or Abort.
@@ -32,6 +35,25 @@ struct TransferLimits {
 // The result of one transfer, and whether its file may be run as an installer.
 enum class DownloadResult { Ok, NoHandle, NoFile, TransferFailed, HttpError, NotAnExecutable };
 
-// Fetches url into path (created or truncated). Only Ok leaves a file behind: a failed
-// transfer, an error status or a body that is not a Windows program is deleted.
-DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path, const TransferLimits& limits = {});
+// What a finished download is known by: the SHA-256 of every byte written into its file, so that a
+// handle opened on it later can tell it is still that file.
+struct DownloadedFile {
+    std::wstring path;
+    Sha256Digest digest = {};
+};
+
+// Where a transfer reports how much has arrived (WM_DOWNLOAD_STATE, WM_DOWNLOAD_PROGRESS); no
+// window, no reports.
+struct DownloadProgress {
+    HWND window = nullptr;
+    DownloadWhat what = kDownloadNetFx35;
+};
+
+// Fetches url into path. Only Ok leaves a file under that name, written whole (*done then says
+// what was written): a failed transfer, an error status or a body that is not a Windows program
+// leaves none there.
+DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path, const TransferLimits& limits = {},
+                              DownloadedFile* done = nullptr, const DownloadProgress& progress = {});
+
+// Forgets what an earlier run received of path's download, so the next one starts at byte 0.
+void DiscardPartialDownload(const std::wstring& path);
