@@ -194,6 +194,7 @@ void MainFrameWnd::OnTimer(CControlUI* sender) {
 }
 
 void MainFrameWnd::OnProgress(WPARAM percent, LPARAM kind) {
+    downloadName_ = nullptr;  // the download is over: the label says the step again
     const int value = static_cast<int>(percent);
     if (auto* progress = static_cast<CProgressUI*>(Find(L"ProgressInsatll"))) progress->SetValue(value);
     CControlUI* label = Find(L"LabelProgressTip");
@@ -208,6 +209,52 @@ std::wstring ProgressTip(int percent, bool installingNetFx) {
                               : L"正在安装 %d%%",
               percent);
     return text;
+}
+
+namespace {
+
+// Tenths of a MiB, rounded half up.
+std::wstring Megabytes(uint64_t kib) {
+    const uint64_t tenths = (kib * 10 + 512) / 1024;
+    return std::to_wstring(tenths / 10) + L'.' + std::to_wstring(tenths % 10) + L" MB";
+}
+
+}  // namespace
+
+std::wstring DownloadTip(const wchar_t* what, bool resuming, uint64_t arrivedKiB, int64_t totalKiB) {
+    std::wstring text = resuming ? L"网络中断，正在继续下载 " : L"正在下载 ";
+    text += what;
+    text += L"… ";
+    if (totalKiB < 0) return text + Megabytes(arrivedKiB);
+    const uint64_t total = static_cast<uint64_t>(totalKiB);
+    // Down, so 100 % means all of it; a server that sends more than it said stops there.
+    const uint64_t percent = arrivedKiB >= total ? 100 : arrivedKiB * 100 / total;
+    return text + std::to_wstring(percent) + L"%（" + Megabytes(arrivedKiB) + L" / " + Megabytes(total) + L"）";
+}
+
+void MainFrameWnd::OnDownloadState(WPARAM what, LPARAM phase) {
+    switch (what) {
+        case kDownloadNetFx35:
+            downloadName_ = kNetFx35Name;
+            break;
+        case kDownloadSp2:
+            downloadName_ = kSp2Name;
+            break;
+        default:
+            return;  // no download this window knows
+    }
+    downloadResuming_ = phase == kDownloadResuming;
+    ShowDownloadTip(0, kDownloadSizeUnknown);
+}
+
+void MainFrameWnd::OnDownloadProgress(WPARAM arrivedKiB, LPARAM totalKiB) {
+    // Only between a download's start and the next step's progress.
+    if (downloadName_ != nullptr) ShowDownloadTip(arrivedKiB, totalKiB);
+}
+
+void MainFrameWnd::ShowDownloadTip(WPARAM arrivedKiB, LPARAM totalKiB) {
+    if (CControlUI* label = Find(L"LabelProgressTip"))
+        label->SetText(DownloadTip(downloadName_, downloadResuming_, arrivedKiB, totalKiB).c_str());
 }
 
 void MainFrameWnd::OnTaskError(const wchar_t* text) {
@@ -225,6 +272,12 @@ LRESULT MainFrameWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
     switch (uMsg) {
         case WM_INSTALL_PROGRESS:
             OnProgress(wParam, lParam);
+            return 0;
+        case WM_DOWNLOAD_STATE:
+            OnDownloadState(wParam, lParam);
+            return 0;
+        case WM_DOWNLOAD_PROGRESS:
+            OnDownloadProgress(wParam, lParam);
             return 0;
         case WM_INSTALL_DONE:
             if (!errorShown) EndProcess();

@@ -45,9 +45,16 @@ private:
     void OnControlClick(UiLib::CControlUI* sender);
     void OnTimer(UiLib::CControlUI* sender);
     void OnProgress(WPARAM percent, LPARAM kind);
+    void OnDownloadState(WPARAM what, LPARAM phase);
+    void OnDownloadProgress(WPARAM arrivedKiB, LPARAM totalKiB);
+    void ShowDownloadTip(WPARAM arrivedKiB, LPARAM totalKiB);
     void OnTaskError(const wchar_t* text);
     // Closes the window and ends the process at once, whatever the runner is doing.
     [[noreturn]] void EndProcess();
+
+    // The download the label shows, until the next step's progress; nullptr: none.
+    const wchar_t* downloadName_ = nullptr;
+    bool downloadResuming_ = false;
 };
 
 extern MainFrameWnd* g_mainFrame;

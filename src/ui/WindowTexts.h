@@ -1,6 +1,7 @@
 #pragma once
 // What the window says to the user, word for word.
 
+#include <cstdint>
 #include <string>
 
 constexpr wchar_t kMessageCaption[] = L"提示";
@@ -13,3 +14,11 @@ constexpr wchar_t kAnotherInstallerRunningText[] = L"另一个安装程序正在
 
 // The progress label at a percentage; while .NET is being installed it says so, and how long it takes.
 std::wstring ProgressTip(int percent, bool installingNetFx);
+
+// The prerequisites a download may fetch, as the label names them.
+constexpr wchar_t kNetFx35Name[] = L".NET Framework 3.5";
+constexpr wchar_t kSp2Name[] = L".NET Framework 2.0 SP2";
+// The label while `what` downloads: the share and both sizes, or the size alone when the total is
+// unknown (totalKiB < 0); after a break it says the download goes on. Sizes in MB of 1,048,576
+// bytes (as Windows shows the file's size), one decimal, rounded.
+std::wstring DownloadTip(const wchar_t* what, bool resuming, uint64_t arrivedKiB, int64_t totalKiB);

@@ -248,3 +248,64 @@ TEST_F(MainFrameWndTest, InstallationShowsProgressHighlightAndSlides) {
     }
 
 }
+
+TEST_F(MainFrameWndTest, DownloadProgressUnderTheBarUntilTheNextStep) {
+    auto* progress = static_cast<CProgressUI*>(Find(L"ProgressInsatll"));
+    ::PostMessageW(hwnd(), WM_INSTALL_PROGRESS, 10, kProgressPlain);
+    PumpFor(0);
+    const struct {
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+        std::wstring label;
+        int bar;
+    } steps[] = {
+        {WM_DOWNLOAD_STATE, kDownloadNetFx35, kDownloadStarting, DownloadTip(kNetFx35Name, false, 0, -1), 10},
+        {WM_DOWNLOAD_PROGRESS, 32870, 73011, DownloadTip(kNetFx35Name, false, 32870, 73011), 10},
+        {WM_DOWNLOAD_PROGRESS, 40000, kDownloadSizeUnknown, DownloadTip(kNetFx35Name, false, 40000, -1), 10},
+        {WM_DOWNLOAD_STATE, kDownloadNetFx35, kDownloadResuming, DownloadTip(kNetFx35Name, true, 0, -1), 10},
+        {WM_DOWNLOAD_PROGRESS, 40001, 73011, DownloadTip(kNetFx35Name, true, 40001, 73011), 10},
+        {WM_DOWNLOAD_STATE, kDownloadSp2, kDownloadStarting, DownloadTip(kSp2Name, false, 0, -1), 10},
+        {WM_DOWNLOAD_STATE, 7, kDownloadStarting, DownloadTip(kSp2Name, false, 0, -1), 10},  // unknown: ignored
+        {WM_INSTALL_PROGRESS, 30, kProgressNetFx, ProgressTip(30, true), 30},
+        {WM_DOWNLOAD_PROGRESS, 500, 1000, ProgressTip(30, true), 30},  // no download going on
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(Utf8(step.label));
+        ::PostMessageW(hwnd(), step.message, step.wParam, step.lParam);
+        PumpFor(0);  // what this thread posted itself is handled now
+        EXPECT_EQ(Find(L"LabelProgressTip")->GetText().str(), step.label);
+        EXPECT_EQ(progress->GetValue(), step.bar);
+    }
+}
+
+TEST(DownloadTip, SharesAndMegabytes) {
+    const struct {
+        uint64_t arrived;
+        int64_t total;
+        const wchar_t* tail;
+    } cases[] = {
+        {0, -1, L"… 0.0 MB"},
+        {32870, 73011, L"… 45%（32.1 MB / 71.3 MB）"},
+        {0, 73011, L"… 0%（0.0 MB / 71.3 MB）"},
+        {73010, 73011, L"… 99%（71.3 MB / 71.3 MB）"},
+        {80000, 73011, L"… 100%（78.1 MB / 71.3 MB）"},
+        {0, 0, L"… 100%（0.0 MB / 0.0 MB）"},
+        {51, -1, L"… 0.0 MB"},
+        {52, -1, L"… 0.1 MB"},
+        {256, -1, L"… 0.3 MB"},  // a half goes up
+        {1023, -1, L"… 1.0 MB"},
+        {1153434, 4194304, L"… 27%（1126.4 MB / 4096.0 MB）"},
+    };
+    for (const auto& c : cases) {
+        for (const bool resuming : {false, true}) {
+            const std::wstring text = DownloadTip(kSp2Name, resuming, c.arrived, c.total);
+            SCOPED_TRACE(Utf8(text));
+            const std::wstring tail = c.tail;
+            ASSERT_GT(text.size(), tail.size());
+            EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+            EXPECT_NE(text.find(kSp2Name), std::wstring::npos);
+            EXPECT_NE(text, DownloadTip(kSp2Name, !resuming, c.arrived, c.total));
+        }
+    }
+}
