@@ -63,9 +63,12 @@ std::wstring ConvertBypassList(const std::wstring& bypassList) {
     return converted;
 }
 
+// Without a proxy script on the network, detection fails at every download of a run: said once.
+LONG g_detectionFailureLogged = 0;
+
 // Asks the proxy script one way finds (auto-detection or the configured address) about url.
 // False when there is no script to ask or it does not answer.
-bool AskProxyScript(HINTERNET session, const std::wstring& url, const wchar_t* configUrl, DownloadProxy* result) {
+bool AskProxyScript(HINTERNET session, const std::wstring& url, const wchar_t* configUrl, UrlProxy* result) {
     WINHTTP_AUTOPROXY_OPTIONS options = {};
     if (configUrl != nullptr) {
         options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
@@ -77,14 +80,20 @@ bool AskProxyScript(HINTERNET session, const std::wstring& url, const wchar_t* c
     options.fAutoLogonIfChallenged = TRUE;
     WINHTTP_PROXY_INFO info = {};
     if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpGetProxyForUrl)(session, url.c_str(), &options, &info)) {
-        LogFormat(g_log, 3, "proxy script (%s) not used: error %lu", configUrl != nullptr ? "configured" : "detected",
-                  ::GetLastError());
+        const DWORD error = ::GetLastError();
+        if (configUrl != nullptr) {
+            LogFormat(g_log, 3, "proxy script (configured) not used: error %lu", error);
+        } else if (::InterlockedExchange(&g_detectionFailureLogged, 1) == 0) {
+            LogFormat(g_log, 3, "proxy script (detected) not used: error %lu", error);
+        }
         return false;
     }
     const UniqueGlobalText proxy(info.lpszProxy), bypass(info.lpszProxyBypass);
-    *result = info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy != nullptr
-                  ? ProxyFromLists(info.lpszProxy, info.lpszProxyBypass != nullptr ? info.lpszProxyBypass : L"", url)
-                  : DownloadProxy();
+    *result = UrlProxy();
+    if (info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && info.lpszProxy != nullptr) {
+        result->proxy = info.lpszProxy;
+        if (info.lpszProxyBypass != nullptr) result->bypass = info.lpszProxyBypass;
+    }
     return true;
 }
 
@@ -99,7 +108,7 @@ DownloadProxy ProxyFromLists(const std::wstring& proxyList, const std::wstring& 
     return result;
 }
 
-DownloadProxy ProxyForDownload(const std::wstring& url) {
+UrlProxy ProxyForUrl(const std::wstring& url) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config = {};
     if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpGetIEProxyConfigForCurrentUser)(&config)) {
         LogFormat(g_log, 3, "proxy settings not read: error %lu", ::GetLastError());
@@ -107,7 +116,7 @@ DownloadProxy ProxyForDownload(const std::wstring& url) {
     }
     const UniqueGlobalText configUrl(config.lpszAutoConfigUrl), proxy(config.lpszProxy), bypass(config.lpszProxyBypass);
 
-    DownloadProxy result;
+    UrlProxy result;
     bool answered = false;
     if (config.fAutoDetect || config.lpszAutoConfigUrl != nullptr) {
         UniqueInternet session(VEXO_SYSTEM_CALL(WinHttp, WinHttpOpen)(
@@ -123,9 +132,16 @@ DownloadProxy ProxyForDownload(const std::wstring& url) {
         }
     }
     // As Windows does, the fixed proxy serves where no script answers.
-    if (!answered && config.lpszProxy != nullptr)
-        result =
-            ProxyFromLists(config.lpszProxy, config.lpszProxyBypass != nullptr ? config.lpszProxyBypass : L"", url);
+    if (!answered && config.lpszProxy != nullptr) {
+        result.proxy = config.lpszProxy;
+        if (config.lpszProxyBypass != nullptr) result.bypass = config.lpszProxyBypass;
+    }
+    return result;
+}
+
+DownloadProxy ProxyForDownload(const std::wstring& url) {
+    const UrlProxy found = ProxyForUrl(url);
+    const DownloadProxy result = ProxyFromLists(found.proxy, found.bypass, url);
     if (!result.proxy.empty())
         LogFormat(g_log, 3, "download proxy %s%s%s", result.proxy.c_str(), result.noProxy.empty() ? "" : ", not for ",
                   result.noProxy.c_str());

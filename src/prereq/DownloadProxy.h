@@ -9,9 +9,17 @@ struct DownloadProxy {
     std::string noProxy;  // for CURLOPT_NOPROXY: hosts reached directly, comma-separated
 };
 
+// The proxy for a URL in WinHTTP's terms, as the lists are written there.
+struct UrlProxy {
+    std::wstring proxy;   // "host:port", or per scheme ("http=a:1;https=b:2"); empty: straight to the server
+    std::wstring bypass;  // hosts reached directly, IE's list
+};
+
 // What the current user's Internet settings give for url: a proxy script (found by auto-detection,
 // or at the configured address) decides first; where none answers, the fixed proxy and its bypass
-// list. Settings that cannot be read mean no proxy.
+// list. Settings that cannot be read mean no proxy. The downloads and the reports both ask it.
+UrlProxy ProxyForUrl(const std::wstring& url);
+// The same in libcurl's terms.
 DownloadProxy ProxyForDownload(const std::wstring& url);
 
 // From a WinHTTP proxy list and an IE bypass list, for url: the entry for url's scheme in a

@@ -7,6 +7,7 @@
 
 #include "base/PatternMatcher.h"
 #include "base/Text.h"
+#include "prereq/DownloadProxy.h"
 
 namespace {
 
@@ -198,39 +199,20 @@ void WinHttpClient::UseFixedProxy(HINTERNET request) {
 }
 
 void WinHttpClient::UseDiscoveredProxy(HINTERNET request, bool* sent) {
-    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config = {};
-    if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpGetIEProxyConfigForCurrentUser)(&config)) {
+    // The downloads' look-up: a proxy script, else the fixed proxy. Without one the next attempt
+    // goes straight to the server again.
+    UrlProxy found = ProxyForUrl(requestUrl);
+    if (found.proxy.empty()) return;
+    WINHTTP_PROXY_INFO proxy = {};
+    proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
+    proxy.lpszProxy = &found.proxy[0];
+    proxy.lpszProxyBypass = found.bypass.empty() ? WINHTTP_NO_PROXY_BYPASS : &found.bypass[0];
+    if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpSetOption)(request, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy)) {
         lastError = ::GetLastError();
         return;
     }
-    const UniqueGlobalText autoConfigUrl(config.lpszAutoConfigUrl), server(config.lpszProxy),
-        bypass(config.lpszProxyBypass);
-    if (config.lpszAutoConfigUrl) {
-        WINHTTP_AUTOPROXY_OPTIONS options = {};
-        options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT | WINHTTP_AUTOPROXY_CONFIG_URL;
-        options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP;
-        options.lpszAutoConfigUrl = config.lpszAutoConfigUrl;
-        options.fAutoLogonIfChallenged = TRUE;
-        WINHTTP_PROXY_INFO proxy = {};
-        if (VEXO_SYSTEM_CALL(WinHttp, WinHttpGetProxyForUrl)(session_.get(), requestUrl.c_str(), &options, &proxy)) {
-            const UniqueGlobalText server(proxy.lpszProxy), bypass(proxy.lpszProxyBypass);
-            if (VEXO_SYSTEM_CALL(WinHttp, WinHttpSetOption)(request, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy)) {
-                *sent = SendOnce(request);
-                if (!*sent) lastError = ::GetLastError();
-            } else {
-                lastError = ::GetLastError();
-            }
-        } else {
-            lastError = ::GetLastError();
-        }
-    } else if (config.lpszProxy) {
-        // Not sent again now: the next attempt goes through this proxy.
-        WINHTTP_PROXY_INFO proxy = {};
-        proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
-        proxy.lpszProxy = config.lpszProxy;
-        proxy.lpszProxyBypass = config.lpszProxyBypass;
-        if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpSetOption)(request, WINHTTP_OPTION_PROXY, &proxy, sizeof proxy)) lastError = ::GetLastError();
-    }
+    *sent = SendOnce(request);
+    if (!*sent) lastError = ::GetLastError();
 }
 
 bool WinHttpClient::QueryHeader(HINTERNET request, DWORD what, std::wstring* text) {

@@ -10,8 +10,8 @@
 #include "base/Owners.h"
 
 // One synchronous HTTP or HTTPS exchange over WinHTTP, with up to three attempts and the user's
-// proxy settings found when a send fails. Configure the public fields, call Execute, read the
-// results from the same fields. One thread at a time.
+// proxy settings found when a send fails (the downloads' look-up, ProxyForUrl). Configure the
+// public fields, call Execute, read the results from the same fields. One thread at a time.
 class WinHttpClient {
 public:
     explicit WinHttpClient(std::wstring url);

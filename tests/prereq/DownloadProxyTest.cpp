@@ -6,6 +6,7 @@
 
 #include "TestFiles.h"
 #include "base/BuildConfig.h"
+#include "base/Log.h"
 #include "base/Owners.h"
 #include "prereq/DownloadProxy.h"
 #include "prereq/NetFxDownloader.h"
@@ -218,10 +219,15 @@ TEST(DownloadProxyTest, DownloadsFollowTheUsersSettings) {
         {"unreachable script, fixed proxy", Value::Written, kScript | kFixed, "@proxy", "", "http://@dead/proxy.pac",
          true, DownloadResult::Ok},
         {"nothing detected, fixed proxy", Value::Written, kDetect | kFixed, "@proxy", "", "", true, DownloadResult::Ok},
+        // Neither way answers: the fixed proxy still serves (the reports ask this look-up too).
+        {"nothing detected, unreachable script, fixed proxy", Value::Written, kDetect | kScript | kFixed, "@proxy", "",
+         "http://@dead/proxy.pac", true, DownloadResult::Ok},
     };
     ConnectionSettings settings;
     ASSERT_TRUE(settings.ready());
-    const std::wstring path = FreshScratch(L"DownloadsFollowTheUsersSettings") + L"\\sp2.exe";
+    const std::wstring scratch = FreshScratch(L"DownloadsFollowTheUsersSettings");
+    const std::wstring path = scratch + L"\\sp2.exe";
+    ASSERT_NE(InitLogAt(scratch + L"\\tmp.log"), nullptr);
     const std::string viaProxy = "GET " + Utf8(Sp2Url()) + "\n";
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -243,6 +249,12 @@ TEST(DownloadProxyTest, DownloadsFollowTheUsersSettings) {
         EXPECT_EQ(ReadAll(proxyDir + L"\\requests").substr(before.size()), c.throughProxy ? viaProxy : "");
         ::DeleteFileW(path.c_str());
     }
+    // Detection failed at two downloads at least, and said so once.
+    const std::string log = ReadAll(scratch + L"\\tmp.log");
+    const std::string notUsed = "proxy script (detected) not used";
+    const size_t first = log.find(notUsed);
+    EXPECT_NE(first, std::string::npos) << log;
+    EXPECT_EQ(log.find(notUsed, first + 1), std::string::npos) << log;
 }
 
 }  // namespace
