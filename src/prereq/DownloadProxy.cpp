@@ -68,7 +68,8 @@ LONG g_detectionFailureLogged = 0;
 
 // Asks the proxy script one way finds (auto-detection or the configured address) about url.
 // False when there is no script to ask or it does not answer.
-bool AskProxyScript(HINTERNET session, const std::wstring& url, const wchar_t* configUrl, UrlProxy* result) {
+bool AskProxyScript(HINTERNET session, const std::wstring& url, const wchar_t* configUrl, CLog* log,
+                    UrlProxy* result) {
     WINHTTP_AUTOPROXY_OPTIONS options = {};
     if (configUrl != nullptr) {
         options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
@@ -82,9 +83,9 @@ bool AskProxyScript(HINTERNET session, const std::wstring& url, const wchar_t* c
     if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpGetProxyForUrl)(session, url.c_str(), &options, &info)) {
         const DWORD error = ::GetLastError();
         if (configUrl != nullptr) {
-            LogFormat(g_log, 3, "proxy script (configured) not used: error %lu", error);
-        } else if (::InterlockedExchange(&g_detectionFailureLogged, 1) == 0) {
-            LogFormat(g_log, 3, "proxy script (detected) not used: error %lu", error);
+            LogFormat(log, 3, "proxy script (configured) not used: error %lu", error);
+        } else if (log != nullptr && ::InterlockedExchange(&g_detectionFailureLogged, 1) == 0) {
+            LogFormat(log, 3, "proxy script (detected) not used: error %lu", error);
         }
         return false;
     }
@@ -108,10 +109,10 @@ DownloadProxy ProxyFromLists(const std::wstring& proxyList, const std::wstring& 
     return result;
 }
 
-UrlProxy ProxyForUrl(const std::wstring& url) {
+UrlProxy ProxyForUrl(const std::wstring& url, CLog* log) {
     WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config = {};
     if (!VEXO_SYSTEM_CALL(WinHttp, WinHttpGetIEProxyConfigForCurrentUser)(&config)) {
-        LogFormat(g_log, 3, "proxy settings not read: error %lu", ::GetLastError());
+        LogFormat(log, 3, "proxy settings not read: error %lu", ::GetLastError());
         return {};
     }
     const UniqueGlobalText configUrl(config.lpszAutoConfigUrl), proxy(config.lpszProxy), bypass(config.lpszProxyBypass);
@@ -122,13 +123,13 @@ UrlProxy ProxyForUrl(const std::wstring& url) {
         UniqueInternet session(VEXO_SYSTEM_CALL(WinHttp, WinHttpOpen)(
             kProductFolderName, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
         if (!session) {
-            LogFormat(g_log, 3, "proxy script not asked: error %lu", ::GetLastError());
+            LogFormat(log, 3, "proxy script not asked: error %lu", ::GetLastError());
         } else {
             // One way a call, in the order Windows tries them when both are set: Wine refuses the
             // two flags together.
-            if (config.fAutoDetect) answered = AskProxyScript(session.get(), url, nullptr, &result);
+            if (config.fAutoDetect) answered = AskProxyScript(session.get(), url, nullptr, log, &result);
             if (!answered && config.lpszAutoConfigUrl != nullptr)
-                answered = AskProxyScript(session.get(), url, config.lpszAutoConfigUrl, &result);
+                answered = AskProxyScript(session.get(), url, config.lpszAutoConfigUrl, log, &result);
         }
     }
     // As Windows does, the fixed proxy serves where no script answers.
@@ -140,7 +141,7 @@ UrlProxy ProxyForUrl(const std::wstring& url) {
 }
 
 DownloadProxy ProxyForDownload(const std::wstring& url) {
-    const UrlProxy found = ProxyForUrl(url);
+    const UrlProxy found = ProxyForUrl(url, g_log);
     const DownloadProxy result = ProxyFromLists(found.proxy, found.bypass, url);
     if (!result.proxy.empty())
         LogFormat(g_log, 3, "download proxy %s%s%s", result.proxy.c_str(), result.noProxy.empty() ? "" : ", not for ",

@@ -4,6 +4,8 @@
 
 #include <string>
 
+class CLog;
+
 struct DownloadProxy {
     std::string proxy;    // for CURLOPT_PROXY; empty: straight to the server
     std::string noProxy;  // for CURLOPT_NOPROXY: hosts reached directly, comma-separated
@@ -17,9 +19,10 @@ struct UrlProxy {
 
 // What the current user's Internet settings give for url: a proxy script (found by auto-detection,
 // or at the configured address) decides first; where none answers, the fixed proxy and its bypass
-// list. Settings that cannot be read mean no proxy. The downloads and the reports both ask it.
-UrlProxy ProxyForUrl(const std::wstring& url);
-// The same in libcurl's terms.
+// list. Settings that cannot be read mean no proxy. The downloads and the reports both ask it; what
+// went wrong goes to log (the reports' own failures reach no log: nullptr).
+UrlProxy ProxyForUrl(const std::wstring& url, CLog* log);
+// The same in libcurl's terms, logged to g_log.
 DownloadProxy ProxyForDownload(const std::wstring& url);
 
 // From a WinHTTP proxy list and an IE bypass list, for url: the entry for url's scheme in a

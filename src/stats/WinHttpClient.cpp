@@ -200,8 +200,8 @@ void WinHttpClient::UseFixedProxy(HINTERNET request) {
 
 void WinHttpClient::UseDiscoveredProxy(HINTERNET request, bool* sent) {
     // The downloads' look-up: a proxy script, else the fixed proxy. Without one the next attempt
-    // goes straight to the server again.
-    UrlProxy found = ProxyForUrl(requestUrl);
+    // goes straight to the server again. A report's trouble is logged nowhere.
+    UrlProxy found = ProxyForUrl(requestUrl, nullptr);
     if (found.proxy.empty()) return;
     WINHTTP_PROXY_INFO proxy = {};
     proxy.dwAccessType = WINHTTP_ACCESS_TYPE_NAMED_PROXY;
