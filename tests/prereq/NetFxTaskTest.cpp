@@ -378,6 +378,24 @@ TEST(Signature, MissingVerifierRefuses) {
     EXPECT_EQ(DescribeRefusal(check), L"signature not trusted (0x8007007F)");
 }
 
+// Checked through a handle, the verdict is that of the file held open, whatever the path names.
+TEST(Signature, ChecksTheFileHeldNotThePath) {
+    const std::wstring standIn = WinPathFromEnv(L"VEXO_INSTALLER_STANDIN");
+    const std::wstring unsignedCopy = standIn.substr(0, standIn.size() - 4) + L".unsigned.exe";
+    const struct {
+        const std::wstring& held;
+        const std::wstring& named;
+        SignatureVerdict verdict;
+    } cases[] = {{standIn, unsignedCopy, SignatureVerdict::Trusted}, {unsignedCopy, standIn, SignatureVerdict::NotSigned}};
+    for (const auto& c : cases) {
+        UniqueFile file(::CreateFileW(c.held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
+        // From wherever the handle stands.
+        ASSERT_NE(::SetFilePointer(file.get(), 100, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+        EXPECT_EQ(CheckSignature(file.get(), c.named, TrustedPublishers()).verdict, c.verdict);
+    }
+}
+
 // Whatever the state holds beyond the table, the task finishes and hands over to the extraction.
 TEST_F(NetFxTaskTest, UnknownStatesFinish) {
     for (int value : {8, -1, 0x7fffffff}) {
