@@ -162,6 +162,7 @@ void InstallSp2(DotNetFrameworkTask& task) {
     DebugTrace(L"DotNetFrameworkTask install framework enter now");
     PostProgress(task.mainWindow, 20, kProgressNetFx);
     ShellRun(task.moduleDir + L"\\sp2.exe", L"/q /c:\"install /q\"", task.moduleDir, true);
+    task.heldDownload.reset();
     DebugTrace(L"DotNetFrameworkTask install framework exit now");
     task.state = NetFxState::WaitSp2;
 }
@@ -189,6 +190,7 @@ void Install35NetFx(DotNetFrameworkTask& task) {
     const std::wstring path = task.moduleDir + L"\\" + task.installerName + L".exe";
     LogFormatW(g_log, L"install path %s", path.c_str());
     RunProgram(path, path);
+    task.heldDownload.reset();
     ::DeleteFileW(path.c_str());
     task.state = NetFxState::Finish;
 }

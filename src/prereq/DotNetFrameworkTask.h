@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Owners.h"
 #include "prereq/NetFxDownloader.h"
 #include "tasks/TaskBase.h"
 
@@ -36,6 +37,9 @@ public:
     // up; a test may shorten both.
     DWORD sp2WaitLimitMs = 20 * 60 * 1000;
     TransferLimits downloadLimits;
+    // The checked download, open sharing reading only from its check until its program has run, so
+    // the file that runs is the file that was checked.
+    UniqueFile heldDownload;
 
 private:
     friend void FinishTask(DotNetFrameworkTask& task);

@@ -10,6 +10,7 @@
 #include "base/Text.h"
 #include "prereq/DotNetFrameworkTask.h"
 #include "prereq/DownloadProxy.h"
+#include "prereq/PinnedDownloads.h"
 #include "prereq/Signature.h"
 #include "tasks/InstallMessages.h"
 #include "tasks/Reports.h"
@@ -87,8 +88,28 @@ const char* Describe(DownloadResult result) {
     return "?";
 }
 
-void Download(DotNetFrameworkTask& task, const std::wstring& url, const std::wstring& path, bool logUrl,
-              NetFxState success) {
+// STOPGAP until the transfer reports the digest of the bytes it wrote: the digest of the closed
+// file, taken once right after the transfer.
+bool DigestOfWrittenFile(const std::wstring& path, Sha256Digest* digest) {
+    UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    return file && HashRest(file.get(), digest);
+}
+
+// Why a held download may not run; empty when it may.
+std::wstring Refusal(HANDLE file, const DownloadedFile& done, const std::wstring& name) {
+    Sha256Digest digest;
+    if (!HashRest(file, &digest)) return L"the file cannot be read (error " + std::to_wstring(::GetLastError()) + L")";
+    if (digest != done.digest) return L"the file changed after it was written";
+    const SignatureCheck check = CheckSignature(file, done.path, TrustedPublishers());
+    if (check.verdict != SignatureVerdict::Trusted) return DescribeRefusal(check);
+    const std::string pinned = PinnedDigest(name);
+    if (!pinned.empty() && pinned != ToHex(digest))
+        return L"SHA-256 " + ToWide(ToHex(digest), CP_ACP) + L" is not the one pinned for " + name;
+    return {};
+}
+
+void Download(DotNetFrameworkTask& task, const std::wstring& url, const std::wstring& path, const std::wstring& name,
+              bool logUrl, NetFxState success) {
     LogFormatW(g_log, L"DotNetFrameworkTask download framework enter now");
     UniqueCurl curl(curl_easy_init());
     DownloadResult result = DownloadResult::NoHandle;
@@ -96,17 +117,17 @@ void Download(DotNetFrameworkTask& task, const std::wstring& url, const std::wst
         PostProgress(task.mainWindow, 15, kProgressNetFx);
         result = Transfer(std::move(curl), url, path, logUrl, task.downloadLimits);
     }
+    DownloadedFile done;
+    done.path = path;
+    if (result == DownloadResult::Ok && !DigestOfWrittenFile(path, &done.digest)) {
+        ::DeleteFileW(path.c_str());
+        result = DownloadResult::TransferFailed;
+    }
     if (result != DownloadResult::Ok) {
         LogFormat(g_log, 3, "download failed: %s", Describe(result));
         Fail(task);
-    } else if (const SignatureCheck check = CheckSignature(path, TrustedPublishers());
-               check.verdict != SignatureVerdict::Trusted) {
-        // A program nobody we trust signed is never run: it goes the way of a failed download.
-        ::DeleteFileW(path.c_str());
-        LogFormatW(g_log, L"download failed: %s", DescribeRefusal(check).c_str());
-        Fail(task);
     } else {
-        task.state = success;
+        TakeDownload(task, done, name, success);
     }
     LogFormatW(g_log, L"DotNetFrameworkTask downlaod framework exit now");
 }
@@ -124,18 +145,50 @@ std::wstring NetFxUrl(const std::wstring& installerName) {
 }
 
 DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path, const TransferLimits& limits,
-                              DownloadedFile*, const DownloadProgress&) {
+                              DownloadedFile* done, const DownloadProgress&) {
     UniqueCurl curl(curl_easy_init());
-    return curl ? Transfer(std::move(curl), url, path, false, limits) : DownloadResult::NoHandle;
+    DownloadResult result = curl ? Transfer(std::move(curl), url, path, false, limits) : DownloadResult::NoHandle;
+    // STOPGAP (see DigestOfWrittenFile), until the transfer hashes what it writes.
+    if (result == DownloadResult::Ok && done != nullptr) {
+        done->path = path;
+        if (!DigestOfWrittenFile(path, &done->digest)) {
+            ::DeleteFileW(path.c_str());
+            result = DownloadResult::TransferFailed;
+        }
+    }
+    return result;
+}
+
+void TakeDownload(DotNetFrameworkTask& task, const DownloadedFile& done, const std::wstring& name,
+                  NetFxState success) {
+    // Shared for reading only: from here nobody can write, rename or delete it until it has run.
+    // One that someone holds open for writing cannot be opened so, and is refused at once.
+    UniqueFile held(
+        ::CreateFileW(done.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::wstring refusal;
+    if (!held) refusal = L"the file cannot be held against writing (error " + std::to_wstring(::GetLastError()) + L")";
+    else refusal = Refusal(held.get(), done, name);
+    if (refusal.empty()) {
+        task.heldDownload = std::move(held);
+        task.state = success;
+        return;
+    }
+    // A program that is not the one written and signed by someone we trust never runs: it goes
+    // the way of a failed download. Its content is refused anyway, so it is deleted by path.
+    held.reset();
+    ::DeleteFileW(done.path.c_str());
+    LogFormatW(g_log, L"download failed: %s", refusal.c_str());
+    Fail(task);
 }
 
 void DiscardPartialDownload(const std::wstring&) {}
 
 void DownloadSp2(DotNetFrameworkTask& task) {
-    Download(task, Sp2Url(), task.moduleDir + L"\\sp2.exe", false, NetFxState::InstallSp2);
+    Download(task, Sp2Url(), task.moduleDir + L"\\sp2.exe", L"sp2", false, NetFxState::InstallSp2);
 }
 
 void DownloadNetFx(DotNetFrameworkTask& task) {
     const std::wstring url = NetFxUrl(task.installerName);
-    Download(task, url, task.moduleDir + L"\\" + task.installerName + L".exe", true, NetFxState::InstallNetFx);
+    Download(task, url, task.moduleDir + L"\\" + task.installerName + L".exe", task.installerName, true,
+             NetFxState::InstallNetFx);
 }

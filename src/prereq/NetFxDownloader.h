@@ -2,6 +2,7 @@
 // The two .NET Framework downloads of the first task, into the installer's own folder.
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "tasks/InstallMessages.h"
 
 class DotNetFrameworkTask;
+enum class NetFxState : int32_t;
 
 // The .NET 2.0 service pack from the download server; state InstallSp2 or Abort.
 void DownloadSp2(DotNetFrameworkTask& task);
@@ -57,3 +59,11 @@ DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path,
 
 // Forgets what an earlier run received of path's download, so the next one starts at byte 0.
 void DiscardPartialDownload(const std::wstring& path);
+
+// Takes a finished download for running. Reopens it sharing reading only, so from then on nobody can
+// change, rename or delete it, and checks through that handle that it is still what was written,
+// that a trusted publisher signed it and, when this build pins `name` ("sp2", an installer's name),
+// that it is the pinned file. Taken: the task holds the handle (heldDownload) and goes to `success`.
+// Refused: the file is deleted, the reason logged, and the task fails as for a failed download.
+void TakeDownload(DotNetFrameworkTask& task, const DownloadedFile& done, const std::wstring& name,
+                  NetFxState success);

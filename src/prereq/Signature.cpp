@@ -23,9 +23,10 @@ using WinVerifyTrustFn = decltype(&::WinVerifyTrust);
 // always follow.
 class Verification {
 public:
-    Verification(WinVerifyTrustFn verify, const std::wstring& path) : verify_(verify) {
+    Verification(WinVerifyTrustFn verify, const std::wstring& path, HANDLE file) : verify_(verify) {
         file_.cbStruct = sizeof file_;
         file_.pcwszFilePath = path.c_str();
+        file_.hFile = file;
         data_.cbStruct = sizeof data_;
         data_.dwUIChoice = WTD_UI_NONE;
         data_.fdwRevocationChecks = WTD_REVOKE_NONE;
@@ -77,8 +78,19 @@ SignatureCheck CheckSignature(const std::wstring& path, const std::vector<std::w
     return CheckSignatureWith(LookUpSystemDllFunction(SystemDll::WinTrust, "WinVerifyTrust"), path, trusted);
 }
 
+SignatureCheck CheckSignature(HANDLE file, const std::wstring& path, const std::vector<std::wstring>& trusted) {
+    // The verification reads through the handle from where it stands.
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) {
+        SignatureCheck check;
+        check.code = HRESULT_FROM_WIN32(::GetLastError());
+        return check;
+    }
+    return CheckSignatureWith(LookUpSystemDllFunction(SystemDll::WinTrust, "WinVerifyTrust"), path, trusted, file);
+}
+
 SignatureCheck CheckSignatureWith(FARPROC winVerifyTrust, const std::wstring& path,
-                                  const std::vector<std::wstring>& trusted) {
+                                  const std::vector<std::wstring>& trusted, HANDLE file) {
     SignatureCheck check;
     // Called through the look-up's stand-in, a missing function would return 0: "trusted".
     if (winVerifyTrust == nullptr) {
@@ -86,7 +98,7 @@ SignatureCheck CheckSignatureWith(FARPROC winVerifyTrust, const std::wstring& pa
         check.code = HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
         return check;
     }
-    const Verification verification(reinterpret_cast<WinVerifyTrustFn>(reinterpret_cast<void*>(winVerifyTrust)), path);
+    const Verification verification(reinterpret_cast<WinVerifyTrustFn>(reinterpret_cast<void*>(winVerifyTrust)), path, file);
     check.code = verification.result();
     if (check.code == kNoSignature || check.code == kUnknownSubject) {
         check.verdict = SignatureVerdict::NotSigned;

@@ -25,10 +25,13 @@ struct SignatureCheck {
 // Checks the whole file: the generic Authenticode action, no UI, no revocation check (installs
 // may be offline), then the signer's simple display name against `trusted`.
 SignatureCheck CheckSignature(const std::wstring& path, const std::vector<std::wstring>& trusted);
+// The same, reading the file through `file` (opened on path for reading, from its start), so the
+// bytes checked are those of the file held open, whatever the path leads to meanwhile.
+SignatureCheck CheckSignature(HANDLE file, const std::wstring& path, const std::vector<std::wstring>& trusted);
 // The same with WinVerifyTrust as looked up in the system's DLL: null, where it is missing, refuses
 // (NotTrusted, HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND)).
 SignatureCheck CheckSignatureWith(FARPROC winVerifyTrust, const std::wstring& path,
-                                  const std::vector<std::wstring>& trusted);
+                                  const std::vector<std::wstring>& trusted, HANDLE file = nullptr);
 
 // The publishers this build trusts, from its build option (";" between names).
 std::vector<std::wstring> TrustedPublishers();

@@ -13,6 +13,8 @@
 #include "app/InstallChain.h"
 #include "base/BuildConfig.h"
 #include "base/Log.h"
+#include "base/Owners.h"
+#include "base/Sha256.h"
 #include "archive/UnZipTask.h"
 #include "prereq/DotNetFrameworkTask.h"
 #include "prereq/NetFxDownloader.h"
@@ -283,6 +285,72 @@ TEST_F(NetFxTaskTest, RefusedConnectionFailsAndDeletesTheFile) {
     EXPECT_FALSE(PathExists(path));
 }
 
+// The stand-in as a transfer leaves it in the module folder, and what the transfer knows of it.
+DownloadedFile PlaceDownload(const std::wstring& moduleDir, const std::wstring& name) {
+    DownloadedFile done{moduleDir + L"\\" + name + L".exe"};
+    EXPECT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_INSTALLER_STANDIN").c_str(), done.path.c_str(), FALSE));
+    UniqueFile file(::CreateFileW(done.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(file && HashRest(file.get(), &done.digest));
+    return done;
+}
+
+HANDLE OpenToWrite(const std::wstring& path) {
+    constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return ::CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// From its check until its program has run nobody can write, delete or rename the download, and
+// the loader and the shell still start it.
+TEST_F(NetFxTaskTest, CheckedDownloadIsHeldUntilItHasRun) {
+    const struct {
+        const wchar_t* name;
+        NetFxState checked, ran;
+        void (*install)(DotNetFrameworkTask&);
+    } cases[] = {{L"WinNet1064Bit", NetFxState::InstallNetFx, NetFxState::Finish, Install35NetFx},
+                 {L"sp2", NetFxState::InstallSp2, NetFxState::WaitSp2, InstallSp2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(Utf8(c.name));
+        const DownloadedFile done = PlaceDownload(moduleDir_, c.name);
+        auto task = MakeTask(NetFxState::Check);
+        task->installerName = c.name;
+        TakeDownload(*task, done, c.name, c.checked);
+        ASSERT_EQ(task->state, c.checked) << Log();
+        EXPECT_FALSE(UniqueFile(OpenToWrite(done.path)));
+        EXPECT_FALSE(::DeleteFileW(done.path.c_str()));
+        EXPECT_FALSE(::MoveFileW(done.path.c_str(), (done.path + L".moved").c_str()));
+
+        c.install(*task);
+        EXPECT_EQ(task->state, c.ran);
+        EXPECT_FALSE(task->heldDownload);
+        EXPECT_NE(ReadAll(done.path + L".ran").find(Utf8(c.name) + ".exe"), std::string::npos);
+        ::DeleteFileW(done.path.c_str());
+    }
+}
+
+// A download that is not what the transfer wrote, or that someone else holds open for writing, is
+// refused at once and goes the way of a failed download.
+TEST_F(NetFxTaskTest, DownloadChangedOrOpenElsewhereIsRefused) {
+    for (const bool changed : {true, false}) {
+        SCOPED_TRACE(changed);
+        DownloadedFile done = PlaceDownload(moduleDir_, L"WinNet8132Bit");
+        done.digest[7] ^= changed ? 1 : 0;
+        UniqueFile writer(changed ? INVALID_HANDLE_VALUE : OpenToWrite(done.path));
+        ASSERT_NE(static_cast<bool>(writer), changed);
+        InitLogAt(logPath_)->Restart();
+        const size_t reportsBefore = Reports().size();
+        auto task = MakeTask(NetFxState::DownloadNetFx);
+        TakeDownload(*task, done, L"WinNet8132Bit", NetFxState::InstallNetFx);
+        EXPECT_EQ(task->state, NetFxState::Abort);
+        EXPECT_EQ(Posted(), "error:-2:-2");
+        EXPECT_EQ(Reports().size(), reportsBefore + 1);
+        const char* reason = changed ? "the file changed after it was written"
+                                     : "the file cannot be held against writing (error 32)";
+        EXPECT_NE(Log().find(std::string("download failed: ") + reason), std::string::npos) << Log();
+        writer.reset();
+        EXPECT_FALSE(PathExists(done.path));
+    }
+}
+
 // Without WinVerifyTrust nothing is trusted, not even a file the trusted publisher signed.
 TEST(Signature, MissingVerifierRefuses) {
     const std::wstring signedByTrusted = WinPathFromEnv(L"VEXO_INSTALLER_STANDIN");
@@ -290,6 +358,15 @@ TEST(Signature, MissingVerifierRefuses) {
     const SignatureCheck check = CheckSignatureWith(nullptr, signedByTrusted, TrustedPublishers());
     EXPECT_EQ(check.verdict, SignatureVerdict::NotTrusted);
     EXPECT_EQ(DescribeRefusal(check), L"signature not trusted (0x8007007F)");
+}
+
+// Checked through a handle, the verdict is that of the file held, wherever the handle stands.
+TEST(Signature, ChecksTheFileHeldNotThePath) {
+    const std::wstring standIn = WinPathFromEnv(L"VEXO_INSTALLER_STANDIN");
+    UniqueFile file(::CreateFileW(standIn.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_NE(::SetFilePointer(file.get(), 100, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER);
+    const std::wstring unsignedCopy = standIn.substr(0, standIn.size() - 4) + L".unsigned.exe";
+    EXPECT_EQ(CheckSignature(file.get(), unsignedCopy, TrustedPublishers()).verdict, SignatureVerdict::Trusted);
 }
 
 // Whatever the state holds beyond the table, the task finishes and hands over to the extraction.

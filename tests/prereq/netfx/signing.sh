@@ -5,6 +5,8 @@
 #   signing.sh standin EXE DIR
 #       signs EXE in place as the trusted publisher and leaves beside it the cases a download must
 #       refuse: NAME.unsigned.exe, NAME.tampered.exe (changed after signing), NAME.other.exe
+#   signing.sh pins HEADER NAME EXE
+#       HEADER defines the pins of a test build: NAME pinned to EXE's SHA-256
 set -euo pipefail
 
 case "$1" in
@@ -30,8 +32,13 @@ standin)
     printf '\xcc' | dd of="$base.tampered.exe" bs=1 seek=$((size / 2)) conv=notrunc status=none
     mv "$base.signed.tmp" "$exe"
     ;;
+pins)
+    digest=$(sha256sum "$4" | cut -c1-64)
+    mkdir -p "$(dirname "$2")"
+    printf '#define VEXO_PINNED_DOWNLOADS_OVERRIDE L"%s=%s"\n' "$3" "$digest" >"$2"
+    ;;
 *)
-    echo "usage: signing.sh publishers DIR TRUSTED OTHER | standin EXE DIR" >&2
+    echo "usage: signing.sh publishers DIR TRUSTED OTHER | standin EXE DIR | pins HEADER NAME EXE" >&2
     exit 2
     ;;
 esac
