@@ -290,6 +290,8 @@ DownloadResult Transfer(UniqueCurl curl, const std::wstring& url, const std::wst
         curl_easy_setopt(c, CURLOPT_MAXREDIRS, 20L);
         // An error page is never written into the file.
         curl_easy_setopt(c, CURLOPT_FAILONERROR, 1L);
+        // Larger blocks than libcurl's 16 KiB: fewer writes and hash calls per megabyte.
+        curl_easy_setopt(c, CURLOPT_BUFFERSIZE, 256L * 1024);
         curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, WriteBlock);
         curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
         curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, HeaderLine);

@@ -42,12 +42,12 @@ PY
 }
 
 bench() {  # name route: one row
-    local name=$1 route=$2 report
-    rm -f "$out/$name.exe"
+    local name=$1 route=$2 report target="$out${2%.exe}-bench.exe"
+    rm -f "$target"
     report=$("$build/wine-run.sh" "$build/tools/bench/download_bench.exe" "http://$host:10080$route" \
-        "$(winpath "$out/$name.exe")" | tr -d '\r')
+        "$(winpath "$target")" | tr -d '\r')
     grep -q '^ok=1' <<<"$report" || { echo "the download failed: $report" >&2; exit 1; }
-    cmp -s "$file" "$out/$name.exe" || { echo "the downloaded file differs" >&2; exit 1; }
+    cmp -s "$file" "$target" || { echo "the downloaded file differs" >&2; exit 1; }
     printf '%-28s %8s s %10s KiB %8s\n' "$name" "$(sed -n 's/^seconds=//p' <<<"$report")" \
         "$(sed -n 's/^peak_working_set_kib=//p' <<<"$report")" \
         "$(awk -v s="$(sent "$route")" -v f="$size" 'BEGIN { printf "%.3f", s / f }')"
