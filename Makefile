@@ -54,6 +54,7 @@ bench: build
 	bash tools/bench/payload-check.sh $(BUILD)
 	SHAPE=names MODE=task RUNS=1 bash tools/bench/zip-extract.sh $(BUILD)
 	bash tools/bench/window-idle-cpu.sh $(BUILD)
+	bash tools/bench/download.sh $(BUILD)
 
 # Built with debug information (-g), which make-dist.sh moves into the symbols file beside the
 # stripped installer, so a crash address can be resolved to a function and line.

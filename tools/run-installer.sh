@@ -37,7 +37,9 @@ export VEXO_BUILD_DIR="$build" VEXO_PREFIX=run
 stats_server=$!
 /usr/bin/python3 "$src/tools/download-server/download_server.py" start "$downloads" "$download_host" "$stats_host"
 # The service pack stand-in records the .NET 2.0 service pack as installed, as the real one would.
-echo "/others/dotnet/sp2.exe file $build/tests/prereq/netfx_sp2_standin.exe" >"$downloads/routes"
+# VEXO_DOWNLOAD_RATE=<bytes a second> slows it down, so the download's progress can be watched.
+echo "/others/dotnet/sp2.exe file $build/tests/prereq/netfx_sp2_standin.exe${VEXO_DOWNLOAD_RATE:+ rate=$VEXO_DOWNLOAD_RATE}" \
+    >"$downloads/routes"
 compositor=
 session=
 cleanup() {

@@ -1,6 +1,8 @@
 #pragma once
 // The two .NET Framework downloads of the first task, into the installer's own folder.
 
+#include <windows.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -20,18 +22,20 @@ void DownloadNetFx(DotNetFrameworkTask& task);
 // The report's text when a download fails.
 constexpr wchar_t kDownloadFailedReport[] = L"下载.net出错";
 
-// libcurl's write callback: the block goes straight to the open file.
-size_t CurlWriteToFile(void* data, size_t size, size_t count, FILE* file);
-
 std::wstring Sp2Url();
 std::wstring NetFxUrl(const std::wstring& installerName);
 
-// When a transfer is given up: no connection within connectSeconds, or fewer than
-// lowSpeedBytesPerSecond arriving for lowSpeedSeconds on end.
+// When a try is given up: no connection within connectSeconds, or fewer than
+// lowSpeedBytesPerSecond arriving for lowSpeedSeconds on end. A try that breaks once bytes have
+// arrived is resumed where it stopped, after firstRetryWaitMs (doubled up to eight times that),
+// until `retries` tries in a row brought nothing new or overallMs have passed since the start.
 struct TransferLimits {
     long connectSeconds = 30;
     long lowSpeedBytesPerSecond = 1024;
     long lowSpeedSeconds = 60;
+    int retries = 5;
+    DWORD firstRetryWaitMs = 1000;
+    DWORD overallMs = 30 * 60 * 1000;
 };
 
 // The result of one transfer, and whether its file may be run as an installer.
@@ -53,7 +57,8 @@ struct DownloadProgress {
 
 // Fetches url into path. Only Ok leaves a file under that name, written whole (*done then says
 // what was written): a failed transfer, an error status or a body that is not a Windows program
-// leaves none there.
+// leaves none there. What arrived of a transfer given up stays beside it as PartialDownloadPath,
+// with the server's validator, and the next call for the same url goes on from there.
 DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path, const TransferLimits& limits = {},
                               DownloadedFile* done = nullptr, const DownloadProgress& progress = {});
 
@@ -67,3 +72,4 @@ void DiscardPartialDownload(const std::wstring& path);
 // Refused: the file is deleted, the reason logged, and the task fails as for a failed download.
 void TakeDownload(DotNetFrameworkTask& task, const DownloadedFile& done, const std::wstring& name,
                   NetFxState success);
+std::wstring PartialDownloadPath(const std::wstring& path);

@@ -118,14 +118,17 @@ protected:
         task->state = state;
         task->sp2WaitLimitMs = 1000;
         task->downloadLimits.lowSpeedSeconds = 2;
+        task->downloadLimits.firstRetryWaitMs = 50;
         return task;
     }
 
-    // What was posted to the window, "message:wParam:lParam" with the messages by name.
+    // What was posted to the window, "message:wParam:lParam" with the messages by name; the
+    // download's own state and progress are left to DownloadStates.
     std::string Posted() {
         std::string posted;
         MSG msg;
         while (::PeekMessageW(&msg, window_, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_DOWNLOAD_STATE || msg.message == WM_DOWNLOAD_PROGRESS) continue;
             const char* name = msg.message == WM_INSTALL_PROGRESS       ? "progress"
                                : msg.message == WM_NETFX_DOWNLOAD_ERROR ? "error"
                                                                         : "other";
@@ -349,6 +352,144 @@ TEST_F(NetFxTaskTest, DownloadChangedOrOpenElsewhereIsRefused) {
         writer.reset();
         EXPECT_FALSE(PathExists(done.path));
     }
+}
+
+// A file of `size` bytes beside the server's routes, a program to the downloader ("MZ" first).
+std::string MakeServedFile(const wchar_t* name, size_t size) {
+    std::string data(size, '\0');
+    uint32_t x = 12345;
+    for (char& c : data) c = static_cast<char>((x = x * 1103515245u + 12345u) >> 24);
+    data[0] = 'M';
+    data[1] = 'Z';
+    UniqueFile file(::CreateFileW(ServerFile(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    EXPECT_TRUE(file && ::WriteFile(file.get(), data.data(), static_cast<DWORD>(size), &written, nullptr));
+    return data;
+}
+
+Sha256Digest DigestOf(const std::string& data) {
+    Sha256 sha;
+    Sha256Digest digest = {};
+    EXPECT_TRUE(sha.Update(data.data(), data.size()) && sha.Finish(&digest));
+    return digest;
+}
+
+// Body bytes the server has sent for a path, over all its answers.
+uint64_t SentFor(const std::string& path) {
+    uint64_t sum = 0;
+    const std::string sent = ReadAll(ServerFile(L"sent"));
+    for (size_t at = 0; at < sent.size();) {
+        const size_t end = sent.find('\n', at);
+        const std::string line = sent.substr(at, end - at);
+        if (line.compare(0, path.size() + 1, path + " ") == 0) sum += std::stoull(line.substr(path.size() + 1));
+        at = end == std::string::npos ? sent.size() : end + 1;
+    }
+    return sum;
+}
+
+// The download's messages to the window: its states in order ("S" starting, "R" resuming), and
+// whether the arrived KiB never went back except at a start and ended at the total.
+struct DownloadMessages {
+    std::string states;
+    bool steady = true;
+    WPARAM lastArrived = 0;
+    LPARAM lastTotal = 0;
+};
+
+DownloadMessages DownloadStates(HWND window) {
+    DownloadMessages seen;
+    MSG msg;
+    while (::PeekMessageW(&msg, window, WM_DOWNLOAD_STATE, WM_DOWNLOAD_PROGRESS, PM_REMOVE)) {
+        if (msg.message == WM_DOWNLOAD_STATE) {
+            seen.states += msg.lParam == kDownloadStarting ? "S" : "R";
+            if (msg.lParam == kDownloadStarting) seen.lastArrived = 0;
+        } else {
+            seen.steady = seen.steady && msg.wParam >= seen.lastArrived;
+            seen.lastArrived = msg.wParam;
+            seen.lastTotal = msg.lParam;
+        }
+    }
+    return seen;
+}
+
+// Transfers that break or change on the way: each goes on from the byte reached, or starts over
+// once, and what lies under the name in the end is the file, known by its digest.
+TEST_F(NetFxTaskTest, BrokenTransfersResumeOrStartOver) {
+    const size_t size = 4 << 20;
+    const std::string data = MakeServedFile(L"resume.bin", size);
+    const std::string file = RawEnv("VEXO_NETFX_SERVER") + "/resume.bin";
+    const struct {
+        const char* name;
+        std::string options;
+        DownloadResult result;
+        const char* states;
+        double maxSent;  // of the file's size
+    } cases[] = {
+        {"drops every MiB", "drop=1048576", DownloadResult::Ok, "SRRR", 1.25},
+        {"range ignored", "drop=1500000 drops=1 ranges=ignore", DownloadResult::Ok, "SRS", 1.4},
+        {"validator changed", "drop=1500000 drops=1 etag=changes", DownloadResult::Ok, "SRS", 1.4},
+        {"no length", "length=none", DownloadResult::Ok, "S", 1.0},
+        {"dropped before any data", "drop=0", DownloadResult::TransferFailed, "S", 0.0},
+    };
+    int row = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string route = "/resume/" + std::to_string(++row) + ".exe";
+        SetRoutes(route + " file " + file + " " + c.options + "\n");
+        const std::wstring path = moduleDir_ + L"\\" + Widen(std::to_string(row)) + L".exe";
+        const std::string requests = Requests();
+        TransferLimits limits;
+        limits.firstRetryWaitMs = 20;
+        DownloadedFile done;
+        EXPECT_EQ(DownloadToFile(L"http://" + Widen(Host()) + L":10080" + Widen(route), path, limits, &done,
+                                 DownloadProgress{window_, kDownloadSp2}),
+                  c.result);
+        const DownloadMessages seen = DownloadStates(window_);
+        EXPECT_EQ(seen.states, c.states);
+        EXPECT_LE(SentFor(route), static_cast<uint64_t>(c.maxSent * size));
+        if (c.result != DownloadResult::Ok) {
+            // Nothing to go on from: one request, no file, no partial file.
+            const std::string asked = Requests().substr(requests.size());
+            EXPECT_EQ(std::count(asked.begin(), asked.end(), '\n'), 1) << asked;
+            EXPECT_EQ(FilesIn(moduleDir_), std::vector<std::string>{});
+            continue;
+        }
+        EXPECT_TRUE(ReadAll(path) == data);
+        EXPECT_EQ(done.path, path);
+        EXPECT_TRUE(done.digest == DigestOf(data)) << ToHex(done.digest);
+        EXPECT_TRUE(seen.steady);
+        EXPECT_EQ(seen.lastArrived, size / 1024);
+        EXPECT_EQ(seen.lastTotal, static_cast<LPARAM>(size / 1024));
+        EXPECT_EQ(FilesIn(moduleDir_), std::vector<std::string>{std::to_string(row) + ".exe"});
+        ::DeleteFileW(path.c_str());
+    }
+}
+
+// A run that gives up leaves what arrived beside the installer; the next run is sent the rest only.
+TEST_F(NetFxTaskTest, NextRunGoesOnFromThePartialFile) {
+    const size_t size = 3 << 20, first = 1500000;
+    const std::string data = MakeServedFile(L"partial.bin", size);
+    const std::string route = "/partial/sp2.exe";
+    SetRoutes(route + " file " + RawEnv("VEXO_NETFX_SERVER") + "/partial.bin drop=" + std::to_string(first) +
+              " drops=1\n");
+    const std::wstring url = L"http://" + Widen(Host()) + L":10080" + Widen(route);
+    const std::wstring path = moduleDir_ + L"\\sp2.exe";
+    TransferLimits limits;
+    limits.retries = 0;
+    EXPECT_EQ(DownloadToFile(url, path, limits), DownloadResult::TransferFailed);
+    EXPECT_EQ(FilesIn(moduleDir_), (std::vector<std::string>{"sp2.exe.partial", "sp2.exe.partial.validator"}));
+    EXPECT_TRUE(ReadAll(PartialDownloadPath(path)) == data.substr(0, first));
+
+    DownloadedFile done;
+    EXPECT_EQ(DownloadToFile(url, path, {}, &done, DownloadProgress{window_, kDownloadSp2}), DownloadResult::Ok);
+    EXPECT_EQ(SentFor(route), size);
+    EXPECT_TRUE(ReadAll(path) == data);
+    EXPECT_TRUE(done.digest == DigestOf(data)) << ToHex(done.digest);
+    EXPECT_EQ(FilesIn(moduleDir_), std::vector<std::string>{"sp2.exe"});
+    const DownloadMessages seen = DownloadStates(window_);
+    EXPECT_EQ(seen.states, "R");
+    EXPECT_TRUE(seen.steady);
+    EXPECT_EQ(seen.lastArrived, size / 1024);
 }
 
 // Without WinVerifyTrust nothing is trusted, not even a file the trusted publisher signed.

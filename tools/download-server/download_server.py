@@ -10,7 +10,16 @@ the tests and for `make run`.
 
 Both ports answer by the routes in DIR/routes, read at every request: one route a line,
 "PATH KIND [ARGUMENT]", the path without its query. Kinds:
-  file UNIX_PATH     200 with the file's bytes
+  file UNIX_PATH [OPTION...]
+                     the file's bytes: 200, or 206 with Content-Range for a "Range: bytes=N-" whose
+                     If-Range (when sent) matches the ETag; ETag "v1" and a fixed Last-Modified.
+                     Options:
+                       drop=N          reset the connection after N more bytes of each answer's body
+                       drops=K         only the path's first K answers drop
+                       ranges=ignore   answer every request 200 with the whole file
+                       etag=changes    the ETag is "v2" from the path's second request on
+                       length=none     no Content-Length: the body ends when the connection closes
+                       rate=N          send about N bytes a second
   redirect LOCATION  302 to LOCATION
   status CODE        CODE with a small HTML page
   text TEXT...       200 with the rest of the line as a plain-text body
@@ -18,15 +27,19 @@ Both ports answer by the routes in DIR/routes, read at every request: one route 
   stall              promises a megabyte, sends 16 bytes, then nothing until the client leaves
   drop               closes the connection without an answer
 A path without a route gets 404. Every request is appended to DIR/requests as
-"PORT METHOD TARGET". DIR/refused-port names a port of VERSION_HOST that is bound but never
+"PORT METHOD TARGET", and every answer of a file route to DIR/sent as "PATH BYTES", the bytes of
+body it is to carry (written as it starts, so a client that has read it all finds it). DIR/refused-port names a port of VERSION_HOST that is bound but never
 listened on, so connecting to it is refused while the server runs. The server ends by itself after
 an idle hour, in case nobody stops it.
 """
+import fcntl
 import http.server
 import os
 import signal
 import socket
+import struct
 import sys
+import termios
 import threading
 import time
 
@@ -35,6 +48,9 @@ import background  # noqa: E402
 import quiet_http  # noqa: E402
 
 journal_lock = threading.Lock()
+requests_per_path = {}
+LAST_MODIFIED = "Tue, 01 Dec 2026 10:00:00 GMT"
+CHUNK = 64 * 1024
 
 
 class Handler(quiet_http.Handler):
@@ -42,10 +58,10 @@ class Handler(quiet_http.Handler):
         folder = self.server.folder
         with journal_lock, open(os.path.join(folder, "requests"), "a") as journal:
             journal.write("%d %s %s\n" % (self.server.server_address[1], self.command, self.path))
-        kind, argument = self.route(folder, self.path.split("?", 1)[0])
+        path = self.path.split("?", 1)[0]
+        kind, argument = self.route(folder, path)
         if kind == "file":
-            with open(argument, "rb") as f:
-                self.send(200, f.read(), "application/octet-stream")
+            self.send_file(folder, path, argument)
         elif kind == "redirect":
             self.send(302, b"moved", "text/plain", [("Location", argument)])
         elif kind == "status":
@@ -79,6 +95,64 @@ class Handler(quiet_http.Handler):
         else:
             self.send(404, b"<html><body>no route</body></html>", "text/html")
 
+    def send_file(self, folder, path, argument):
+        words = argument.split(" ")
+        options = {}
+        while len(words) > 1 and "=" in words[-1]:
+            name, value = words.pop().split("=", 1)
+            options[name] = value
+        with open(" ".join(words), "rb") as f:
+            data = f.read()
+        with journal_lock:
+            requests_per_path[path] = requests_per_path.get(path, 0) + 1
+            etag = '"v2"' if options.get("etag") == "changes" and requests_per_path[path] > 1 else '"v1"'
+        start, status = 0, 200
+        asked = self.headers.get("Range", "")
+        if_range = self.headers.get("If-Range")
+        if (options.get("ranges") != "ignore" and asked.startswith("bytes=") and asked.endswith("-")
+                and asked[6:-1].isdigit() and if_range in (None, etag, LAST_MODIFIED)):
+            start = int(asked[6:-1])
+            if start >= len(data):
+                self.reply(416, b"", [("Content-Range", "bytes */%d" % len(data))])
+                return
+            status = 206
+        body = memoryview(data)[start:]
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("ETag", etag)
+        self.send_header("Last-Modified", LAST_MODIFIED)
+        if status == 206:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, len(data) - 1, len(data)))
+        if options.get("length") == "none":
+            self.send_header("Connection", "close")
+            self.close_connection = True
+        else:
+            self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        drop = int(options["drop"]) if "drop" in options else None
+        if drop is not None and requests_per_path[path] > int(options.get("drops", requests_per_path[path])):
+            drop = None
+        count = len(body) if drop is None else min(drop, len(body))
+        with journal_lock, open(os.path.join(folder, "sent"), "a") as journal:
+            journal.write("%s %d\n" % (path, count))
+        rate = int(options.get("rate", 0))
+        step = max(1, min(CHUNK, rate // 10)) if rate else CHUNK
+        for at in range(0, count, step):
+            self.wfile.write(body[at:min(at + step, count)])
+            if rate:
+                time.sleep(step / rate)
+        if drop is not None and drop < len(body):
+            self.wfile.flush()
+            # A reset throws away what the client has not read yet: let it read everything first.
+            end = time.monotonic() + 2
+            while time.monotonic() < end and unsent(self.connection) > 0:
+                time.sleep(0.01)
+            time.sleep(0.2)
+            # A reset, not an orderly close: even without a length the client sees the break.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
+            self.close_connection = True
+
     @staticmethod
     def route(folder, path):
         try:
@@ -93,6 +167,11 @@ class Handler(quiet_http.Handler):
 
     def send(self, status, body, kind, headers=()):
         self.reply(status, body, [("Content-Type", kind), *headers])
+
+
+def unsent(connection):
+    """Bytes not yet acknowledged by the client."""
+    return struct.unpack("i", fcntl.ioctl(connection.fileno(), termios.TIOCOUTQ, b"\0\0\0\0"))[0]
 
 
 class Server(http.server.ThreadingHTTPServer):
@@ -157,7 +236,7 @@ def stop(folder):
 def start(folder, download_host, version_host):
     os.makedirs(folder, exist_ok=True)
     stop(folder)  # one left over from an interrupted run
-    for name in ("routes", "requests"):
+    for name in ("routes", "requests", "sent"):
         open(os.path.join(folder, name), "w").close()
     return background.start(folder, __file__, ["serve", folder, download_host, version_host], "refused-port",
                             LEFTOVERS)
