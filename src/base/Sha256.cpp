@@ -1,39 +1,92 @@
 #include "base/Sha256.h"
 
+#include <cstring>
 #include <vector>
 
+// Our own, after FIPS 180-4: the system's provider has SHA-256 only from Windows XP SP3 on, and a
+// download or a release file must be checked on every Windows the installer runs on.
 namespace {
-// Declared by the headers only for Windows XP SP3 and later, which has it.
-constexpr ALG_ID kSha256 = ALG_CLASS_HASH | ALG_TYPE_ANY | 12;
+
+constexpr uint32_t kRound[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
+};
+
+inline uint32_t Rotate(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
 }  // namespace
 
-Sha256::Sha256() noexcept {
-    // The AES provider is the one with SHA-256 (Windows XP SP3 and later).
-    ok_ = ::CryptAcquireContextW(&provider_, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT | CRYPT_SILENT) &&
-          ::CryptCreateHash(provider_, kSha256, 0, 0, &hash_);
-}
+Sha256::Sha256() noexcept
+    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
 
-Sha256::~Sha256() {
-    if (hash_ != 0) ::CryptDestroyHash(hash_);
-    if (provider_ != 0) ::CryptReleaseContext(provider_, 0);
+void Sha256::Block(const uint8_t* p) noexcept {
+    uint32_t w[64];
+    for (int i = 0; i < 16; ++i)
+        w[i] = (uint32_t{p[4 * i]} << 24) | (uint32_t{p[4 * i + 1]} << 16) | (uint32_t{p[4 * i + 2]} << 8) | p[4 * i + 3];
+    for (int i = 16; i < 64; ++i) {
+        const uint32_t s0 = Rotate(w[i - 15], 7) ^ Rotate(w[i - 15], 18) ^ (w[i - 15] >> 3);
+        const uint32_t s1 = Rotate(w[i - 2], 17) ^ Rotate(w[i - 2], 19) ^ (w[i - 2] >> 10);
+        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
+    }
+    uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
+    uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+    for (int i = 0; i < 64; ++i) {
+        const uint32_t t1 = h + (Rotate(e, 6) ^ Rotate(e, 11) ^ Rotate(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
+        const uint32_t t2 = (Rotate(a, 2) ^ Rotate(a, 13) ^ Rotate(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
+        h = g;
+        g = f;
+        f = e;
+        e = d + t1;
+        d = c;
+        c = b;
+        b = a;
+        a = t1 + t2;
+    }
+    state_[0] += a;
+    state_[1] += b;
+    state_[2] += c;
+    state_[3] += d;
+    state_[4] += e;
+    state_[5] += f;
+    state_[6] += g;
+    state_[7] += h;
 }
 
 bool Sha256::Update(const void* data, size_t size) noexcept {
-    const BYTE* bytes = static_cast<const BYTE*>(data);
-    // CryptHashData takes 32-bit lengths.
-    while (ok_ && size > 0) {
-        const DWORD piece = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
-        ok_ = ::CryptHashData(hash_, bytes, piece, 0) != FALSE;
-        bytes += piece;
-        size -= piece;
+    const uint8_t* bytes = static_cast<const uint8_t*>(data);
+    length_ += size;
+    if (used_ > 0) {
+        const size_t take = size < 64 - used_ ? size : 64 - used_;
+        std::memcpy(buffer_ + used_, bytes, take);
+        used_ += take;
+        bytes += take;
+        size -= take;
+        if (used_ < 64) return true;
+        Block(buffer_);
+        used_ = 0;
     }
-    return ok_;
+    for (; size >= 64; bytes += 64, size -= 64) Block(bytes);
+    std::memcpy(buffer_, bytes, size);
+    used_ = size;
+    return true;
 }
 
 bool Sha256::Finish(Sha256Digest* digest) noexcept {
-    DWORD length = static_cast<DWORD>(digest->size());
-    ok_ = ok_ && ::CryptGetHashParam(hash_, HP_HASHVAL, digest->data(), &length, 0) && length == digest->size();
-    return ok_;
+    const uint64_t bits = length_ * 8;
+    static const uint8_t kPad[64] = {0x80};
+    Update(kPad, used_ < 56 ? 56 - used_ : 120 - used_);
+    uint8_t tail[8];
+    for (int i = 0; i < 8; ++i) tail[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
+    Update(tail, 8);
+    for (int i = 0; i < 8; ++i)
+        for (int k = 0; k < 4; ++k) (*digest)[4 * i + k] = static_cast<uint8_t>(state_[i] >> (24 - 8 * k));
+    return true;
 }
 
 std::string ToHex(const Sha256Digest& digest) {
@@ -53,7 +106,7 @@ bool HashRest(HANDLE file, Sha256Digest* digest) noexcept {
         DWORD read = 0;
         if (!::ReadFile(file, buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr)) return false;
         if (read == 0) break;
-        if (!sha.Update(buffer.data(), read)) return false;
+        sha.Update(buffer.data(), read);
     }
     return sha.Finish(digest);
 }

@@ -1,10 +1,8 @@
 #pragma once
-// SHA-256 of a stream of bytes, by the system's own provider: what a downloaded or shipped file is
-// pinned to, and how a file held open is known to be the one written.
+// SHA-256 of a stream of bytes: what a downloaded or shipped file is pinned to, and how a file held
+// open is known to be the one written.
 
 #include <windows.h>
-// after windows.h, which it needs
-#include <wincrypt.h>
 
 #include <array>
 #include <cstddef>
@@ -16,19 +14,20 @@ using Sha256Digest = std::array<uint8_t, 32>;
 class Sha256 {
 public:
     Sha256() noexcept;
-    ~Sha256();
     Sha256(const Sha256&) = delete;
     Sha256& operator=(const Sha256&) = delete;
 
-    // False once anything failed (no provider: Windows XP before SP3).
-    bool Update(const void* data, size_t size) noexcept;
-    // The digest of everything given; false when it cannot be had. The hash is used up.
+    bool Update(const void* data, size_t size) noexcept;  // always true
+    // The digest of everything given; the hash is used up.
     bool Finish(Sha256Digest* digest) noexcept;
 
 private:
-    HCRYPTPROV provider_ = 0;
-    HCRYPTHASH hash_ = 0;
-    bool ok_ = false;
+    void Block(const uint8_t* block) noexcept;
+
+    uint32_t state_[8];
+    uint8_t buffer_[64] = {};
+    size_t used_ = 0;
+    uint64_t length_ = 0;
 };
 
 // Lower-case hexadecimal, as the pins are written.

@@ -4,7 +4,8 @@
 
 #include "base/Sha256.h"
 
-// The published test vectors, whole and fed in pieces: the provider is there and the pieces add up.
+// The published test vectors, whole and fed a byte at a time: the blocks, the padding and the
+// length add up however the bytes come.
 TEST(Sha256, KnownDigestsWholeAndInPieces) {
     const struct {
         std::string data;
@@ -14,6 +15,7 @@ TEST(Sha256, KnownDigestsWholeAndInPieces) {
         {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
          "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {std::string(1000000, 'a'), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
     };
     for (const auto& c : cases) {
         Sha256 whole;
