@@ -15,6 +15,7 @@
 #include "base/BuildConfig.h"
 #include "base/Log.h"
 #include "base/Owners.h"
+#include "base/SystemApi.h"
 #include "base/Text.h"
 #include "prereq/DotNetFrameworkTask.h"
 #include "prereq/DownloadProxy.h"
@@ -62,6 +63,39 @@ bool WriteValidator(const std::wstring& path, const std::string& url, const std:
     DWORD written = 0;
     return ::WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
            written == text.size();
+}
+
+// The finished file, reopened sharing reading only before it has its name and then named through
+// that handle: under its name nobody can ever open it for writing, delete or rename it while held.
+// Empty where Windows cannot rename through a handle (XP), or when it cannot be held so (someone
+// has it open for writing): the caller names it by path and the check reopens it.
+UniqueFile HoldUnderItsName(const std::wstring& partial, const std::wstring& path) {
+    using SetFileInformationByHandleFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+    const auto set = SystemFunctionAs<SetFileInformationByHandleFn>(SystemFunction::SetFileInformationByHandle);
+    if (set == nullptr) return {};
+    UniqueFile held(::CreateFileW(partial.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!held) return {};
+    // FILE_RENAME_INFO (declared by the headers only for Vista and later), with the new name as
+    // the system's own path form.
+    const std::wstring name = L"\\??\\" + path;
+    struct RenameInfo {
+        BOOL replaceIfExists;
+        HANDLE rootDirectory;
+        DWORD fileNameLength;
+        WCHAR fileName[1];
+    };
+    std::vector<char> buffer(sizeof(RenameInfo) + name.size() * sizeof(wchar_t));
+    auto* info = reinterpret_cast<RenameInfo*>(buffer.data());
+    info->replaceIfExists = TRUE;
+    info->fileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(info->fileName, name.data(), info->fileNameLength);
+    constexpr int kFileRenameInfo = 3;
+    if (!set(held.get(), kFileRenameInfo, info, static_cast<DWORD>(buffer.size()))) {
+        LogCallFailed("SetFileInformationByHandle (rename)", path, ::GetLastError());
+        return {};
+    }
+    return held;
 }
 
 bool StartsWithMz(const char head[2]) { return head[0] == 'M' && head[1] == 'Z'; }
@@ -370,14 +404,16 @@ DownloadResult Transfer(UniqueCurl curl, const std::wstring& url, const std::wst
         sink.total = static_cast<int64_t>(sink.written);
         sink.Post(true);
         // Closed by hand: a failed close (data not written) fails the download.
+        UniqueFile held;
         if (!::CloseHandle(file.release())) {
             result = DownloadResult::TransferFailed;
-        } else if (!::MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        } else if (!(held = HoldUnderItsName(partial, path)) &&
+                   !::MoveFileExW(partial.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
             LogCallFailed("MoveFileExW", path, ::GetLastError());
             result = DownloadResult::NoFile;
         } else {
             ::DeleteFileW(ValidatorPath(path).c_str());
-            if (done) *done = DownloadedFile{path, digest};
+            if (done) *done = DownloadedFile{path, digest, std::move(held)};
             return result;
         }
     }
@@ -404,7 +440,8 @@ const char* Describe(DownloadResult result) {
 // Why a held download may not run; empty when it may.
 std::wstring Refusal(HANDLE file, const DownloadedFile& done, const std::wstring& name) {
     Sha256Digest digest;
-    if (!HashRest(file, &digest)) return L"the file cannot be read (error " + std::to_wstring(::GetLastError()) + L")";
+    LARGE_INTEGER start = {};
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !HashRest(file, &digest)) return L"the file cannot be read (error " + std::to_wstring(::GetLastError()) + L")";
     if (digest != done.digest) return L"the file changed after it was written";
     const SignatureCheck check = CheckSignature(file, done.path, TrustedPublishers());
     if (check.verdict != SignatureVerdict::Trusted) return DescribeRefusal(check);
@@ -449,12 +486,12 @@ DownloadResult DownloadToFile(const std::wstring& url, const std::wstring& path,
     return curl ? Transfer(std::move(curl), url, path, false, limits, done, progress) : DownloadResult::NoHandle;
 }
 
-void TakeDownload(DotNetFrameworkTask& task, const DownloadedFile& done, const std::wstring& name,
-                  NetFxState success) {
+void TakeDownload(DotNetFrameworkTask& task, DownloadedFile& done, const std::wstring& name, NetFxState success) {
     // Shared for reading only: from here nobody can write, rename or delete it until it has run.
     // One that someone holds open for writing cannot be opened so, and is refused at once.
-    UniqueFile held(
-        ::CreateFileW(done.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    UniqueFile held = std::move(done.held);
+    if (!held)
+        held.reset(::CreateFileW(done.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     std::wstring refusal;
     if (!held) refusal = L"the file cannot be held against writing (error " + std::to_wstring(::GetLastError()) + L")";
     else refusal = Refusal(held.get(), done, name);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "base/Owners.h"
 #include "base/Sha256.h"
 #include "tasks/InstallMessages.h"
 
@@ -46,6 +47,9 @@ enum class DownloadResult { Ok, NoHandle, NoFile, TransferFailed, HttpError, Not
 struct DownloadedFile {
     std::wstring path;
     Sha256Digest digest = {};
+    // Where Windows renames through a handle (Vista and later): the file, held sharing reading
+    // only since before it had its name, so nobody ever opens it for writing under that name.
+    UniqueFile held;
 };
 
 // Where a transfer reports how much has arrived (WM_DOWNLOAD_STATE, WM_DOWNLOAD_PROGRESS); no
@@ -70,6 +74,6 @@ void DiscardPartialDownload(const std::wstring& path);
 // that a trusted publisher signed it and, when this build pins `name` ("sp2", an installer's name),
 // that it is the pinned file. Taken: the task holds the handle (heldDownload) and goes to `success`.
 // Refused: the file is deleted, the reason logged, and the task fails as for a failed download.
-void TakeDownload(DotNetFrameworkTask& task, const DownloadedFile& done, const std::wstring& name,
+void TakeDownload(DotNetFrameworkTask& task, DownloadedFile& done, const std::wstring& name,
                   NetFxState success);
 std::wstring PartialDownloadPath(const std::wstring& path);

@@ -290,7 +290,8 @@ TEST_F(NetFxTaskTest, RefusedConnectionFailsAndDeletesTheFile) {
 
 // The stand-in as a transfer leaves it in the module folder, and what the transfer knows of it.
 DownloadedFile PlaceDownload(const std::wstring& moduleDir, const std::wstring& name) {
-    DownloadedFile done{moduleDir + L"\\" + name + L".exe"};
+    DownloadedFile done;
+    done.path = moduleDir + L"\\" + name + L".exe";
     EXPECT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_INSTALLER_STANDIN").c_str(), done.path.c_str(), FALSE));
     UniqueFile file(::CreateFileW(done.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     EXPECT_TRUE(file && HashRest(file.get(), &done.digest));
@@ -313,7 +314,7 @@ TEST_F(NetFxTaskTest, CheckedDownloadIsHeldUntilItHasRun) {
                  {L"sp2", NetFxState::InstallSp2, NetFxState::WaitSp2, InstallSp2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(Utf8(c.name));
-        const DownloadedFile done = PlaceDownload(moduleDir_, c.name);
+        DownloadedFile done = PlaceDownload(moduleDir_, c.name);
         auto task = MakeTask(NetFxState::Check);
         task->installerName = c.name;
         TakeDownload(*task, done, c.name, c.checked);
@@ -461,6 +462,10 @@ TEST_F(NetFxTaskTest, BrokenTransfersResumeOrStartOver) {
         EXPECT_EQ(seen.lastArrived, size / 1024);
         EXPECT_EQ(seen.lastTotal, static_cast<LPARAM>(size / 1024));
         EXPECT_EQ(FilesIn(moduleDir_), std::vector<std::string>{std::to_string(row) + ".exe"});
+        // Held since before it had its name: nobody has ever been able to write to it under it.
+        ASSERT_TRUE(done.held);
+        EXPECT_FALSE(UniqueFile(OpenToWrite(path)));
+        done.held.reset();
         ::DeleteFileW(path.c_str());
     }
 }

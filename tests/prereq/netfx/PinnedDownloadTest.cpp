@@ -27,7 +27,8 @@ TEST(PinnedDownloads, OnlyThePinnedFileRunsUnderItsName) {
                  {L"WinNet8164Bit", L"VEXO_SP2_STANDIN", true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(Utf8(c.name) + " " + Utf8(c.standIn));
-        DownloadedFile done{folder + L"\\" + c.name + L".exe"};
+        DownloadedFile done;
+        done.path = folder + L"\\" + c.name + L".exe";
         ASSERT_TRUE(::CopyFileW(WinPathFromEnv(c.standIn).c_str(), done.path.c_str(), FALSE));
         UniqueFile file(::CreateFileW(done.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
         ASSERT_TRUE(file && HashRest(file.get(), &done.digest));
