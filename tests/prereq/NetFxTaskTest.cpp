@@ -331,6 +331,32 @@ TEST_F(NetFxTaskTest, CheckedDownloadIsHeldUntilItHasRun) {
     }
 }
 
+// Another process trying, from before the download to its run, to open it for writing and write its
+// own program over it never gets in, and what runs is the signed program that was downloaded.
+TEST_F(NetFxTaskTest, ADownloadCannotBeSwappedBeforeItRuns) {
+    SetRoutes("/dotnet/ver.php file " + RawEnv("VEXO_INSTALLER_STANDIN") + "\n");
+    const std::wstring path = moduleDir_ + L"\\WinNet1064Bit.exe";
+    std::wstring commandLine = L"swapper \"" + path + L"\" \"" + path + L".ran\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    ASSERT_TRUE(::CreateProcessW(WinPathFromEnv(L"VEXO_SWAPPER").c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                 nullptr, nullptr, &startup, &started));
+    const UniqueHandle swapper(started.hProcess), thread(started.hThread);
+
+    auto task = MakeTask(NetFxState::DownloadNetFx);
+    task->installerName = L"WinNet1064Bit";
+    DownloadNetFx(*task);
+    ASSERT_EQ(task->state, NetFxState::InstallNetFx) << Log();
+    Install35NetFx(*task);
+
+    ASSERT_EQ(::WaitForSingleObject(swapper.get(), 60000), WAIT_OBJECT_0);
+    DWORD opened = 1;
+    EXPECT_TRUE(::GetExitCodeProcess(swapper.get(), &opened) && opened == 0) << opened << " opens for writing";
+    EXPECT_NE(ReadAll(path + L".ran").find("WinNet1064Bit.exe"), std::string::npos);
+    ::DeleteFileW((path + L".ran").c_str());
+}
+
 // A download that is not what the transfer wrote, or that someone else holds open for writing, is
 // refused at once and goes the way of a failed download.
 TEST_F(NetFxTaskTest, DownloadChangedOrOpenElsewhereIsRefused) {
