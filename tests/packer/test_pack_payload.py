@@ -214,6 +214,10 @@ class CheckTest(unittest.TestCase):
             ("no UTF-8 flag", [TOP, ("模拟.txt", b"", D)], set_central(8, "<H", 0), 1, "without the UTF-8 flag"),
             ("folder entry as a file", [TOP, ("a/", b"", S)], set_central(38, "<I", 0x20), 1,
              "without the directory attribute"),
+            ("a file, then a folder below it", [TOP, ("a", b"x", S), ("A/b.txt", b"x", S)], None, 2,
+             "is a file of an earlier entry"),
+            ("a folder, then a file of its name", [TOP, ("a/", b"", S), ("a.", b"x", S)], None, 2,
+             "has a folder of this name"),
         ]
         for what, entries, patch, index, reason in cases:
             with self.subTest(what):

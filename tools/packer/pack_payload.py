@@ -267,6 +267,21 @@ class _FolderTracker:
 
     def __init__(self):
         self.made = set()
+        self.files = set()
+
+    def clash(self, norm):
+        """Why a name cannot be used both as a file and as a folder on a way, or None; records a file."""
+        path = norm[:-1] if norm.endswith("/") else norm
+        key = path.casefold()
+        way = key if norm.endswith("/") else key.rpartition("/")[0]
+        for at in range(len(way), 0, -1):
+            if (at == len(way) or way[at] == "/") and way[:at] in self.files:
+                return f"'{path[:at]}' is a file of an earlier entry, and on this entry's way"
+        if not norm.endswith("/"):
+            if key in self.made:
+                return "an earlier entry's way has a folder of this name"
+            self.files.add(key)
+        return None
 
     def need(self, folder):
         """None when the folder exists or is made now, else the missing parent."""
@@ -309,6 +324,9 @@ def _entry_problems(f, size, bb, index, hdr, raw_name, tracker):
     if norm.endswith("/") and not is_dir_attr:
         problems.append("folder entry without the directory attribute (its extraction would fail)")
     if not unsafe:
+        clash = tracker.clash(norm)
+        if clash:
+            problems.append(clash)
         folder = norm[:-1] if norm.endswith("/") else norm.rpartition("/")[0]
         missing = tracker.need(folder)
         if missing is not None:
