@@ -258,8 +258,23 @@ int TransferInfo(void* user, curl_off_t total, curl_off_t, curl_off_t, curl_off_
 // validator, reading it back into the hash; anything else is dropped.
 bool OpenPartial(Sink& sink) {
     const std::wstring partial = PartialDownloadPath(sink.path);
-    sink.file = ::CreateFileW(partial.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    // What lies under the partial name is written to only when it is a file of its own: a link or
+    // a second name of another file (anyone may put one there) would have that file written over.
+    sink.file = ::CreateFileW(partial.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (sink.file != INVALID_HANDLE_VALUE &&
+        (!::GetFileInformationByHandle(sink.file, &info) || info.nNumberOfLinks != 1 ||
+         (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))) {
+        ::CloseHandle(sink.file);
+        sink.file = INVALID_HANDLE_VALUE;
+        // The name goes, never what it leads to.
+        if (!::DeleteFileW(partial.c_str())) LogCallFailed("DeleteFileW", partial, ::GetLastError());
+        ::DeleteFileW(ValidatorPath(sink.path).c_str());
+    }
+    if (sink.file == INVALID_HANDLE_VALUE)
+        sink.file = ::CreateFileW(partial.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (sink.file == INVALID_HANDLE_VALUE) return false;
     sink.hash.emplace();
     std::string url, validator;

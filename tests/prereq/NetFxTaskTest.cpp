@@ -523,6 +523,27 @@ TEST_F(NetFxTaskTest, NextRunGoesOnFromThePartialFile) {
     EXPECT_EQ(seen.lastArrived, size / 1024);
 }
 
+// A second name of the user's own file, put where the partial download goes, is let go: the file
+// behind it is never written to, and the download starts afresh.
+TEST_F(NetFxTaskTest, AnotherFilesNameAtThePartialFileIsNotWrittenThrough) {
+    const std::string data = MakeServedFile(L"planted.bin", 1 << 20);
+    SetRoutes("/planted/sp2.exe file " + RawEnv("VEXO_NETFX_SERVER") + "/planted.bin\n");
+    const std::wstring path = moduleDir_ + L"\\sp2.exe", mine = moduleDir_ + L"\\mine.dat";
+    const std::string own = "MZ, the user's own";
+    {
+        UniqueFile file(::CreateFileW(mine.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(file && ::WriteFile(file.get(), own.data(), static_cast<DWORD>(own.size()), &written, nullptr));
+    }
+    ASSERT_TRUE(::CreateHardLinkW(PartialDownloadPath(path).c_str(), mine.c_str(), nullptr));
+
+    EXPECT_EQ(DownloadToFile(L"http://" + Widen(Host()) + L":10080/planted/sp2.exe", path), DownloadResult::Ok);
+    EXPECT_TRUE(ReadAll(mine) == own) << "the user's own file was written over";
+    EXPECT_TRUE(ReadAll(path) == data);
+    ::DeleteFileW(mine.c_str());
+    ::DeleteFileW(path.c_str());
+}
+
 // Without WinVerifyTrust nothing is trusted, not even a file the trusted publisher signed.
 TEST(Signature, MissingVerifierRefuses) {
     const std::wstring signedByTrusted = WinPathFromEnv(L"VEXO_INSTALLER_STANDIN");
