@@ -6,22 +6,9 @@
 
 namespace {
 
-bool NotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 std::wstring FoldCase(std::wstring name) {
     if (!name.empty()) ::CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
     return name;
-}
-
-std::vector<std::wstring> Split(const std::wstring& relative) {
-    std::vector<std::wstring> parts;
-    for (size_t start = 0; start <= relative.size();) {
-        size_t end = relative.find(L'\\', start);
-        if (end == std::wstring::npos) end = relative.size();
-        if (end > start) parts.push_back(relative.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
 }
 
 // The folder itself, not what a link leads to; sharing is only enforced between handles with data
@@ -34,27 +21,42 @@ UniqueFile Open(const std::wstring& path) {
 
 }  // namespace
 
+std::vector<std::wstring> SplitComponents(const std::wstring& relative) {
+    std::vector<std::wstring> parts;
+    for (size_t start = 0; start <= relative.size();) {
+        size_t end = relative.find(L'\\', start);
+        if (end == std::wstring::npos) end = relative.size();
+        if (end > start) parts.push_back(relative.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
 HeldWay::HeldWay(std::wstring root) : root_(std::move(root)) {
     while (root_.size() > 1 && (root_.back() == L'\\' || root_.back() == L'/') && root_[root_.size() - 2] != L':')
         root_.pop_back();
 }
 
 HeldWay::State HeldWay::Hold(const std::wstring& relative, bool makeLast, bool* made) {
+    const std::vector<std::wstring> parts = SplitComponents(relative);
+    return Hold(parts, parts.size(), makeLast, made);
+}
+
+HeldWay::State HeldWay::Hold(const std::vector<std::wstring>& parts, size_t count, bool makeLast, bool* made) {
     if (made != nullptr) *made = false;
-    const std::vector<std::wstring> parts = Split(relative);
     size_t same = 0;
     if (!held_.empty()) {
         same = 1;
-        while (same <= parts.size() && same < held_.size() && held_[same].key == FoldCase(parts[same - 1])) ++same;
+        while (same <= count && same < held_.size() && held_[same].key == FoldCase(parts[same - 1])) ++same;
     }
     held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(same), held_.end());
     std::wstring path = root_;
     for (size_t i = 0; i + 1 < same; ++i) path.append(L"\\").append(parts[i]);
-    for (size_t level = same; level <= parts.size(); ++level) {
+    for (size_t level = same; level <= count; ++level) {
         if (level > 0) path.append(L"\\").append(parts[level - 1]);
         UniqueFile handle = Open(path);
         DWORD error = handle ? ERROR_SUCCESS : ::GetLastError();
-        if (NotFound(error) && makeLast && level == parts.size()) {
+        if (IsNotFound(error) && makeLast && level == count) {
             // Made, or made by another meanwhile: looked at as any other either way.
             const BOOL created = ::CreateDirectoryW(path.c_str(), nullptr);
             if (made != nullptr) *made = created != FALSE;
@@ -62,7 +64,7 @@ HeldWay::State HeldWay::Hold(const std::wstring& relative, bool makeLast, bool* 
             error = handle ? ERROR_SUCCESS : ::GetLastError();
         }
         if (!handle) {
-            if (NotFound(error)) return kAbsent;
+            if (IsNotFound(error)) return kAbsent;
             LogCallFailed("CreateFileW", path, error);
             return kRefused;
         }

@@ -5,10 +5,18 @@
 // is a junction or symbolic link. The extraction writes, and the removal deletes, only through a
 // way held so. Kept from call to call for as much of the way as stays the same.
 
+#include <windows.h>
+
 #include <string>
 #include <vector>
 
 #include "base/Owners.h"
+
+// The components of a "\"-separated path, empty ones dropped.
+std::vector<std::wstring> SplitComponents(const std::wstring& relative);
+
+// A clear "not there", as opposed to a path that cannot be looked at.
+inline bool IsNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 class HeldWay {
 public:
@@ -23,6 +31,8 @@ public:
     // `makeLast` the last one, when missing, is made first in its held parent (*made tells).
     // kRefused, logged: a link, or a folder that cannot be held.
     State Hold(const std::wstring& relative, bool makeLast = false, bool* made = nullptr);
+    // The same for the first `count` of `parts`, the components below the root.
+    State Hold(const std::vector<std::wstring>& parts, size_t count, bool makeLast = false, bool* made = nullptr);
     // Lets go of everything.
     void Release() { held_.clear(); }
 

@@ -34,8 +34,6 @@ constexpr DWORD kShareHeld = FILE_SHARE_READ | FILE_SHARE_WRITE;
 // On the thing itself, never on what a link points to.
 constexpr DWORD kItself = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
 
-bool NotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 // The path as the user would write it, for the log.
 std::wstring Shown(const std::wstring& literal) {
     if (literal.compare(0, 8, kLiteralUncPrefix) == 0) return L"\\\\" + literal.substr(8);
@@ -43,24 +41,11 @@ std::wstring Shown(const std::wstring& literal) {
     return literal;
 }
 
-std::vector<std::wstring> Split(const std::wstring& relative) {
-    std::vector<std::wstring> parts;
-    size_t start = 0;
-    while (start <= relative.size()) {
-        size_t end = relative.find(L'\\', start);
-        if (end == std::wstring::npos) end = relative.size();
-        if (end > start) parts.push_back(relative.substr(start, end - start));
-        start = end + 1;
-    }
-    return parts;
-}
-
-
 // Components at either separator, as Windows reads a path.
 std::vector<std::wstring> SplitAtEither(std::wstring path) {
     for (auto& c : path)
         if (c == L'/') c = L'\\';
-    return Split(path);
+    return SplitComponents(path);
 }
 
 }  // namespace
@@ -155,9 +140,7 @@ std::wstring Removal::PathOf(const std::vector<std::wstring>& parts, size_t coun
 
 Removal::Way Removal::Reach(const std::vector<std::wstring>& parts, size_t count) {
     if (root_.empty()) return Way::Refused;
-    std::wstring relative;
-    for (size_t i = 0; i < count; ++i) relative.append(i == 0 ? L"" : L"\\").append(parts[i]);
-    switch (way_.Hold(relative)) {
+    switch (way_.Hold(parts, count)) {
         case HeldWay::kHeld: return Way::Held;
         case HeldWay::kAbsent: return Way::Missing;
         case HeldWay::kRefused: break;
@@ -225,7 +208,7 @@ Removal::Outcome Removal::DeleteHeld(UniqueFile* held, const std::wstring& path,
         error = ::GetLastError();
         call = folder ? "RemoveDirectoryW" : "DeleteFileW";
     }
-    if (NotFound(error)) return Outcome::Gone;
+    if (IsNotFound(error)) return Outcome::Gone;
     if (!folder && options_.moveOutInUse && InUse(error)) return DeleteInUse(path);
     if (!quiet) LogCallFailed(call, Shown(path), error);
     return Outcome::Left;
@@ -237,7 +220,7 @@ Removal::Outcome Removal::DeleteEmptied(Frame* frame) {
     frame->pin.reset();
     Item item = OpenItself(frame->path, DELETE | FILE_WRITE_ATTRIBUTES, kShareAll);
     if (!item.handle) {
-        if (NotFound(item.error)) return Outcome::Gone;
+        if (IsNotFound(item.error)) return Outcome::Gone;
         LogCallFailed("CreateFileW", Shown(frame->path), item.error);
         return Outcome::Left;
     }
@@ -289,7 +272,7 @@ Removal::Outcome Removal::RemoveTree(const std::wstring& path, RemovalItem folde
             const std::wstring child = top.path + L"\\" + top.folders[top.next++];
             Item item = OpenFolderHeld(child);
             if (!item.handle) {
-                if (!NotFound(item.error)) {
+                if (!IsNotFound(item.error)) {
                     LogCallFailed("CreateFileW", Shown(child), item.error);
                     top.left = true;
                 }
@@ -332,7 +315,7 @@ Removal::Outcome Removal::RemoveHeldItem(RemovalItem* item, const std::wstring& 
         item->handle.reset();
         Item folder = OpenFolderHeld(path);
         if (!folder.handle) {
-            if (NotFound(folder.error)) return Outcome::Gone;
+            if (IsNotFound(folder.error)) return Outcome::Gone;
             LogCallFailed("CreateFileW", Shown(path), folder.error);
             return Outcome::Left;
         }
@@ -348,7 +331,7 @@ Removal::Outcome Removal::RemoveHeldItem(RemovalItem* item, const std::wstring& 
 Removal::Outcome Removal::RemoveItem(const std::wstring& path, bool expectFolder, DWORD byPath) {
     Item item = OpenItself(path, DELETE | FILE_WRITE_ATTRIBUTES, kShareAll, byPath);
     if (!item.handle) {
-        if (NotFound(item.error)) return Outcome::Gone;
+        if (IsNotFound(item.error)) return Outcome::Gone;
         if (!expectFolder && options_.moveOutInUse && InUse(item.error)) return DeleteInUse(path);
         LogCallFailed("CreateFileW", Shown(path), item.error);
         return Outcome::Left;
@@ -364,7 +347,7 @@ Removal::Outcome Removal::RemoveItem(const std::wstring& path, bool expectFolder
 
 // Holds the way to the parent only: the thing itself, if held, is let go to be removed.
 bool Removal::RemoveBelow(const std::wstring& relative, bool folder) {
-    const std::vector<std::wstring> parts = Split(relative);
+    const std::vector<std::wstring> parts = SplitComponents(relative);
     if (parts.empty()) return false;
     switch (Reach(parts, parts.size() - 1)) {
         case Way::Missing: return true;
@@ -379,7 +362,7 @@ bool Removal::RemoveFile(const std::wstring& relative) { return RemoveBelow(rela
 bool Removal::RemoveFolder(const std::wstring& relative) { return RemoveBelow(relative, true); }
 
 void Removal::RemoveFolderIfEmpty(const std::wstring& relative) {
-    const std::vector<std::wstring> parts = Split(relative);
+    const std::vector<std::wstring> parts = SplitComponents(relative);
     if (parts.empty() || Reach(parts, parts.size() - 1) != Way::Held) return;
     const std::wstring path = PathOf(parts, parts.size());
     Item item = OpenItself(path, DELETE | FILE_WRITE_ATTRIBUTES, kShareAll);
