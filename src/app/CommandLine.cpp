@@ -19,7 +19,8 @@ const wchar_t kCommandLineHelp[] =
     L"2\t安装目录无效\n"
     L"3\t解压失败（如硬盘空间不足）\n"
     L"4\t下载.NET出错\n"
-    L"5\t已有安装程序在运行";
+    L"5\t已有安装程序在运行\n"
+    L"6\t安装程序的文件已损坏";
 
 CommandLine ParseCommandLine(const wchar_t* text) {
     CommandLine line;

@@ -25,6 +25,7 @@ enum SilentExit : int {
     kSilentExtractionFailed = 3,
     kSilentDownloadFailed = 4,
     kSilentAlreadyRunning = 5,
+    kSilentFilesDamaged = 6,  // installer.ini or res.zip beside it is not the release's own
 };
 
 // What the /? box says.

@@ -6,9 +6,12 @@
 #include "app/InstallChain.h"
 #include "app/SilentInstall.h"
 #include "base/Log.h"
+#include "base/ModulePath.h"
 #include "base/Owners.h"
 #include "base/Product.h"
+#include "base/ReleasePins.h"
 #include "base/SystemApi.h"
+#include "stats/InstallerInfo.h"
 #include "stats/ReportSender.h"
 #include "tasks/Reports.h"
 #include "tasks/TaskManager.h"
@@ -64,13 +67,24 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLineText, int) {
         }
     }
 
+    // The settings (checked as they were read) and the skin must be the release's own before they
+    // are used; held from here to the end, so the skin checked is the skin read.
+    const UniqueFile skin = HoldForReading(ModuleDirectory() + L"\\" + kSkinArchiveName);
+    std::string found;
+    if (g_installerInfo.settingsRefused ||
+        CheckAgainst(skin.get(), PinRequiredFor(kPinnedSkin), &found) == PinCheck::Differs) {
+        if (line.silent) return kSilentFilesDamaged;
+        ::MessageBoxW(nullptr, kDamagedFilesText, kMessageCaption, MB_OK | MB_ICONERROR);
+        return 0;
+    }
+
     // Before anything can report: the runner and the downloader send through it.
     SetReportSender(SendReport);
     if (line.silent) return RunSilentInstall(line.folderGiven ? line.folder : DefaultInstallFolder());
 
     CPaintManagerUI::SetInstance(instance);
     CPaintManagerUI::SetResourcePath(CPaintManagerUI::GetInstancePath());
-    CPaintManagerUI::SetResourceZip(kSkinArchiveName, false);
+    CPaintManagerUI::SetResourceZip(kSkinArchiveName, false, skin.get());
 
     g_mainFrame = new (std::nothrow) MainFrameWnd();
     if (g_mainFrame != nullptr) {

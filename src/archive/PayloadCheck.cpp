@@ -36,8 +36,9 @@ std::wstring Describe(int32_t index, const wchar_t* name, const wchar_t* what, i
 
 }  // namespace
 
-bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& installPath, std::wstring* problem) {
-    const UniqueArchive archive(OpenArchive(payloadPath.c_str()));
+bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& installPath, std::wstring* problem,
+                    HANDLE heldPayload) {
+    const UniqueArchive archive(OpenArchive(payloadPath.c_str(), heldPayload));
     if (!archive) {
         *problem = Describe(-1, L"", L"the archive cannot be opened", lastArchiveError);
         return false;

@@ -15,6 +15,7 @@
 #include "archive/PayloadCheck.h"
 #include "archive/InstallList.h"
 #include "base/Product.h"
+#include "base/Text.h"
 #include "archive/PreviousInstall.h"
 #include "archive/Removal.h"
 #include "archive/ZipReader.h"
@@ -123,6 +124,46 @@ bool MayBeShortAlias(const std::wstring& target) {
     const size_t start = target.rfind(L'\\') + 1;
     return target.size() - start <= 12 && target.find(L'~', start) != std::wstring::npos;
 }
+
+// The payload's SHA-256 against its pin, on a thread of its own beside the check's reading of the
+// same file (the second reader finds it in the cache); in turn when no thread can be had.
+class PinHashing {
+public:
+    PinHashing(HANDLE held, const std::string& pin) : held_(held), pin_(pin) {
+        if (pin_.empty()) return;
+        thread_.reset(::CreateThread(nullptr, 0, Work, this, 0, nullptr));
+        if (!thread_) Work(this);
+    }
+    ~PinHashing() { Wait(); }
+    PinHashing(const PinHashing&) = delete;
+    PinHashing& operator=(const PinHashing&) = delete;
+
+    // False, with the reason in *problem, when the payload is not the pinned one.
+    bool Matches(std::wstring* problem) {
+        Wait();
+        if (result_ != PinCheck::Differs) return true;
+        *problem = L"platform.zip is not the release's own: SHA-256 " + ToWide(found_, CP_UTF8) + L", pinned " +
+                   ToWide(pin_, CP_UTF8);
+        return false;
+    }
+
+private:
+    static DWORD WINAPI Work(void* self) {
+        auto* me = static_cast<PinHashing*>(self);
+        me->result_ = CheckAgainst(me->held_, me->pin_, &me->found_);
+        return 0;
+    }
+    void Wait() {
+        if (thread_) ::WaitForSingleObject(thread_.get(), INFINITE);
+        thread_.reset();
+    }
+
+    HANDLE held_;
+    const std::string pin_;
+    PinCheck result_ = PinCheck::NotPinned;
+    std::string found_;
+    UniqueHandle thread_;
+};
 
 }  // namespace
 
@@ -264,11 +305,19 @@ void UnZipTask::Run() {
         next = nullptr;
         return;
     }
-    // And a damaged payload must not cost a working installation: whatever can be known of it is
-    // checked before the cleanup, the same failure as today, nothing touched. The extraction keeps
-    // its own checks: the file may change in between.
+    // And a damaged payload, or one that is not the release's own, must not cost a working
+    // installation: whatever can be known of it is checked before the cleanup, the same failure as
+    // today, nothing touched. Held from here to the end, so the file checked and hashed is the file
+    // extracted; the extraction keeps its own checks all the same.
+    const UniqueFile held = HoldForReading(payload);
+    PinHashing pin(held.get(), payloadPin);
+    if (payloadPin.empty())
+        LogFormatW(g_log, L"release files not pinned: %s, %s and %s are used as they are", kPinnedPayload,
+                   kPinnedSkin, kPinnedSettings);
     std::wstring problem;
-    if (!PayloadIsWhole(payload, installPath, &problem)) {
+    bool whole = PayloadIsWhole(payload, installPath, &problem, held.get());
+    if (!pin.Matches(&problem)) whole = false;
+    if (!whole) {
         LogFormatW(g_log, L"%s", problem.c_str());
         // An empty product folder (the folder check just made it) goes, as after a failed extraction;
         // one with anything in it stays whole, and a link stays (under Wine, removing one acts on
@@ -287,7 +336,7 @@ void UnZipTask::Run() {
     createdFiles_.clear();
 
     // Open to the end: what this run made is read back from it.
-    UniqueArchive archive(OpenArchive(payload.c_str()));
+    UniqueArchive archive(OpenArchive(payload.c_str(), held.get()));
     int32_t progress = progressBase;
     const bool success = ExtractAll(archive.get(), &progress);
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "archive/FileCloser.h"
+#include "base/ReleasePins.h"
 #include "tasks/TaskBase.h"
 
 struct ArchiveHandle;
@@ -14,7 +15,8 @@ struct ArchiveHandle;
 // Extracts "platform.zip" beside the installer into the install folder, after clearing an
 // earlier installation away. On success it chains the next task; on any failure it removes
 // what belongs to the product, reports a full disk to the window and ends the chain. A payload
-// the drive has no room for fails the same way before anything is removed or written.
+// the drive has no room for, that is damaged, or that is not the release's own (its pin) fails the
+// same way before anything is removed or written.
 class UnZipTask : public TaskBase {
 public:
     // successor: makes the task that follows a successful extraction.
@@ -32,6 +34,8 @@ public:
     unsigned closerThreads = FileCloser::kMostThreads;
     // Benchmarks and tests only: a model of a scanner or of a failing close (FileCloser).
     FileCloser::BeforeClose beforeClose;
+    // What the payload must hash to (ReleasePins); empty: whatever it is.
+    std::string payloadPin = PinRequiredFor(kPinnedPayload);
 
 private:
     bool ExtractAll(ArchiveHandle* archive, int32_t* progress);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/ZipArchiveState.h"
+#include "base/ReleasePins.h"
 
 thread_local int32_t lastArchiveError = 0;
 
@@ -312,7 +313,7 @@ bool EntriesOverlap(ArchiveState& s) noexcept {
     return false;
 }
 
-int32_t OpenReader(ArchiveReader& r, const wchar_t* path) noexcept {
+int32_t OpenReader(ArchiveReader& r, const wchar_t* path, HANDLE sameFileAs) noexcept {
     if (r.archive) return kArchiveErrAlreadyOpen;
     const DWORD dirLength = GetCurrentDirectoryW(MAX_PATH, r.rootDir);
     if (dirLength == 0 || dirLength >= MAX_PATH - 1) {
@@ -327,6 +328,7 @@ int32_t OpenReader(ArchiveReader& r, const wchar_t* path) noexcept {
     s->file.handle.reset(
         CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!s->file.handle) return kArchiveErrOpenFile;
+    if (sameFileAs != nullptr && !SameFile(s->file.handle.get(), sameFileAs)) return kArchiveErrOpenFile;
     s->file.canSeek = GetFileType(s->file.handle.get()) == FILE_TYPE_DISK;
     s->file.position = 0;
 
@@ -357,7 +359,7 @@ int32_t OpenReader(ArchiveReader& r, const wchar_t* path) noexcept {
 
 }  // namespace
 
-ArchiveHandle* OpenArchive(const wchar_t* path) noexcept {
+ArchiveHandle* OpenArchive(const wchar_t* path, HANDLE sameFileAs) noexcept {
     if (!path) {
         SetResult(kArchiveErrOpenFile);
         return nullptr;
@@ -371,7 +373,7 @@ ArchiveHandle* OpenArchive(const wchar_t* path) noexcept {
     memset(reader.get(), 0, sizeof *reader);
     reader->openEntry = -1;
     reader->cachedIndex = -1;
-    const int32_t result = OpenReader(*reader, path);
+    const int32_t result = OpenReader(*reader, path, sameFileAs);
     if (result != kArchiveOk) {
         SetResult(result);
         return nullptr;

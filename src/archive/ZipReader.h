@@ -66,8 +66,9 @@ struct ArchiveHandle {
     ArchiveReader* reader;
 };
 
-// Null on failure; lastArchiveError holds the reason.
-[[nodiscard]] ArchiveHandle* OpenArchive(const wchar_t* path) noexcept;
+// Null on failure; lastArchiveError holds the reason. With sameFileAs, a file held open elsewhere:
+// the archive opened by the path must be that very file (else kArchiveErrOpenFile).
+[[nodiscard]] ArchiveHandle* OpenArchive(const wchar_t* path, HANDLE sameFileAs = nullptr) noexcept;
 // Index -1 asks for the number of entries (returned in entry->index).
 [[nodiscard]] int32_t GetArchiveEntry(ArchiveHandle* handle, int32_t index, ArchiveEntry* entry) noexcept;
 // target may be absolute or relative; a relative target's folders are created below the

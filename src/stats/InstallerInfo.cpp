@@ -9,6 +9,7 @@
 
 #include "base/ModulePath.h"
 #include "base/Owners.h"
+#include "base/ReleasePins.h"
 
 namespace {
 
@@ -38,10 +39,17 @@ InstallerInfo LoadInstallerInfo() noexcept {
     // Runs before main: nothing may escape, whatever is built so far is kept.
     try {
         const std::wstring iniPath = ModuleDirectory() + L"\\" + kSettingsFileName;
-        const InstallerInfo settings = ReadInstallerSettings(iniPath);
-        info.version = settings.version;
-        info.build = settings.build;
-        info.engine = settings.engine;
+        // Held while it is read: the file checked is the file read.
+        const UniqueFile held = HoldForReading(iniPath);
+        std::string found;
+        if (CheckAgainst(held.get(), PinRequiredFor(kPinnedSettings), &found) == PinCheck::Differs) {
+            info.settingsRefused = true;
+        } else {
+            const InstallerInfo settings = ReadInstallerSettings(iniPath);
+            info.version = settings.version;
+            info.build = settings.build;
+            info.engine = settings.engine;
+        }
         info.channel = DeriveChannel(FindInstallerProcessName());
         if (info.channel.empty()) info.channel = kNoChannel;
         SaveChannel(info.channel);

@@ -15,6 +15,9 @@ struct InstallerInfo {
     std::wstring build;
     std::wstring channel;
     std::wstring engine;
+    // installer.ini is not the one the release pinned: it was not read, and the installer must not
+    // go on (the defaults above are not to be reported either).
+    bool settingsRefused = false;
 };
 
 // Built during static initialisation, before the entry point; never destroyed (see Globals.cpp).
@@ -24,7 +27,8 @@ extern InstallerInfo& g_installerInfo;
 constexpr wchar_t kSettingsFileName[] = L"installer.ini";
 constexpr wchar_t kNoChannel[] = L"ot";
 
-// The record for this process: settings beside the executable, the channel from the running
+// The record for this process: settings beside the executable (when they are the release's own),
+// the channel from the running
 // installer's file name; writes "Channel" and "InstallTime" under the product key. Never fails:
 // anything that cannot be read or written leaves the defaults.
 InstallerInfo LoadInstallerInfo() noexcept;

@@ -11,6 +11,8 @@ constexpr wchar_t kNetFxDownloadErrorText[] = L"下载.NET运行环境出错，�
 constexpr wchar_t kDiskSpaceErrorText[] = L"安装失败，硬盘空间不足，请重新选择安装路径再安装。";
 // A second installer that finds no window of the first (a silent one, or whatever holds its mutex).
 constexpr wchar_t kAnotherInstallerRunningText[] = L"另一个安装程序正在运行，请等它结束后再试。";
+// The files beside the installer are not the ones it was released with.
+constexpr wchar_t kDamagedFilesText[] = L"安装程序的文件已损坏，请重新下载安装程序后再安装。";
 
 // The progress label at a percentage; while .NET is being installed it says so, and how long it takes.
 std::wstring ProgressTip(int percent, bool installingNetFx);

@@ -177,7 +177,8 @@ public:
     static void SetResourcePath(const wchar_t* path);
     static const CDuiString& GetResourcePath();
     // The skin archive, relative to the resource path; cached keeps it open between reads.
-    static void SetResourceZip(const wchar_t* zipName, bool cached = false);
+    // heldZip: the skin archive held open by the caller; what is read must be that very file.
+    static void SetResourceZip(const wchar_t* zipName, bool cached = false, HANDLE heldZip = nullptr);
     static const CDuiString& GetResourceZip();
     // Reads a file of the skin (from the archive when one is set, else from the resource
     // path); false when it is missing.

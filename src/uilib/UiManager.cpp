@@ -23,6 +23,7 @@ HINSTANCE g_instance = nullptr;
 CDuiString g_resourcePath;
 CDuiString g_resourceZip;
 bool g_zipCached = false;
+HANDLE g_heldZip = nullptr;  // the caller's, when it holds the skin archive open
 UniqueArchive g_archive;  // open between reads when the zip is cached
 
 std::wstring Widen(const char* text) { return text ? ToWide(text, std::strlen(text), CP_UTF8) : std::wstring(); }
@@ -159,8 +160,9 @@ const CDuiString& CPaintManagerUI::GetResourcePath() {
     return g_resourcePath;
 }
 
-void CPaintManagerUI::SetResourceZip(const wchar_t* zipName, bool cached) {
+void CPaintManagerUI::SetResourceZip(const wchar_t* zipName, bool cached, HANDLE heldZip) {
     g_resourceZip = CDuiString(zipName);
+    g_heldZip = heldZip;
     g_zipCached = cached;
     CloseCachedArchive();
     detail::ClearImageCache();
@@ -174,7 +176,7 @@ bool CPaintManagerUI::ReadSkinFile(const wchar_t* name, std::string* bytes) {
     if (!name || !*name || !bytes) return false;
     if (g_resourceZip.IsEmpty()) return ReadFileBytes((g_resourcePath.str() + name).c_str(), bytes);
     UniqueArchive archive = std::move(g_archive);
-    if (!archive) archive.reset(OpenArchive((g_resourcePath.str() + g_resourceZip.str()).c_str()));
+    if (!archive) archive.reset(OpenArchive((g_resourcePath.str() + g_resourceZip.str()).c_str(), g_heldZip));
     if (!archive) return false;
     const bool ok = ReadArchiveEntry(archive.get(), name, bytes);
     if (g_zipCached) g_archive = std::move(archive);

@@ -56,6 +56,10 @@ check_release() {
     local out=$1 outcome=$2 log=$3
     [ -f "$out/$exe" ] && [ -f "$out/$symbols" ] || { fail "$out: no $exe or no $symbols"; return; }
     grep -q "($outcome):" "$log" || fail "$out: the summary does not say $outcome"
+    local file
+    for file in platform.zip res.zip installer.ini; do
+        grep -qx "dist: pinned: $(cd "$out" && sha256sum "$file")" "$log" || fail "$out: $file is not pinned as shipped"
+    done
     [ -z "$(debug_sections "$out/$exe")" ] || fail "$out: debug sections left in the installer"
     "$NM" "$out/$exe" 2>&1 | grep -q 'no symbols' || fail "$out: symbols left in the installer"
     # A crash address in the release resolves through the symbols file: same sections at the

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Assembles the release folder from a configured and built tree:
 #   Vexosetup_<version>_full_<channel>.exe, installer.ini, res.zip, platform.zip, and the
-#   installer's symbols, Vexosetup_<version>_full_<channel>.debug (for engineers, not to ship)
+#   installer's symbols, Vexosetup_<version>_full_<channel>.debug (for engineers, not to ship).
+# The installer pins the SHA-256 of the three files beside it (pin-release.py) and refuses others.
 #
 #   make-dist.sh <build-dir> <out-dir>
 # Environment: CHANNEL, BUILD_LABEL, ENGINE, PAYLOAD (a product folder; empty for the sample
@@ -62,6 +63,8 @@ fi
 # part of the signed bytes.
 staged="$work/$exe"
 cp "$build/src/VexoInstaller.exe" "$staged"
+# The three files beside it are pinned in it first: it uses them only as they are now.
+/usr/bin/python3 "$src/tools/dist/pin-release.py" "$staged" "$out" >"$work/pins"
 unstripped_size=$(stat -c %s "$staged")
 "$OBJCOPY" --only-keep-debug "$staged" "$out/$symbols"
 chmod 644 "$out/$symbols"
@@ -87,6 +90,7 @@ for host in "$STATS_HOST" "$DOWNLOAD_HOST"; do
         ;;
     esac
 done
+sed 's/^/dist: pinned: /' "$work/pins"
 state=signed
 if [ -z "$signing" ]; then
     state=unsigned

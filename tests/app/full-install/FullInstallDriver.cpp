@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -188,10 +189,14 @@ std::wstring Group() {
     return prefix.compare(0, 13, L"full_install_") == 0 ? prefix.substr(13) : prefix;
 }
 
-// A unique "build" in installer.ini: the reports of this run carry it.
+// A unique "build" in installer.ini: the reports of this run carry it. A release made before the
+// run (and pinned with its installer.ini) names its own.
 std::wstring Marker() {
+    const wchar_t* given = _wgetenv(L"VEXO_RUN_MARKER");
     static const std::wstring marker =
-        L"full-install-" + std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(::GetTickCount());
+        given != nullptr ? given
+                         : L"full-install-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                               std::to_wstring(::GetTickCount());
     return marker;
 }
 
@@ -199,9 +204,11 @@ class Installer {
 public:
     // Stages the installer in a fresh folder and starts it with `args`; without /S the window is
     // there once it returns.
-    // `payload`: another archive than the sample one.
+    // `payload`: another archive than the sample one. `prepare` changes the staged folder before
+    // the start.
     explicit Installer(bool withPayload = true, const std::wstring& args = L"", const wchar_t* stage = L"stage",
-                       const std::wstring& payload = L"") {
+                       const std::wstring& payload = L"",
+                       const std::function<void(const std::wstring& folder)>& prepare = nullptr) {
         folder_ = FreshScratch(stage);
         const std::wstring skin = WinPathFromEnv(L"VEXO_SKIN_DIR");
         const std::wstring exe = folder_ + L"\\VexoInstaller.exe";
@@ -213,6 +220,7 @@ public:
         }
         WriteFileText(folder_ + L"\\installer.ini",
                       "[Platform]\r\nbuild=" + Utf8(Marker()) + "\r\nversion=1.0.6.30\r\nengine=0.9.8.4114\r\n");
+        if (prepare) prepare(folder_);
 
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
@@ -223,7 +231,7 @@ public:
             return;
         }
         if (args.find(L"/S") != std::wstring::npos) return;
-        for (int i = 0; i < 1000 && window_ == nullptr && Running(); ++i) {
+        for (int i = 0; i < 1000 && window_ == nullptr && Running() && FindMessageBox(pid()) == nullptr; ++i) {
             ::Sleep(20);
             window_ = FindProcessWindow(process_.dwProcessId, L"MainFrame_Wnd");
         }
@@ -1020,6 +1028,78 @@ TEST(FullInstall, Silent) {
     }
     RemoveTree(L"C:\\Vexo Apps");
     RemoveTree(L"C:\\VexoNoPayload");
+}
+
+// A release pinned as make dist pins one: each of its three files changed by a byte, or the payload
+// swapped for a whole archive of other content, is refused before it is used (a box in window
+// mode), nothing installed; as shipped it installs. An unpinned build says so in tmp.log, once.
+TEST(FullInstall, PinnedRelease) {
+    ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+    const std::wstring release = WinPathFromEnv(L"VEXO_PINNED_RELEASE");
+    const std::wstring folder = L"C:\\VexoPinned\\kavix";
+    const struct {
+        const char* name;
+        const wchar_t* file;         // changed by a byte, or
+        const wchar_t* replacement;  // replaced by this file of the release folder
+        bool silent;
+        DWORD code;
+    } rows[] = {
+        {"settings", L"installer.ini", nullptr, true, 6},
+        {"settings, in a window", L"installer.ini", nullptr, false, 0},
+        {"skin", L"res.zip", nullptr, true, 6},
+        {"payload", L"platform.zip", nullptr, true, 3},
+        {"payload of other content", L"platform.zip", L"other-content.zip", true, 3},
+        {"as shipped", nullptr, nullptr, true, 0},
+    };
+    const auto linesSaying = [](const Installer& installer, const std::string& start) {
+        const auto log = LogMessages(installer.folder());
+        return std::count_if(log.begin(), log.end(), [&](const std::string& line) { return line.find(start) == 0; });
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        RemoveTree(L"C:\\VexoPinned");
+        const size_t reportedBefore = ReportsOfThisRun().size();  // the rows share the release's marker
+        Installer installer(true, row.silent ? L"/S /D=" + folder : L"", L"pinned", L"", [&](const std::wstring& stage) {
+            for (const wchar_t* name : {L"VexoInstaller.exe", L"installer.ini", L"res.zip", L"platform.zip"})
+                EXPECT_TRUE(::CopyFileW((release + L"\\" + name).c_str(), (stage + L"\\" + name).c_str(), FALSE));
+            if (row.file == nullptr) return;
+            const std::wstring path = stage + L"\\" + row.file;
+            if (row.replacement != nullptr) {
+                EXPECT_TRUE(::CopyFileW((release + L"\\" + row.replacement).c_str(), path.c_str(), FALSE));
+                return;
+            }
+            std::string bytes;
+            ReadWholeFile(path, &bytes);
+            ASSERT_FALSE(bytes.empty());
+            bytes[bytes.size() / 2] ^= 0x20;
+            WriteFileText(path, bytes);
+        });
+        if (!row.silent) {
+            EXPECT_EQ(installer.window(), nullptr);
+            EXPECT_EQ(Utf8(AnswerBox(installer, 10000).text), Utf8(kDamagedFilesText));
+        }
+        EXPECT_EQ(installer.ExitCodeWithin(kInstallTimeoutMs), row.code);
+        EXPECT_EQ(linesSaying(installer, "release files not pinned"), 0);
+        // The payload is refused where a damaged one is, with what a damaged one reports; the
+        // others before anything reports.
+        const bool reports = row.file == nullptr || std::wstring(row.file) == L"platform.zip";
+        std::vector<std::string> reported;
+        const auto all = ReportsOfThisRun();
+        for (size_t i = reportedBefore; i < all.size(); ++i) reported.push_back(all[i].action);
+        const std::vector<std::string> expected = {"activate", "install_start", "install_done"};
+        EXPECT_EQ(reported, reports ? expected : std::vector<std::string>());
+        if (row.file == nullptr) {
+            ExpectInstalledIn(folder, installer.pid(), false);
+        } else {
+            EXPECT_FALSE(PathExists(folder));
+            EXPECT_EQ(linesSaying(installer, "platform.zip is not the release's own"), reports ? 1 : 0);
+        }
+    }
+    RemoveTree(L"C:\\VexoPinned");
+    Installer unpinned(true, L"/S /D=" + folder, L"unpinned");
+    EXPECT_EQ(unpinned.ExitCodeWithin(kInstallTimeoutMs), 0u);
+    EXPECT_EQ(linesSaying(unpinned, "release files not pinned"), 1);
+    RemoveTree(L"C:\\VexoPinned");
 }
 
 // A second installer while one runs: in window mode it brings the first to the front and ends,

@@ -63,6 +63,23 @@ run)
         export VEXO_DAMAGED_PAYLOADS="$session/damaged"
         /usr/bin/python3 "$here/make_damaged_payloads.py" "$VEXO_SKIN_DIR/platform.zip" "$VEXO_DAMAGED_PAYLOADS"
         ;;
+    PinnedRelease)
+        # Pinned as make dist pins a release, with this run's marker in its settings; beside it a
+        # whole payload of other content, packed by the packer.
+        export VEXO_RUN_MARKER="full-install-pinned-$$" VEXO_PINNED_RELEASE="$session/pinned"
+        rm -rf "$VEXO_PINNED_RELEASE" "$session/other-tree"
+        mkdir -p "$VEXO_PINNED_RELEASE"
+        cp "$VEXO_INSTALLER" "$VEXO_PINNED_RELEASE/VexoInstaller.exe"
+        cp "$VEXO_SKIN_DIR/res.zip" "$VEXO_SKIN_DIR/platform.zip" "$VEXO_PINNED_RELEASE/"
+        printf '[Platform]\r\nbuild=%s\r\nversion=1.0.6.30\r\nengine=0.9.8.4114\r\n' "$VEXO_RUN_MARKER" \
+            >"$VEXO_PINNED_RELEASE/installer.ini"
+        /usr/bin/python3 "$here/../../../tools/dist/pin-release.py" "$VEXO_PINNED_RELEASE/VexoInstaller.exe" \
+            "$VEXO_PINNED_RELEASE" >/dev/null
+        cp -r "$VEXO_PAYLOAD_TREE" "$session/other-tree"
+        printf 'other' >>"$session/other-tree/readme.txt"
+        /usr/bin/python3 "$here/../../../tools/packer/pack_payload.py" pack "$session/other-tree" \
+            "$VEXO_PINNED_RELEASE/other-content.zip" >/dev/null
+        ;;
     DownloadRefused)
         /usr/bin/python3 "$VEXO_DOWNLOAD_SERVER" close "$server"
         trap '/usr/bin/python3 "$VEXO_DOWNLOAD_SERVER" reopen "$server"' EXIT
