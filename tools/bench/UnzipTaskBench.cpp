@@ -6,12 +6,14 @@
 //
 // A close delay is a model of a scanner that reads each new file as it is closed: every close
 // of an extracted file waits that long first. Closer threads 0 closes each file in turn.
+// VEXO_PAYLOAD_PIN=<sha256 hex> in the environment runs it as a release pinning its payload.
 
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <string>
 
@@ -52,6 +54,8 @@ int wmain(int argc, wchar_t** argv) {
     task.progressBase = 30;
     task.SetInstallPath(argv[1]);
     if (argc > 3) task.closerThreads = wcstoul(argv[3], nullptr, 10);
+    // As a release that pins its payload: the digest it must have.
+    if (const char* pin = std::getenv("VEXO_PAYLOAD_PIN")) task.payloadPin = pin;
     // Counting threads walks every thread of the system: once every few hundred closes.
     std::atomic<unsigned> closes{0}, mostThreads{0};
     task.beforeClose = [&](uint32_t) {

@@ -12,7 +12,8 @@ bench_archive() {
     mkdir -p "$build/bench"
     if [ ! -f "$build/bench/$name" ]; then
         echo "generating $build/bench/$name (seed $seed) ..." >&2
-        python3 "$src/tools/bench/make_bench_zip.py" --seed "$seed" --shape "$shape" --out "$build/bench/$name.tmp"
+        # Its summary goes to the terminal: stdout is the path the caller reads.
+        python3 "$src/tools/bench/make_bench_zip.py" --seed "$seed" --shape "$shape" --out "$build/bench/$name.tmp" >&2
         mv "$build/bench/$name.tmp" "$build/bench/$name"
     fi
     printf '%s\n' "$build/bench/$name"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Extraction benchmark: the installer's zip reader, or its whole unzip task (MODE=task), as a
-# Windows program under Wine, against Info-ZIP unzip (native) on the same generated payload.
+# Windows program under Wine, against Info-ZIP unzip (native) on the same generated payload. The
+# task runs twice in each round: as a test build (no pins) and as a release pinning the payload.
 #
 #   bash tools/bench/zip-extract.sh <build-dir>
 #   SEED=<n> RUNS=<n> to change the archive or the number of timed runs; MODE=reader|task;
@@ -58,13 +59,21 @@ fi
 # Each timed run starts with the previous run's writes flushed, so neither side pays for the other.
 json="$cache/timings.json"
 clean="rm -rf '$out_reader' '$out_unzip'; mkdir -p '$(dirname "$out_reader")'; sync"
-/usr/bin/python3 - "$json" "$runs" "$mode" "$reader_cmd" "$clean" "$unzip_cmd" "$clean" <<'PY'
+sides=("$mode" "$reader_cmd" "$clean" unzip "$unzip_cmd" "$clean")
+if [ "$mode" = task ]; then
+    pin=$(sha256sum "$archive" | cut -c1-64)
+    pinned_report=$(eval "rm -rf '$out_reader'; VEXO_PAYLOAD_PIN=$pin $reader_cmd" | tr -d '\r')
+    grep -qx 'failed=0' <<<"$pinned_report" || { echo "the pinned task failed: $pinned_report" >&2; exit 1; }
+    sides+=(pinned "VEXO_PAYLOAD_PIN=$pin $reader_cmd" "$clean")
+fi
+/usr/bin/python3 - "$json" "$runs" "$mode" "${sides[@]}" <<'PY'
 import json, statistics, subprocess, sys, time
-out, runs, mode, task_cmd, task_prep, unzip_cmd, unzip_prep = sys.argv[1:]
-sides = {mode: (task_cmd, task_prep), "unzip": (unzip_cmd, unzip_prep)}
+out, runs, mode = sys.argv[1:4]
+args = sys.argv[4:]
+sides = {args[i]: (args[i + 1], args[i + 2]) for i in range(0, len(args), 3)}
 times = {name: [] for name in sides}
-for k in range(int(runs) + 1):  # the first pair warms the caches and is not counted
-    order = [mode, "unzip"] if k % 2 == 0 else ["unzip", mode]
+for k in range(int(runs) + 1):  # the first round warms the caches and is not counted
+    order = list(sides) if k % 2 == 0 else list(reversed(sides))
     for name in order:
         cmd, prep = sides[name]
         subprocess.run(prep, shell=True, check=True)
@@ -74,8 +83,10 @@ for k in range(int(runs) + 1):  # the first pair warms the caches and is not cou
             times[name].append(time.perf_counter() - start)
 results = [{"command": n, "mean": statistics.mean(t), "min": min(t), "stddev": statistics.pstdev(t), "times": t}
            for n, t in times.items()]
-ratios = [a / b for a, b in zip(times[mode], times["unzip"])]
-json.dump({"results": results, "pair_ratio_median": statistics.median(ratios)}, open(out, "w"))
+ratios = {n: statistics.median([a / b for a, b in zip(t, times["unzip"])]) for n, t in times.items() if n != "unzip"}
+json.dump({"results": results, "pair_ratio_median": ratios[mode], "ratios": ratios,
+           "pinned_over_task": statistics.median([p - t for p, t in zip(times.get("pinned", []), times[mode])] or [0])},
+          open(out, "w"))
 PY
 
 read -r entries bytes < <(/usr/bin/python3 -c "import sys, zipfile
@@ -105,4 +116,10 @@ ratio = r["mean"] / u["mean"]
 paired = json.load(open(sys.argv[1]))["pair_ratio_median"]
 print(f"time ratio {label}/unzip: {ratio:.2f} of the means, {paired:.2f} median of the pairs (target <= 1.10)")
 print(f"peak working set under 32 MiB: {'yes' if int(own['peak_working_set_kib']) < 32 * 1024 else 'NO'}")
+timings = json.load(open(sys.argv[1]))
+if "pinned" in data:
+    p = data["pinned"]
+    print(f"{'unzip task, payload pinned':34s} {p['mean']:.3f} s  (min {p['min']:.3f}, sd {p['stddev']:.3f})  "
+          f"time ratio pinned/unzip {timings['ratios']['pinned']:.2f} median of the pairs; "
+          f"the pin costs {timings['pinned_over_task']:+.3f} s over the task (median of the rounds)")
 PY
