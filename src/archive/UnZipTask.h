@@ -34,7 +34,7 @@ public:
     FileCloser::BeforeClose beforeClose;
 
 private:
-    bool ExtractAll(ArchiveHandle* archive, int32_t* progress);
+    bool ExtractAll(ArchiveHandle* archive, const std::wstring& payload, int32_t* progress);
     void RemoveAfterFailure(ArchiveHandle* archive) const;
     bool WriteList(ArchiveHandle* archive) const;
 
