@@ -128,14 +128,18 @@ int32_t ReadEntryWhole(ArchiveState& state) noexcept {
     const CentralHeader& h = state.current;
     const uint32_t size = h.uncompSize;
     if (h.method == 0 && h.compSize < size) return kArchiveErrExtract;
-    const uint32_t comp = h.method == 0 ? size : h.compSize;
+    // Streaming reads stored bytes in whole blocks, up to the block that holds the last byte
+    // wanted: those must all be in the file here too.
+    const uint64_t blocks = (uint64_t{size} + kZipBufferSize - 1) / kZipBufferSize * kZipBufferSize;
+    const uint32_t comp = h.method == 0 ? static_cast<uint32_t>(std::min<uint64_t>(blocks, h.compSize)) : h.compSize;
     if (h.method != 0 && !state.inflater) {
         state.inflater = libdeflate_alloc_decompressor();
         if (!state.inflater) return kArchiveErrExtract;
     }
     // Stored bytes are read straight where the data is wanted.
     GrowingBuffer& in = h.method == 0 ? state.wholeOutput : state.wholeInput;
-    if (!in.Reserve(comp) || !state.wholeOutput.Reserve(size)) return kArchiveErrExtract;
+    if (!in.Reserve(comp) || !state.wholeOutput.Reserve(std::max(size, h.method == 0 ? comp : 0u)))
+        return kArchiveErrExtract;
     if (comp != 0 && !ReadArchiveAt(state.file, state.dataPos, in.data(), comp)) return kArchiveErrExtract;
     if (h.method != 0) {
         size_t produced = 0;
