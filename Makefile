@@ -48,11 +48,14 @@ test: build
 run: build
 	PAYLOAD_ZIP=$(PAYLOAD_ZIP) ARGS='$(ARGS)' bash tools/run-installer.sh $(BUILD)
 
+# TASK2=<unzip_task_bench.exe of another build>: that task too, paired with the same runs.
 bench: build
 	bash tools/bench/zip-extract.sh $(BUILD)
-	bash tools/bench/close-delay.sh $(BUILD)
+	MODE=task TASK2=$(TASK2) bash tools/bench/zip-extract.sh $(BUILD)
+	SHAPE=names MODE=task RUNS=3 TASK2=$(TASK2) bash tools/bench/zip-extract.sh $(BUILD)
 	bash tools/bench/payload-check.sh $(BUILD)
-	SHAPE=names MODE=task RUNS=1 bash tools/bench/zip-extract.sh $(BUILD)
+	SHAPE=names RUNS=3 bash tools/bench/payload-check.sh $(BUILD)
+	DELAYS=3 bash tools/bench/close-delay.sh $(BUILD)
 	bash tools/bench/window-idle-cpu.sh $(BUILD)
 	bash tools/bench/download.sh $(BUILD)
 

@@ -5,6 +5,8 @@
 #   bash tools/bench/zip-extract.sh <build-dir>
 #   SEED=<n> RUNS=<n> to change the archive or the number of timed runs; MODE=reader|task;
 #   SHAPE=payload|names: an emulator-like payload, or 65,535 small files with 243-byte names.
+#   MODE=task TASK2=<another unzip_task_bench.exe>: that build of the task too, in the same pairs
+#   (for instance one that pins the payload).
 set -euo pipefail
 
 [ $# -eq 1 ] || { echo "usage: $0 <build-dir>" >&2; exit 2; }
@@ -33,6 +35,10 @@ if [ "$mode" = task ]; then
     # The task reads "platform.zip" beside itself and extracts into a product folder.
     out_reader="$cache/out-task/kavix"
     reader_cmd="$build/wine-run.sh $(stage_unzip_task "$build" "$archive") 'X:\\kavix'"
+    if [ -n "${TASK2:-}" ]; then
+        cp "$TASK2" "$build/bench/task/unzip_task_bench2.exe"
+        task2_cmd="$build/wine-run.sh $build/bench/task/unzip_task_bench2.exe 'X:\\kavix'"
+    fi
 else
     reader_cmd="$build/wine-run.sh $build/tools/bench/zip_bench.exe '$(winpath "$archive")' '$(winpath "$out_reader")'"
 fi
@@ -58,13 +64,15 @@ fi
 # Each timed run starts with the previous run's writes flushed, so neither side pays for the other.
 json="$cache/timings.json"
 clean="rm -rf '$out_reader' '$out_unzip'; mkdir -p '$(dirname "$out_reader")'; sync"
-/usr/bin/python3 - "$json" "$runs" "$mode" "$reader_cmd" "$clean" "$unzip_cmd" "$clean" <<'PY'
+/usr/bin/python3 - "$json" "$runs" "$mode" "$reader_cmd" "$clean" "$unzip_cmd" "$clean" ${task2_cmd:+"$task2_cmd"} <<'PY'
 import json, statistics, subprocess, sys, time
-out, runs, mode, task_cmd, task_prep, unzip_cmd, unzip_prep = sys.argv[1:]
+out, runs, mode, task_cmd, task_prep, unzip_cmd, unzip_prep = sys.argv[1:8]
 sides = {mode: (task_cmd, task_prep), "unzip": (unzip_cmd, unzip_prep)}
+if len(sys.argv) > 8:
+    sides["task2"] = (sys.argv[8], task_prep)
 times = {name: [] for name in sides}
 for k in range(int(runs) + 1):  # the first pair warms the caches and is not counted
-    order = [mode, "unzip"] if k % 2 == 0 else ["unzip", mode]
+    order = list(sides) if k % 2 == 0 else list(reversed(sides))
     for name in order:
         cmd, prep = sides[name]
         subprocess.run(prep, shell=True, check=True)
@@ -75,7 +83,10 @@ for k in range(int(runs) + 1):  # the first pair warms the caches and is not cou
 results = [{"command": n, "mean": statistics.mean(t), "min": min(t), "stddev": statistics.pstdev(t), "times": t}
            for n, t in times.items()]
 ratios = [a / b for a, b in zip(times[mode], times["unzip"])]
-json.dump({"results": results, "pair_ratio_median": statistics.median(ratios)}, open(out, "w"))
+extra = {}
+if "task2" in times:
+    extra["task2_pair_ratio_median"] = statistics.median(a / b for a, b in zip(times["task2"], times["unzip"]))
+json.dump({"results": results, "pair_ratio_median": statistics.median(ratios), **extra}, open(out, "w"))
 PY
 
 read -r entries bytes < <(/usr/bin/python3 -c "import sys, zipfile
@@ -103,6 +114,10 @@ print(f"{label} inside the process:{'':9s}{seconds:.3f} s{cpu}  {size / 1e6 / se
       f"peak pagefile {int(own['peak_pagefile_kib']) / 1024:.1f} MiB")
 ratio = r["mean"] / u["mean"]
 paired = json.load(open(sys.argv[1]))["pair_ratio_median"]
-print(f"time ratio {label}/unzip: {ratio:.2f} of the means, {paired:.2f} median of the pairs (target <= 1.10)")
+print(f"time ratio {label}/unzip: {ratio:.2f} of the means, {paired:.2f} median of the pairs (target <= 1.00)")
+second = json.load(open(sys.argv[1])).get("task2_pair_ratio_median")
+if second is not None:
+    print(f"time ratio second task (TASK2)/unzip: {data['task2']['mean'] / u['mean']:.2f} of the means, "
+          f"{second:.2f} median of the pairs (target <= 1.00)")
 print(f"peak working set under 32 MiB: {'yes' if int(own['peak_working_set_kib']) < 32 * 1024 else 'NO'}")
 PY
