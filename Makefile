@@ -48,11 +48,14 @@ test: build
 run: build
 	PAYLOAD_ZIP=$(PAYLOAD_ZIP) ARGS='$(ARGS)' bash tools/run-installer.sh $(BUILD)
 
+# The unzip task runs unpinned and pinned in the same rounds.
 bench: build
 	bash tools/bench/zip-extract.sh $(BUILD)
-	bash tools/bench/close-delay.sh $(BUILD)
+	MODE=task bash tools/bench/zip-extract.sh $(BUILD)
+	SHAPE=names MODE=task RUNS=3 bash tools/bench/zip-extract.sh $(BUILD)
 	bash tools/bench/payload-check.sh $(BUILD)
-	SHAPE=names MODE=task RUNS=1 bash tools/bench/zip-extract.sh $(BUILD)
+	SHAPE=names RUNS=3 bash tools/bench/payload-check.sh $(BUILD)
+	DELAYS=3 bash tools/bench/close-delay.sh $(BUILD)
 	bash tools/bench/window-idle-cpu.sh $(BUILD)
 	bash tools/bench/download.sh $(BUILD)
 

@@ -2,14 +2,112 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cwchar>
 #include <unordered_set>
+#include <vector>
 
 #include "archive/FolderRemoval.h"
+#include "archive/InflatePath.h"
 #include "archive/ZipReader.h"
+#include "base/Owners.h"
 
 namespace {
+
+// The entries' data is verified in batches, on every core, each thread with a reader of its own:
+// a batch is this many entries, or this many bytes of data, at most.
+constexpr int32_t kBatchEntries = 1024;
+constexpr uint64_t kBatchBytes = 64u << 20;
+// What the threads' whole-entry buffers may take together.
+constexpr uint32_t kWholeBuffersBytes = 16u << 20;
+constexpr uint32_t kLeastWholeEntryBytes = 256u << 10;
+constexpr SIZE_T kVerifierStack = 64 * 1024;
+
+// One batch: entries [first, end) are shared out one at a time; the failing entry found first in
+// archive order, and its code, are kept. An entry after a known failure needs no look.
+struct Batch {
+    int32_t end = 0;
+    std::atomic<int32_t> next{0};
+    std::atomic<int32_t> failed{0};  // end when none
+    std::atomic<int32_t> code{kArchiveOk};
+    CRITICAL_SECTION lock;
+
+    Batch() { ::InitializeCriticalSection(&lock); }
+    ~Batch() { ::DeleteCriticalSection(&lock); }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+};
+
+struct Verifier {
+    UniqueArchive archive;
+    Batch* batch = nullptr;
+};
+
+void VerifyShare(Verifier& verifier) {
+    Batch& batch = *verifier.batch;
+    for (;;) {
+        const int32_t i = batch.next++;
+        if (i >= batch.end || i > batch.failed) return;
+        const int32_t result = VerifyEntry(verifier.archive.get(), i);
+        if (result == kArchiveOk) continue;
+        ::EnterCriticalSection(&batch.lock);
+        if (i < batch.failed) {
+            batch.failed = i;
+            batch.code = result;
+        }
+        ::LeaveCriticalSection(&batch.lock);
+    }
+}
+
+DWORD WINAPI VerifyOnThread(void* verifier) {
+    VerifyShare(*static_cast<Verifier*>(verifier));
+    return 0;
+}
+
+// Verifies entries [first, end) on every verifier (the first on this thread); the first entry in
+// archive order whose data fails, with its code in *code, or end.
+int32_t VerifyBatch(std::vector<Verifier>& verifiers, int32_t first, int32_t end, int32_t* code) {
+    Batch batch;
+    batch.end = end;
+    batch.next = first;
+    batch.failed = end;
+    std::vector<UniqueHandle> threads;
+    for (size_t k = 0; k < verifiers.size(); ++k) {
+        verifiers[k].batch = &batch;
+        if (k == 0) continue;
+        UniqueHandle thread(::CreateThread(nullptr, kVerifierStack, VerifyOnThread, &verifiers[k],
+                                           STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+        // A thread that cannot start leaves its share to the others.
+        if (thread) threads.push_back(std::move(thread));
+    }
+    VerifyShare(verifiers[0]);
+    for (const UniqueHandle& thread : threads) ::WaitForSingleObject(thread.get(), INFINITE);
+    *code = batch.code;
+    return batch.failed;
+}
+
+// As many verifiers as processors, each with a reader of its own; at least one. A reader that
+// cannot be opened leaves fewer.
+std::vector<Verifier> Verifiers(const std::wstring& payloadPath, HANDLE heldPayload) {
+    unsigned threads = ForcedCheckThreads();
+    if (threads == 0) {
+        SYSTEM_INFO info = {};
+        ::GetSystemInfo(&info);
+        threads = std::max<DWORD>(1, info.dwNumberOfProcessors);
+    }
+    const uint32_t wholeLimit = std::max(kLeastWholeEntryBytes, std::min(kWholeEntryBytes, kWholeBuffersBytes / threads));
+    std::vector<Verifier> verifiers;
+    for (unsigned k = 0; k < threads; ++k) {
+        Verifier verifier;
+        verifier.archive.reset(OpenArchive(payloadPath.c_str(), heldPayload));
+        if (!verifier.archive) break;
+        SetWholeEntryLimit(verifier.archive.get(), wholeLimit);
+        verifiers.push_back(std::move(verifier));
+    }
+    return verifiers;
+}
 
 bool IsFolder(const std::wstring& path) {
     const DWORD attr = ::GetFileAttributesW(path.c_str());
@@ -32,6 +130,64 @@ std::wstring Describe(int32_t index, const wchar_t* name, const wchar_t* what, i
         line += text;
     }
     return line;
+}
+
+
+// Entry i's description, name and folder, as the extraction will meet them; adds its uncompressed
+// size to *bytes. False with *problem set at the first refusal.
+bool NamesHold(ArchiveHandle* archive, int32_t i, const std::wstring& root, bool cleared,
+               std::unordered_set<uint64_t>* foldersSeen, std::unordered_set<uint64_t>* waySeen,
+               std::unordered_set<uint64_t>* filesSeen, uint64_t* bytes, std::wstring* problem) {
+    std::unordered_set<uint64_t>& folders = *foldersSeen;
+    std::unordered_set<uint64_t>& way = *waySeen;
+    std::unordered_set<uint64_t>& files = *filesSeen;
+    ArchiveEntry entry = {};
+    const int32_t result = GetArchiveEntry(archive, i, &entry);
+    if (result != kArchiveOk) {
+        *problem = Describe(i, L"", L"cannot be described", result);
+        return false;
+    }
+    *bytes += static_cast<uint32_t>(entry.uncompSize);
+    // The target exactly as the extraction builds it, with the same refusals.
+    std::wstring target;
+    if (!EntryTargetPath(root, entry.name, &target)) {
+        *problem = Describe(i, entry.name, L"an unsafe name", kArchiveOk);
+        return false;
+    }
+    const std::wstring folder = target.substr(0, target.rfind(L'\\'));
+    // The first folder on the way already looked at ends the walk: its own way was, before.
+    for (std::wstring at = folder;; at.resize(at.rfind(L'\\'))) {
+        const uint64_t key = PathKey(at);
+        if (!way.insert(key).second) break;
+        if (files.count(key) != 0) {
+            *problem = Describe(i, entry.name, L"a file of an earlier entry is on its way", kArchiveOk);
+            return false;
+        }
+        if (IsLink(at)) {
+            *problem = Describe(i, entry.name, L"its way crosses a junction or symbolic link", kArchiveOk);
+            return false;
+        }
+    }
+    if (!(entry.attr & FILE_ATTRIBUTE_DIRECTORY) && target.back() != L'\\') {
+        const uint64_t key = PathKey(target);
+        if (way.count(key) != 0) {
+            *problem = Describe(i, entry.name, L"an earlier entry's way has a folder of its name", kArchiveOk);
+            return false;
+        }
+        files.insert(key);
+    }
+    if (folders.count(PathKey(folder)) == 0) {
+        const size_t slash = folder.rfind(L'\\');
+        const std::wstring parent = slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
+        // One level per entry: the entry's folder is made when its parent is there.
+        const bool made = folders.count(PathKey(parent)) != 0 || (!cleared && IsFolder(parent));
+        if (!made && (cleared || !IsFolder(folder))) {
+            *problem = Describe(i, entry.name, L"its folder would not exist yet", kArchiveOk);
+            return false;
+        }
+        folders.insert(PathKey(folder));
+    }
+    return true;
 }
 
 }  // namespace
@@ -64,57 +220,37 @@ bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& install
     // both, in Windows' eyes, and a way cannot cross a link.
     std::unordered_set<uint64_t> way = {PathKey(root)};
     std::unordered_set<uint64_t> files;
-    for (int32_t i = 0; i < count; ++i) {
-        entry = {};
-        result = GetArchiveEntry(archive.get(), i, &entry);
-        if (result != kArchiveOk) {
-            *problem = Describe(i, L"", L"cannot be described", result);
+    std::vector<Verifier> verifiers = Verifiers(payloadPath, heldPayload);
+    if (verifiers.empty()) {
+        *problem = Describe(-1, L"", L"the archive cannot be opened", lastArchiveError);
+        return false;
+    }
+    for (int32_t first = 0; first < count;) {
+        // The names of a batch in order, up to the first entry refused; then the data of those
+        // before it. The first failure in archive order decides, as one pass would.
+        std::wstring refusal;
+        int32_t refused = count;
+        uint64_t bytes = 0;
+        int32_t end = first;
+        for (; end < count && end - first < kBatchEntries && bytes < kBatchBytes; ++end) {
+            if (!NamesHold(archive.get(), end, root, cleared, &folders, &way, &files, &bytes, &refusal)) {
+                refused = end;
+                break;
+            }
+        }
+        int32_t code = kArchiveOk;
+        const int32_t failed = VerifyBatch(verifiers, first, end, &code);
+        if (failed < end) {
+            entry = {};
+            (void)GetArchiveEntry(archive.get(), failed, &entry);
+            *problem = Describe(failed, entry.name, L"its data cannot be read whole", code);
             return false;
         }
-        // The target exactly as the extraction builds it, with the same refusals.
-        std::wstring target;
-        if (!EntryTargetPath(root, entry.name, &target)) {
-            *problem = Describe(i, entry.name, L"an unsafe name", kArchiveOk);
+        if (refused < count) {
+            *problem = refusal;
             return false;
         }
-        const std::wstring folder = target.substr(0, target.rfind(L'\\'));
-        // The first folder on the way already looked at ends the walk: its own way was, before.
-        for (std::wstring at = folder;; at.resize(at.rfind(L'\\'))) {
-            const uint64_t key = PathKey(at);
-            if (!way.insert(key).second) break;
-            if (files.count(key) != 0) {
-                *problem = Describe(i, entry.name, L"a file of an earlier entry is on its way", kArchiveOk);
-                return false;
-            }
-            if (IsLink(at)) {
-                *problem = Describe(i, entry.name, L"its way crosses a junction or symbolic link", kArchiveOk);
-                return false;
-            }
-        }
-        if (!(entry.attr & FILE_ATTRIBUTE_DIRECTORY) && target.back() != L'\\') {
-            const uint64_t key = PathKey(target);
-            if (way.count(key) != 0) {
-                *problem = Describe(i, entry.name, L"an earlier entry's way has a folder of its name", kArchiveOk);
-                return false;
-            }
-            files.insert(key);
-        }
-        if (folders.count(PathKey(folder)) == 0) {
-            const size_t slash = folder.rfind(L'\\');
-            const std::wstring parent = slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash);
-            // One level per entry: the entry's folder is made when its parent is there.
-            const bool made = folders.count(PathKey(parent)) != 0 || (!cleared && IsFolder(parent));
-            if (!made && (cleared || !IsFolder(folder))) {
-                *problem = Describe(i, entry.name, L"its folder would not exist yet", kArchiveOk);
-                return false;
-            }
-            folders.insert(PathKey(folder));
-        }
-        result = VerifyEntry(archive.get(), i);
-        if (result != kArchiveOk) {
-            *problem = Describe(i, entry.name, L"its data cannot be read whole", result);
-            return false;
-        }
+        first = end;
     }
     return true;
 }

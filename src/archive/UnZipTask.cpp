@@ -17,6 +17,7 @@
 #include "base/Product.h"
 #include "base/Text.h"
 #include "archive/PreviousInstall.h"
+#include "archive/ReadAhead.h"
 #include "archive/Removal.h"
 #include "archive/ZipReader.h"
 #include "tasks/InstallMessages.h"
@@ -167,10 +168,16 @@ private:
 
 }  // namespace
 
-bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
+bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, HANDLE heldPayload,
+                           int32_t* progress) {
     ArchiveEntry entry = {};
     int32_t count = 0;
     if (archive != nullptr && GetArchiveEntry(archive, -1, &entry) == kArchiveOk) count = entry.index;
+    // The data is inflated a step ahead, on another thread, while this one writes.
+    ReadAhead ahead(payload, count, heldPayload);
+    EntrySource source;
+    if (ahead.Started())
+        source = [&ahead](int32_t index, const EntryWriter& write) { return ahead.Deliver(index, write); };
 
     NewFolders newFolders(pathMemoryBytes);
     // Every target written, case folded, by hash: a target that only seems written (another's
@@ -234,7 +241,7 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, int32_t* progress) {
 
         // Decided on the code returned: the last-error slot is only this thread's last word.
         UniqueFile file;
-        const int32_t result = ExtractEntryKeepOpen(archive, i, target.c_str(), &file);
+        const int32_t result = ExtractEntryFrom(archive, i, target.c_str(), source, &file);
         // A target that could not even be created was never ours: leave it to its owner.
         if (!(entry.attr & FILE_ATTRIBUTE_DIRECTORY) && result != kArchiveErrOpenFile)
             createdFiles_.push_back(static_cast<uint32_t>(i));
@@ -338,7 +345,7 @@ void UnZipTask::Run() {
     // Open to the end: what this run made is read back from it.
     UniqueArchive archive(OpenArchive(payload.c_str(), held.get()));
     int32_t progress = progressBase;
-    const bool success = ExtractAll(archive.get(), &progress);
+    const bool success = ExtractAll(archive.get(), payload, held.get(), &progress);
 
     if (success) {
         // Last, so only a whole extraction has a list; one that cannot be written is logged and

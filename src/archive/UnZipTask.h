@@ -38,7 +38,7 @@ public:
     std::string payloadPin = PinRequiredFor(kPinnedPayload);
 
 private:
-    bool ExtractAll(ArchiveHandle* archive, int32_t* progress);
+    bool ExtractAll(ArchiveHandle* archive, const std::wstring& payload, HANDLE heldPayload, int32_t* progress);
     void RemoveAfterFailure(ArchiveHandle* archive) const;
     bool WriteList(ArchiveHandle* archive) const;
 

@@ -5,11 +5,28 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "base/Owners.h"
 #include "archive/ZipReader.h"
 
 constexpr uint32_t kZipBufferSize = 16384;
+
+struct libdeflate_decompressor;
+
+// A buffer that only grows, kept from one entry to the next.
+struct GrowingBuffer {
+    std::unique_ptr<uint8_t[]> bytes;
+    uint32_t capacity = 0;
+
+    bool Reserve(uint32_t size) noexcept {
+        if (size <= capacity) return true;
+        bytes.reset(new (std::nothrow) uint8_t[size]);
+        capacity = bytes ? size : 0;
+        return bytes != nullptr;
+    }
+    uint8_t* data() const noexcept { return bytes.get(); }
+};
 
 struct ArchiveFile {
     bool canSeek = false;
@@ -78,6 +95,18 @@ struct ArchiveState {
     uint64_t dataPos = 0;
 
     std::unique_ptr<EntryReadState> read;
+
+    // Entries whose compressed and uncompressed bytes together fit in wholeLimit are read in one
+    // piece and inflated in one call; the buffers are kept for the next entry.
+    uint32_t wholeLimit = 0;
+    libdeflate_decompressor* inflater = nullptr;
+    GrowingBuffer wholeInput;
+    GrowingBuffer wholeOutput;
+
+    ArchiveState();
+    ~ArchiveState();
+    ArchiveState(const ArchiveState&) = delete;
+    ArchiveState& operator=(const ArchiveState&) = delete;
 };
 
 // Entry reading (ZipEntryStream.cpp).
@@ -86,3 +115,8 @@ int32_t OpenEntryStream(ArchiveState& state) noexcept;
 int32_t ReadEntryStream(ArchiveState& state, uint8_t* out, uint32_t size) noexcept;
 // Returns 0, or kArchiveErrExtract when all bytes were delivered and the CRC-32 differs.
 int32_t CloseEntryStream(ArchiveState& state) noexcept;
+// Whether the current entry is one to read whole under the inflate path in force.
+bool ReadsWhole(const ArchiveState& state) noexcept;
+// The current entry's data in one piece, CRC checked, in state.wholeOutput (its declared size);
+// kArchiveErrExtract when it cannot be had so.
+int32_t ReadEntryWhole(ArchiveState& state) noexcept;

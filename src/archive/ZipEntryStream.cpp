@@ -1,10 +1,32 @@
 // Reading one entry's data: stored bytes straight through, deflated ones through zlib's raw inflate.
 
+#include <libdeflate.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <new>
 
+#include "archive/InflatePath.h"
 #include "archive/ZipArchiveState.h"
+
+namespace {
+
+std::atomic<InflatePath> forcedPath{InflatePath::kChosen};
+std::atomic<unsigned> forcedCheckThreads{0};
+
+}  // namespace
+
+void ForceInflatePath(InflatePath path) noexcept { forcedPath = path; }
+InflatePath ForcedInflatePath() noexcept { return forcedPath; }
+void ForceCheckThreads(unsigned threads) noexcept { forcedCheckThreads = threads; }
+unsigned ForcedCheckThreads() noexcept { return forcedCheckThreads; }
+
+ArchiveState::ArchiveState() : wholeLimit(kWholeEntryBytes) {}
+
+ArchiveState::~ArchiveState() {
+    if (inflater) libdeflate_free_decompressor(inflater);
+}
 
 int32_t OpenEntryStream(ArchiveState& state) noexcept {
     const CentralHeader& h = state.current;
@@ -17,7 +39,7 @@ int32_t OpenEntryStream(ArchiveState& state) noexcept {
     rs->compLeft = h.compSize;
     rs->uncompLeft = h.uncompSize;
     rs->nextPos = state.dataPos;
-    rs->crc = crc32(0L, Z_NULL, 0);
+    rs->crc = 0;
     if (h.method == Z_DEFLATED) {
         // Raw deflate: no zlib header, 32 KiB window.
         if (inflateInit2(&rs->stream, -MAX_WBITS) != Z_OK) return kArchiveErrExtract;
@@ -79,7 +101,7 @@ int32_t ReadEntryStream(ArchiveState& state, uint8_t* out, uint32_t size) noexce
         }
         if (ret != Z_OK) return -1;
     }
-    rs->crc = crc32(rs->crc, out, produced);
+    rs->crc = libdeflate_crc32(rs->crc, out, produced);
     rs->uncompLeft -= produced;
     return static_cast<int32_t>(produced);
 }
@@ -91,4 +113,39 @@ int32_t CloseEntryStream(ArchiveState& state) noexcept {
         state.read.reset();
     }
     return result;
+}
+
+bool ReadsWhole(const ArchiveState& state) noexcept {
+    const InflatePath path = forcedPath;
+    if (path != InflatePath::kChosen) return path == InflatePath::kWhole;
+    return uint64_t{state.current.compSize} + state.current.uncompSize <= state.wholeLimit;
+}
+
+// Read whole, an entry must give what streaming gives: its declared size, CRC checked. Whatever
+// fails here is left to streaming, which decides the code as it always has (streaming also takes
+// data that ends before all its compressed bytes are in the file, or goes on past the size).
+int32_t ReadEntryWhole(ArchiveState& state) noexcept {
+    const CentralHeader& h = state.current;
+    const uint32_t size = h.uncompSize;
+    if (h.method == 0 && h.compSize < size) return kArchiveErrExtract;
+    // Streaming reads stored bytes in whole blocks, up to the block that holds the last byte
+    // wanted: those must all be in the file here too.
+    const uint64_t blocks = (uint64_t{size} + kZipBufferSize - 1) / kZipBufferSize * kZipBufferSize;
+    const uint32_t comp = h.method == 0 ? static_cast<uint32_t>(std::min<uint64_t>(blocks, h.compSize)) : h.compSize;
+    if (h.method != 0 && !state.inflater) {
+        state.inflater = libdeflate_alloc_decompressor();
+        if (!state.inflater) return kArchiveErrExtract;
+    }
+    // Stored bytes are read straight where the data is wanted.
+    GrowingBuffer& in = h.method == 0 ? state.wholeOutput : state.wholeInput;
+    if (!in.Reserve(comp) || !state.wholeOutput.Reserve(std::max(size, h.method == 0 ? comp : 0u)))
+        return kArchiveErrExtract;
+    if (comp != 0 && !ReadArchiveAt(state.file, state.dataPos, in.data(), comp)) return kArchiveErrExtract;
+    if (h.method != 0) {
+        size_t produced = 0;
+        const libdeflate_result result =
+            libdeflate_deflate_decompress(state.inflater, in.data(), comp, state.wholeOutput.data(), size, &produced);
+        if (result != LIBDEFLATE_SUCCESS || produced != size) return kArchiveErrExtract;
+    }
+    return libdeflate_crc32(0, state.wholeOutput.data(), size) == h.crc ? kArchiveOk : kArchiveErrExtract;
 }

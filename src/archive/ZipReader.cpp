@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive/InflatePath.h"
 #include "archive/ZipArchiveState.h"
 #include "base/ReleasePins.h"
 
@@ -419,6 +420,10 @@ static int32_t StreamEntry(ArchiveReader& r, int32_t index, Sink sink) noexcept 
     uint16_t extraLength = 0;
     if (!s.dataPosKnown && !CheckLocalHeader(s, &extraLength)) return kArchiveErrCorrupt;
 
+    if (ReadsWhole(s) && ReadEntryWhole(s) == kArchiveOk) {
+        const uint32_t size = s.current.uncompSize;
+        return size == 0 || sink(s.wholeOutput.data(), static_cast<DWORD>(size)) ? kArchiveOk : kArchiveErrExtract;
+    }
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kZipBufferSize]);
     if (!buffer) return kArchiveErrExtract;
     result = OpenEntryStream(s);
@@ -453,7 +458,8 @@ static int32_t BeginEntryRead(ArchiveHandle* handle, int32_t index, bool destina
     return DescribeEntry(r, index, e);
 }
 
-int32_t ExtractEntryKeepOpen(ArchiveHandle* handle, int32_t index, const wchar_t* target, UniqueFile* file) noexcept {
+static int32_t ExtractTo(ArchiveHandle* handle, int32_t index, const wchar_t* target, const EntrySource* source,
+                         UniqueFile* file) noexcept {
     file->reset();
     // An entry that cannot be described is not extracted: creating its target first would leave
     // an empty file behind a corrupt entry.
@@ -467,10 +473,11 @@ int32_t ExtractEntryKeepOpen(ArchiveHandle* handle, int32_t index, const wchar_t
     UniqueFile out(CreateTarget(target, e.attr));
     if (!out) return SetResult(kArchiveErrOpenFile);
 
-    result = StreamEntry(r, index, [&out](const uint8_t* data, DWORD n) {
+    const auto write = [&out](const uint8_t* data, DWORD n) {
         DWORD written = 0;
         return WriteFile(out.get(), data, n, &written, nullptr) && written == n;
-    });
+    };
+    result = source ? (*source)(index, write) : StreamEntry(r, index, write);
     if (result != kArchiveOk) return SetResult(result);
     if (GetFileType(out.get()) == FILE_TYPE_DISK) {
         // Times are a courtesy: a file system that refuses them does not fail the extraction.
@@ -478,6 +485,15 @@ int32_t ExtractEntryKeepOpen(ArchiveHandle* handle, int32_t index, const wchar_t
     }
     *file = std::move(out);
     return SetResult(kArchiveOk);
+}
+
+int32_t ExtractEntryKeepOpen(ArchiveHandle* handle, int32_t index, const wchar_t* target, UniqueFile* file) noexcept {
+    return ExtractTo(handle, index, target, nullptr, file);
+}
+
+int32_t ExtractEntryFrom(ArchiveHandle* handle, int32_t index, const wchar_t* target, const EntrySource& source,
+                         UniqueFile* file) noexcept {
+    return ExtractTo(handle, index, target, source ? &source : nullptr, file);
 }
 
 int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target) noexcept {
@@ -521,6 +537,20 @@ int32_t VerifyEntry(ArchiveHandle* handle, int32_t index) noexcept {
     if (result != kArchiveOk) return SetResult(result);
     if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);
     return SetResult(StreamEntry(*handle->reader, index, [](const uint8_t*, DWORD) { return true; }));
+}
+
+void SetWholeEntryLimit(ArchiveHandle* handle, uint32_t bytes) noexcept {
+    if (CheckHandle(handle) == kArchiveOk) handle->reader->archive->wholeLimit = bytes;
+}
+
+int32_t ReadEntryData(ArchiveHandle* handle, int32_t index, const EntryWriter& write) noexcept {
+    ArchiveEntryA e;
+    const int32_t result = BeginEntryRead(handle, index, true, &e);
+    if (result != kArchiveOk) return SetResult(result);
+    if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);
+    return SetResult(StreamEntry(*handle->reader, index, [&write](const uint8_t* data, DWORD n) {
+        return write(data, static_cast<uint32_t>(n));
+    }));
 }
 
 int32_t CloseArchive(ArchiveHandle* handle) noexcept {

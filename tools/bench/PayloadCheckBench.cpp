@@ -1,7 +1,7 @@
 // The check an upgrade makes before it touches the earlier installation: reads the whole archive
 // as the extraction will, writing nothing; prints whether it passed, the time and peak memory.
 //
-//   payload_check_bench <archive> <install-folder>
+//   payload_check_bench <archive> <install-folder> [<threads>]   (threads 0 or none: one a processor)
 
 #include <windows.h>
 
@@ -9,13 +9,15 @@
 #include <string>
 
 #include "PeakMemory.h"
+#include "archive/InflatePath.h"
 #include "archive/PayloadCheck.h"
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 3) {
-        fprintf(stderr, "usage: payload_check_bench <archive> <install-folder>\n");
+    if (argc != 3 && argc != 4) {
+        fprintf(stderr, "usage: payload_check_bench <archive> <install-folder> [<threads>]\n");
         return 2;
     }
+    if (argc == 4) ForceCheckThreads(wcstoul(argv[3], nullptr, 10));
     LARGE_INTEGER freq, start, end;
     QueryPerformanceFrequency(&freq);
     QueryPerformanceCounter(&start);

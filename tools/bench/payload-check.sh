@@ -1,26 +1,30 @@
 #!/usr/bin/env bash
 # The payload check before an upgrade's cleanup, on the 400 MB benchmark payload (cached in
 # <build>/bench): its time over a few runs, to set beside the task's.
-#   bash tools/bench/payload-check.sh <build-dir>      RUNS=5 SEED=1
+#   bash tools/bench/payload-check.sh <build-dir>      RUNS=5 SEED=1 SHAPE=payload|names
+# Single-threaded and on every core, the runs interleaved.
 set -euo pipefail
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=$(cd "$1" && pwd)
 seed=${SEED:-1}
 runs=${RUNS:-5}
 . "$src/tools/bench/bench-lib.sh"
-archive=$(bench_archive "$build" payload "$seed")
+archive=$(bench_archive "$build" "${SHAPE:-payload}" "$seed")
 cmake --build "$build" --target payload_check_bench >/dev/null
 export VEXO_BUILD_DIR="$build"
 "$src/tools/wine/wine-session.sh" start
 trap '"$src/tools/wine/wine-session.sh" stop' EXIT
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
-times=()
+declare -A times=([1]="" [0]="")
 for k in $(seq 0 "$runs"); do
-    report=$("$build/wine-run.sh" "$build/tools/bench/payload_check_bench.exe" "$(winpath "$archive")" 'X:\kavix' | tr -d '\r')
-    grep -q '^whole=1' <<<"$report" || { echo "the benchmark payload did not pass: $report" >&2; exit 1; }
-    [ "$k" -eq 0 ] && { first=$report; continue; }  # warms the page cache, not counted
-    times+=("$(sed -n 's/^seconds=//p' <<<"$report")")
+    for threads in 1 0; do
+        report=$("$build/wine-run.sh" "$build/tools/bench/payload_check_bench.exe" "$(winpath "$archive")" 'X:\kavix' "$threads" | tr -d '\r')
+        grep -q '^whole=1' <<<"$report" || { echo "the benchmark payload did not pass: $report" >&2; exit 1; }
+        [ "$k" -eq 0 ] && { first=$report; continue; }  # warms the page cache, not counted
+        times[$threads]+="$(sed -n 's/^seconds=//p' <<<"$report") "
+    done
 done
-printf 'payload check (%s runs): %s s each; mean %s s\n' "$runs" "${times[*]}" \
-    "$(printf '%s\n' "${times[@]}" | awk '{ s += $1 } END { printf "%.3f", s / NR }')"
+mean() { tr ' ' '\n' <<<"$1" | awk 'NF { s += $1; n++ } END { printf "%.3f", s / n }'; }
+printf 'payload check, %s (%s runs, %s cores): one thread %s s; every core %s s (each: %s)\n' "$(basename "$archive")" \
+    "$runs" "$(nproc)" "$(mean "${times[1]}")" "$(mean "${times[0]}")" "${times[0]}"
 grep -i 'peak\|working' <<<"$first" || true

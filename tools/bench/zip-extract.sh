@@ -114,7 +114,7 @@ print(f"{label} inside the process:{'':9s}{seconds:.3f} s{cpu}  {size / 1e6 / se
       f"peak pagefile {int(own['peak_pagefile_kib']) / 1024:.1f} MiB")
 ratio = r["mean"] / u["mean"]
 paired = json.load(open(sys.argv[1]))["pair_ratio_median"]
-print(f"time ratio {label}/unzip: {ratio:.2f} of the means, {paired:.2f} median of the pairs (target <= 1.10)")
+print(f"time ratio {label}/unzip: {ratio:.2f} of the means, {paired:.2f} median of the pairs (target <= 1.00)")
 print(f"peak working set under 32 MiB: {'yes' if int(own['peak_working_set_kib']) < 32 * 1024 else 'NO'}")
 timings = json.load(open(sys.argv[1]))
 if "pinned" in data:
