@@ -222,7 +222,19 @@ void EndProductServicesAndProcesses() {
     WaitForEnd(ending);
 }
 
+bool EarlierInstallationMayExist(const std::wstring& installPath) {
+    if (::GetFileAttributesW(installPath.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        UniqueRegKey key;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE | view, key.out()) == ERROR_SUCCESS)
+            return true;
+    }
+    return false;
+}
+
 void CleanPreviousInstall(const TaskBase& task) {
-    EndProductServicesAndProcesses();
+    // Listing the services and the processes costs tens of milliseconds on every run; a first
+    // installation has none to end.
+    if (EarlierInstallationMayExist(task.installPath)) EndProductServicesAndProcesses();
     RemovePreviousFiles(task.installPath, ModuleDirectory() + kPayloadFile);
 }

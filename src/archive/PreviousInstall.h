@@ -21,5 +21,10 @@ void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& pa
 // both use it. Every step is attempted; none fails the caller.
 void EndProductServicesAndProcesses();
 
-// The above, then removes the files with the payload beside the executable.
+// Whether an earlier installation may be there to clean: the install folder exists, or the
+// product's uninstall entry does (in either view of the registry).
+bool EarlierInstallationMayExist(const std::wstring& installPath);
+
+// The above (when an earlier installation may exist), then removes the files with the payload
+// beside the executable.
 void CleanPreviousInstall(const TaskBase& task);

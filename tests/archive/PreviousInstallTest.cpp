@@ -11,7 +11,11 @@
 
 namespace {
 
+// The folder is made when missing: the services and processes are ended only where an earlier
+// installation may be.
 void RunCleanup(const std::wstring& installPath) {
+    ::CreateDirectoryW(installPath.c_str(), nullptr);
+    ASSERT_TRUE(EarlierInstallationMayExist(installPath));
     TaskBase task(nullptr);
     task.SetInstallPath(installPath);
     CleanPreviousInstall(task);
