@@ -701,7 +701,7 @@ def inset(outer, inner):
 def main_frame_xml(src):
     A = "MainFrame.png"
     win = ET.Element("Window", {"size": "%d,%d" % (W, H), "caption": "0,0,%d,40" % W, "roundcorner": "12,12",
-                                "bkcolor": argb(PANEL_BG), "focuscolor": argb(CYAN)})
+                                "bkcolor": argb(PANEL_BG), "focuscolor": argb(BLUE)})
     for fid, px, bold in ((0, 12, False), (1, 13, False), (2, 14, False), (3, 32, True), (4, 18, True)):
         attrs = {"id": str(fid), "name": "Microsoft YaHei", "size": str(px)}
         if bold:

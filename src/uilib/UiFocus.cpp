@@ -44,6 +44,9 @@ CEditUI* FindEditWindow(CControlUI* control, HWND edit) {
     return nullptr;
 }
 
+// The mark lies around the control's focus rectangle, no further out than this.
+constexpr int kMarkReach = 5;
+
 RECT MarkRect(const CControlUI* control) {
     const RECT& pos = control->GetPos();
     const RECT& inset = control->GetFocusInset();
@@ -159,7 +162,7 @@ void FocusKeeper::ShowMark() {
 void FocusKeeper::InvalidateMark() {
     if (!focused_) return;
     RECT rc = MarkRect(focused_);
-    InflateRect(&rc, 2, 2);
+    InflateRect(&rc, kMarkReach, kMarkReach);
     manager_->Invalidate(rc);
 }
 
@@ -168,19 +171,28 @@ void FocusKeeper::PaintMark(HDC dc, const RECT& area) {
     const RECT rc = MarkRect(focused_);
     RECT part;
     RECT outer = rc;
-    InflateRect(&outer, 2, 2);
+    InflateRect(&outer, kMarkReach, kMarkReach);
     if (!IntersectRect(&part, &outer, &area)) return;
     if ((markColor_ >> 24) == 0) {
         ::DrawFocusRect(dc, &rc);
         return;
     }
-    // A rounded outline: a pill on a wide control, a ring on a square one.
-    const UniqueGdiObject pen(::CreatePen(PS_SOLID, 2, ToColorRef(markColor_)));
-    if (!pen) return;
-    const ScopedSelect selectedPen(dc, pen.get());
+    // Rounded rings just outside the control, a pill on a wide one and a circle on a square one:
+    // a white one, seen on dark parts of the skin, inside one of the skin's colour, seen on light parts.
     const ScopedSelect selectedBrush(dc, ::GetStockObject(NULL_BRUSH));
-    const int diameter = std::min(rc.right - rc.left, rc.bottom - rc.top);
-    ::RoundRect(dc, rc.left + 1, rc.top + 1, rc.right, rc.bottom, diameter, diameter);
+    const struct {
+        int out, width;
+        COLORREF color;
+    } rings[] = {{4, 1, ToColorRef(markColor_)}, {2, 2, RGB(255, 255, 255)}};
+    for (const auto& ring : rings) {
+        const UniqueGdiObject pen(::CreatePen(PS_SOLID, ring.width, ring.color));
+        if (!pen) return;
+        const ScopedSelect selectedPen(dc, pen.get());
+        RECT r = rc;
+        InflateRect(&r, ring.out, ring.out);
+        const int diameter = std::min(r.right - r.left, r.bottom - r.top);
+        ::RoundRect(dc, r.left, r.top, r.right, r.bottom, diameter, diameter);
+    }
 }
 
 void FocusKeeper::Hover(CControlUI* control) {

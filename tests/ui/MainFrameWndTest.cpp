@@ -7,6 +7,7 @@
 
 #include <oleacc.h>
 
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -126,6 +127,38 @@ ReadTree ReadAccessibleTree(HWND window) {
         tree.children.push_back(child);
     }
     return tree;
+}
+
+// What the window told screen readers (WinEvents of this process).
+struct Announcements {
+    Announcements() {
+        events().clear();
+        hook_ = ::SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_VALUECHANGE, nullptr, &Seen, ::GetCurrentProcessId(), 0,
+                                  WINEVENT_OUTOFCONTEXT);
+    }
+    ~Announcements() { ::UnhookWinEvent(hook_); }
+    bool Heard(DWORD event, long child) const {
+        for (const auto& seen : events())
+            if (seen.first == event && seen.second == child) return true;
+        return false;
+    }
+
+private:
+    static std::vector<std::pair<DWORD, long>>& events() {
+        static std::vector<std::pair<DWORD, long>> seen;
+        return seen;
+    }
+    static void CALLBACK Seen(HWINEVENTHOOK, DWORD event, HWND, LONG object, LONG child, DWORD, DWORD) {
+        if (object == OBJID_CLIENT) events().emplace_back(event, child);
+    }
+    HWINEVENTHOOK hook_;
+};
+
+// The id a reader knows a child by.
+long ChildId(const ReadTree& tree, const std::function<bool(const ReadChild&)>& which) {
+    for (size_t i = 0; i < tree.children.size(); ++i)
+        if (which(tree.children[i])) return static_cast<long>(i + 1);
+    return 0;
 }
 
 class MainFrameWndTest : public ::testing::Test {
@@ -342,7 +375,7 @@ TEST_F(MainFrameWndTest, KeysMoveTheFocusAndPressTheFocusedButton) {
     // The first key shows the mark, around the install button and nowhere else.
     const std::vector<DWORD> marked = Painted();
     RECT markArea = Find(L"BtnInstall")->GetPos();
-    ::InflateRect(&markArea, 2, 2);
+    ::InflateRect(&markArea, 8, 8);
     const int width = ClientSize(hwnd()).cx;
     int changed = 0;
     for (size_t i = 0; i < marked.size(); ++i) {
@@ -352,6 +385,7 @@ TEST_F(MainFrameWndTest, KeysMoveTheFocusAndPressTheFocusedButton) {
         ASSERT_TRUE(::PtInRect(&markArea, at)) << at.x << "," << at.y;
     }
     EXPECT_GT(changed, 0);
+    EXPECT_TRUE(SaveWindowPng(hwnd(), ScreenshotPath(L"keyboard-focus.png")));
 
     // Reading order, forwards and back, with the custom panel's folder box and button once Space opens it.
     const struct {
@@ -371,6 +405,7 @@ TEST_F(MainFrameWndTest, KeysMoveTheFocusAndPressTheFocusedButton) {
     }
     EXPECT_EQ(ClientSize(hwnd()).cy, 480);
     EXPECT_EQ(::GetFocus(), ::FindWindowExW(hwnd(), nullptr, L"Edit", nullptr));  // typing goes to the box
+    EXPECT_TRUE(SaveWindowPng(hwnd(), ScreenshotPath(L"keyboard-focus-folder.png")));
 
     // Enter in the folder box is the install button's, checks included.
     Find(L"EditPath")->SetText(L"");
@@ -407,11 +442,18 @@ TEST_F(MainFrameWndTest, InstallationShowsProgressHighlightAndSlides) {
     const std::wstring folder = L"C:\\vexo window test\\kavix";  // spaces are kept
     RemoveTree(L"C:\\vexo window test");
     Find(L"EditPath")->SetText(folder.c_str());
+    const ReadTree tree = ReadAccessibleTree(hwnd());
+    const long minimise = ChildId(tree, [&](const ReadChild& c) { return c.name == Utf8(Find(L"BtnMin")->GetToolTip().str()); });
+    const long bar = ChildId(tree, [](const ReadChild& c) { return c.role == ROLE_SYSTEM_PROGRESSBAR; });
+    const long tip = ChildId(tree, [&](const ReadChild& c) { return c.name == Utf8(Find(L"LabelProgressTip")->GetText().str()); });
+    ASSERT_TRUE(minimise > 0 && bar > 0 && tip > 0);
+    const Announcements announced;
     // Pressed by a screen reader.
     EXPECT_EQ(RunProbe(hwnd(), L"press " + Find(L"BtnInstall")->GetText().str()), "pressed\n");
     ASSERT_TRUE(PumpUntil([&] { return held.ran_; }, 5000)) << "runner not started";
-    // The focus left the hidden install button for the first button still shown.
+    // The focus left the hidden install button for the first button still shown, and readers hear it.
     EXPECT_EQ(Focused(), Find(L"BtnMin"));
+    EXPECT_TRUE(PumpUntil([&] { return announced.Heard(EVENT_OBJECT_FOCUS, minimise); }, 2000));
     EXPECT_EQ(g_taskManager.installPath, folder);
     EXPECT_TRUE(PathExists(folder));
 
@@ -451,6 +493,12 @@ TEST_F(MainFrameWndTest, InstallationShowsProgressHighlightAndSlides) {
     PumpFor(300);
     EXPECT_EQ(progress->GetValue(), 5);
     EXPECT_EQ(Find(L"LabelProgressTip")->GetText().str(), ProgressTip(5, false));
+    EXPECT_TRUE(PumpUntil([&] { return announced.Heard(EVENT_OBJECT_VALUECHANGE, bar); }, 2000));
+    EXPECT_TRUE(PumpUntil([&] { return announced.Heard(EVENT_OBJECT_NAMECHANGE, tip); }, 2000));
+    const ReadTree installing = ReadAccessibleTree(hwnd());
+    ASSERT_GE(installing.children.size(), static_cast<size_t>(bar));
+    EXPECT_EQ(installing.children[static_cast<size_t>(bar - 1)].value, "5%");
+    EXPECT_EQ(installing.children[static_cast<size_t>(bar - 1)].state & STATE_SYSTEM_INVISIBLE, 0u);
     EXPECT_FALSE(Visible(L"ControlProAnimation"));
     ::PostMessageW(hwnd(), WM_INSTALL_PROGRESS, 20, kProgressNetFx);
     PumpFor(50);
