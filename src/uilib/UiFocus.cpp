@@ -228,7 +228,19 @@ void FocusKeeper::Hover(CControlUI* control) {
     ::SendMessageW(toolTip_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
     tool.lpszText = const_cast<wchar_t*>(wanted ? control->GetToolTip().GetData() : L"");
     ::SendMessageW(toolTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
-    if (!wanted) ::SendMessageW(toolTip_, TTM_POP, 0, 0);
+    if (!wanted) {
+        ::SendMessageW(toolTip_, TTM_POP, 0, 0);
+        return;
+    }
+    // The tooltip saw this move before the tool had its place: it sees it again.
+    MSG move = {};
+    move.hwnd = window;
+    move.message = WM_MOUSEMOVE;
+    POINT at = {};
+    if (!::GetCursorPos(&at) || !::ScreenToClient(window, &at)) return;
+    move.lParam = MAKELPARAM(at.x, at.y);
+    move.pt = at;
+    ::SendMessageW(toolTip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&move));
 }
 
 bool FocusKeeper::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& result) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <commctrl.h>
 #include <oleacc.h>
 
 #include <functional>
@@ -303,6 +304,38 @@ TEST_F(MainFrameWndTest, ScreenReaderReadsTheStartScreen) {
     }
     EXPECT_EQ(edits, 1);
     EXPECT_EQ(bars, 1);
+}
+
+// A shown tooltip of this thread's, and its text.
+BOOL CALLBACK FindToolTip(HWND window, LPARAM found) {
+    wchar_t cls[32] = {};
+    ::GetClassNameW(window, cls, 32);
+    if (lstrcmpiW(cls, TOOLTIPS_CLASSW) != 0 || !::IsWindowVisible(window)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+TEST_F(MainFrameWndTest, ImageButtonsShowTheirNamesOnHover) {
+    POINT before = {};
+    ::GetCursorPos(&before);
+    for (const wchar_t* name : {L"BtnMin", L"BtnClose"}) {
+        SCOPED_TRACE(Utf8(name));
+        const RECT r = ScreenRect(name);
+        ::SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        HWND tip = nullptr;
+        ASSERT_TRUE(PumpUntil([&] {
+            tip = nullptr;
+            ::EnumThreadWindows(::GetCurrentThreadId(), FindToolTip, reinterpret_cast<LPARAM>(&tip));
+            wchar_t text[80] = {};
+            TOOLINFOW tool = {};
+            tool.cbSize = sizeof(tool);
+            tool.lpszText = text;
+            return tip != nullptr && ::SendMessageW(tip, TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&tool)) &&
+                   Find(name)->GetToolTip() == text;
+        }, 5000));
+    }
+    ::SetCursorPos(before.x, before.y);
+    PumpFor(100);
 }
 
 TEST_F(MainFrameWndTest, CustomPanelTogglesWithEitherButton) {
