@@ -688,10 +688,20 @@ def rect(r):
     return "%d,%d,%d,%d" % tuple(r)
 
 
+def offset(r, origin):
+    """`r`, given relative to `origin`'s top-left corner, in window pixels."""
+    return (r[0] + origin[0], r[1] + origin[1], r[2] + origin[0], r[3] + origin[1])
+
+
+def inset(outer, inner):
+    """The focus mark's inset: from `outer` (the control) in to `inner`; negative goes outside."""
+    return "%d,%d,%d,%d" % (inner[0] - outer[0], inner[1] - outer[1], outer[2] - inner[2], outer[3] - inner[3])
+
+
 def main_frame_xml(src):
     A = "MainFrame.png"
     win = ET.Element("Window", {"size": "%d,%d" % (W, H), "caption": "0,0,%d,40" % W, "roundcorner": "12,12",
-                                "bkcolor": argb(PANEL_BG)})
+                                "bkcolor": argb(PANEL_BG), "focuscolor": argb(BLUE)})
     for fid, px, bold in ((0, 12, False), (1, 13, False), (2, 14, False), (3, 32, True), (4, 18, True)):
         attrs = {"id": str(fid), "name": "Microsoft YaHei", "size": str(px)}
         if bold:
@@ -723,12 +733,13 @@ def main_frame_xml(src):
     add(win, "Label", name="LabelGameName", pos=rect(GAME_NAME), text="Vexo模拟器", font="3", align="center",
         textcolor="#FFFFFFFF")
     add(win, "Button", name="BtnInstall", pos=rect(BTN_INSTALL), text="立即安装", font="4", align="center",
-        padding="0,0,0,4", textcolor="#FFFFFFFF", hottextcolor="#FFFFFFFF", **buttons("install"))
+        padding="0,0,0,4", textcolor="#FFFFFFFF", hottextcolor="#FFFFFFFF", default="true",
+        focusinset=inset(BTN_INSTALL, offset(INSTALL_PILL, BTN_INSTALL)), **buttons("install"))
     add(win, "Label", name="LabelShowSizeMini", pos=rect(SIZE_MINI), text="建议预留 4GB 以上磁盘空间", font="0",
         textcolor=argb((255, 255, 255), 150))
     add(win, "Button", name="BtnCustomInstall", pos=rect(BTN_CUSTOM), text="自定义安装", font="1", align="right",
         textcolor=argb((255, 255, 255), 200), hottextcolor="#FFFFFFFF")
-    add(win, "Button", name="BtnDown", pos=rect(BTN_DOWN), **buttons("down"))
+    add(win, "Button", name="BtnDown", pos=rect(BTN_DOWN), tooltip="更多安装选项", **buttons("down"))
     win.append(ET.Comment(" Progress screen, lower part "))
     add(win, "Control", name="ContronNetInstallHide", pos=rect(NET_HIDE), visible="false",
         bkimage=image_attr(A, src["shade"]))
@@ -745,14 +756,15 @@ def main_frame_xml(src):
     add(win, "Label", name="ControlNetInstallPanel", pos=rect(NET_PANEL), visible="false",
         text="安装完成后将自动启动Vexo模拟器，安装过程中请勿关闭窗口", font="0", textcolor=argb(MUTED))
     win.append(ET.Comment(" Caption buttons, over everything "))
-    add(win, "Button", name="BtnMin", pos=rect(BTN_MIN), **buttons("min"))
-    add(win, "Button", name="BtnClose", pos=rect(BTN_CLOSE), **buttons("close"))
+    add(win, "Button", name="BtnMin", pos=rect(BTN_MIN), tooltip="最小化", **buttons("min"))
+    add(win, "Button", name="BtnClose", pos=rect(BTN_CLOSE), tooltip="关闭", **buttons("close"))
     win.append(ET.Comment(" Custom-install panel, below the start screen (window 680 x 480) "))
     panel = add(win, "Container", name="PanelInstallInfo", pos=rect(PANEL), visible="false",
                 bkimage=image_attr(A, src["panel"]))
     add(panel, "Label", pos=rect(PANEL_LABEL), text="安装位置：", font="1", textcolor=argb(INK))
     add(panel, "Control", pos=rect(EDIT_FRAME), bkimage=image_attr(A, src["edit"]))
-    add(panel, "Edit", name="EditPath", pos=rect(EDIT), font="1", textcolor=argb((51, 51, 51)), bkcolor="#FFFFFFFF")
+    add(panel, "Edit", name="EditPath", pos=rect(EDIT), font="1", textcolor=argb((51, 51, 51)), bkcolor="#FFFFFFFF",
+        focusinset=inset(EDIT, EDIT_FRAME))
     add(panel, "Button", name="BtnSelFolder", pos=rect(BTN_SEL), text="更改目录", font="1", align="center",
         textcolor=argb(BLUE), hottextcolor=argb((60, 86, 230)), **buttons("sel"))
     ET.indent(win, space="  ")

@@ -31,7 +31,8 @@ struct SystemDllEntry {
 constexpr SystemDllEntry kSystemDlls[] = {
     {SystemDll::Version, L"version.dll", false},   {SystemDll::WinHttp, L"winhttp.dll", false},
     {SystemDll::GdiPlus, L"gdiplus.dll", true},    {SystemDll::WinTrust, L"wintrust.dll", false},
-    {SystemDll::Crypt32, L"crypt32.dll", false},
+    {SystemDll::Crypt32, L"crypt32.dll", false},   {SystemDll::OleAcc, L"oleacc.dll", false},
+    {SystemDll::ComCtl32, L"comctl32.dll", true},
 };
 constexpr size_t kSystemDllCount = std::size(kSystemDlls);
 

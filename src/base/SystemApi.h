@@ -35,6 +35,8 @@ enum class SystemDll {
     GdiPlus,   // the skin's images; from the side-by-side store the manifest names
     WinTrust,  // Authenticode checks of downloads
     Crypt32,   // the signer's certificate
+    OleAcc,    // the window's accessibility object
+    ComCtl32,  // the window's tooltips; version 6, from the side-by-side store the manifest names
 };
 
 // The DLL loaded from the system folder (GDI+ through the manifest's assembly), or null.

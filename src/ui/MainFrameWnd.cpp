@@ -294,6 +294,8 @@ LRESULT MainFrameWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT MainFrameWnd::OnSysCommand(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& /*handled*/) {
+    // Escape, Alt+F4 and the taskbar's close ask first, as the close button does.
+    if ((wParam & 0xFFF0) == SC_CLOSE && m_PaintManager.Click(Find(L"BtnClose"))) return 0;
     CWindowWnd::HandleMessage(uMsg, wParam, lParam);
     return 0;
 }

@@ -73,6 +73,7 @@ void CControlUI::SetText(const wchar_t* text) {
     if (next == text_) return;
     text_ = next;
     Invalidate();
+    detail::Announce(this, EVENT_OBJECT_NAMECHANGE);
 }
 
 bool CControlUI::IsVisible() const {
@@ -130,6 +131,10 @@ void CControlUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
         align_ = _wcsicmp(value, L"center") == 0 ? DT_CENTER : _wcsicmp(value, L"right") == 0 ? DT_RIGHT : DT_LEFT;
     } else if (wcscmp(name, L"padding") == 0) {
         if (detail::ParseRect(value, &rc)) padding_ = rc;
+    } else if (wcscmp(name, L"tooltip") == 0) {
+        toolTip_ = value;
+    } else if (wcscmp(name, L"focusinset") == 0) {
+        if (detail::ParseRect(value, &rc)) focusInset_ = rc;
     }
     Invalidate();
 }
@@ -159,6 +164,7 @@ void CProgressUI::SetValue(int value) {
     if (value == value_) return;
     value_ = value;
     Invalidate();
+    detail::Announce(this, EVENT_OBJECT_VALUECHANGE);
 }
 
 void CProgressUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
@@ -236,6 +242,8 @@ void CButtonUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
         disabledImage_ = value;
     } else if (wcscmp(name, L"hottextcolor") == 0) {
         hotTextColor_ = detail::ParseColor(value);
+    } else if (wcscmp(name, L"default") == 0) {
+        default_ = detail::ParseBool(value);
     } else {
         CControlUI::SetAttribute(name, value);
         return;
@@ -296,6 +304,7 @@ CDuiString CEditUI::GetText() const {
 void CEditUI::SetText(const wchar_t* text) {
     text_ = CDuiString(text);
     if (edit_) SetWindowTextW(edit_, text_);
+    detail::Announce(this, EVENT_OBJECT_VALUECHANGE);
 }
 
 void CEditUI::SetVisible(bool visible) {
@@ -327,6 +336,7 @@ void CEditUI::SetManager(CPaintManagerUI* manager, CControlUI* parent) {
     edit_ = CreateWindowExW(0, L"EDIT", text_, WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0, 0, 0,
                             manager->GetPaintWindow(), nullptr, CPaintManagerUI::GetInstance(), nullptr);
     if (!edit_) return;
+    detail::ForwardDialogKeys(edit_);
     SendMessageW(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(manager_, font_)), FALSE);
     Sync();
 }

@@ -39,10 +39,13 @@ public:
     // Mouse state, kept by the manager.
     void SetHot(bool hot);
     void SetPushed(bool pushed);
+    // Enter in an edit presses the default button.
+    bool IsDefault() const { return default_; }
 
 private:
     CDuiString normalImage_, hotImage_, pushedImage_, disabledImage_;
     DWORD hotTextColor_ = 0;
+    bool default_ = false;
     bool hot_ = false;
     bool pushed_ = false;
 };
@@ -72,6 +75,65 @@ private:
 };
 
 namespace detail {
+
+class AccessibleWindow;
+
+// The keyboard side of one window: the focused control, its mark (hidden until the first key
+// press, as Windows' UISF_HIDEFOCUS), the keys, the tooltips and the accessibility object.
+class FocusKeeper {
+public:
+    explicit FocusKeeper(CPaintManagerUI* manager);
+    ~FocusKeeper();
+    FocusKeeper(const FocusKeeper&) = delete;
+    FocusKeeper& operator=(const FocusKeeper&) = delete;
+
+    // The focused control; when it can no longer take the focus (hidden, disabled), the first
+    // one that can, in skin order.
+    CControlUI* Focused();
+    CControlUI* FocusedAsIs() const { return focused_; }
+    void SetFocus(CControlUI* control);
+    // The controls were replaced: nothing is focused or hot.
+    void Forget();
+    // Keys, WM_GETOBJECT, focus and UI-state messages, tooltips; true when handled.
+    bool HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    // The mouse is over `control` (null: over none); its tooltip follows.
+    void Hover(CControlUI* control);
+    void PaintMark(HDC dc, const RECT& area);
+    // Window settings from the skin.
+    void SetMarkColor(DWORD argb) { markColor_ = argb; }
+
+private:
+    void Move(bool backwards);
+    void ShowMark();
+    void InvalidateMark();
+    void AnnounceFocus();
+
+    CPaintManagerUI* manager_;
+    CControlUI* focused_ = nullptr;
+    CControlUI* spacePressed_ = nullptr;
+    bool hideMark_ = true;
+    bool focusAnnounced_ = false;
+    DWORD markColor_ = 0;
+    HWND toolTip_ = nullptr;
+    CControlUI* toolTipOf_ = nullptr;
+    AccessibleWindow* accessible_ = nullptr;  // one reference held; disconnected when the window goes
+};
+
+// Whether `control` can take the keyboard focus now: a visible, enabled button or edit.
+bool TakesFocus(const CControlUI* control);
+// Sends Tab, Enter and Escape typed in a native edit to its parent window, as a dialog would.
+void ForwardDialogKeys(HWND edit);
+// Tells screen readers that `control` changed (EVENT_OBJECT_VALUECHANGE, NAMECHANGE, SHOW, HIDE,
+// FOCUS).
+void Announce(const CControlUI* control, DWORD event);
+// The WM_GETOBJECT answer of the client area; `*object` is made on first use.
+LRESULT AnswerGetObject(CPaintManagerUI* manager, FocusKeeper* keeper, AccessibleWindow** object, WPARAM wParam,
+                        LPARAM lParam, bool* handled);
+// Cuts the object off from the window, which is going away.
+void DisconnectAccessible(AccessibleWindow* object);
+// A button pressed by a screen reader is clicked from the message loop, so the reader's call
+// returns before any message box the click opens; true when `uMsg` was that press.
+bool AccessibleClick(CPaintManagerUI* manager, UINT uMsg, WPARAM wParam);
 
 // Runs Sync on every edit in the subtree of `control` (visibility or enabling changed above it).
 void SyncNativeChildren(CControlUI* control);

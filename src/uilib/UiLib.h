@@ -120,6 +120,11 @@ public:
 
     virtual void SetAttribute(const wchar_t* name, const wchar_t* value);
 
+    // What a control drawn only as an image is called: its tooltip and its name to screen readers.
+    const CDuiString& GetToolTip() const { return toolTip_; }
+    // Where the focus mark goes, relative to the control's rectangle (negative: outside it).
+    const RECT& GetFocusInset() const { return focusInset_; }
+
     CPaintManagerUI* GetManager() const { return manager_; }
     CControlUI* GetParent() const { return parent_; }
     virtual void SetManager(CPaintManagerUI* manager, CControlUI* parent);
@@ -145,6 +150,8 @@ protected:
     int font_ = -1;
     UINT align_ = DT_LEFT;
     RECT padding_ = {0, 0, 0, 0};
+    CDuiString toolTip_;
+    RECT focusInset_ = {0, 0, 0, 0};
 };
 
 class CProgressUI : public CControlUI {
@@ -205,6 +212,13 @@ public:
     void AddNotifier(INotifyUI* notifier);
     void AddMessageFilter(IMessageFilterUI* filter);
     void SendNotify(CControlUI* control, const wchar_t* type, WPARAM wParam = 0, LPARAM lParam = 0);
+    // A "click" of a visible, enabled button, as the mouse sends it (keys and screen readers
+    // press buttons this way); false for anything else.
+    bool Click(CControlUI* control);
+    // The control that has the keyboard focus: Tab and Shift+Tab move it through the visible,
+    // enabled buttons and edits in skin order, Enter and Space press it, Escape closes the
+    // window (WM_SYSCOMMAND, SC_CLOSE).
+    CControlUI* GetFocus() const;
 
     // Handles painting, mouse, timers and sizing for the window; true when it handled the message.
     bool MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& result);

@@ -116,9 +116,11 @@ struct CPaintManagerUI::Impl {
     CButtonUI* hot = nullptr;
     CButtonUI* pushed = nullptr;
     bool trackingLeave = false;
+    std::unique_ptr<detail::FocusKeeper> keys;
 
     void NewRoot(HWND window) {
         hot = pushed = nullptr;
+        if (keys) keys->Forget();
         root.reset();  // its edits go first: they use the fonts
         fonts.clear();
         root.reset(new CContainerUI());
@@ -205,6 +207,7 @@ struct SkinBuilder {
     SIZE* initSize;
     RECT* caption;
     SIZE* roundCorner;
+    detail::FocusKeeper* keys;
     std::vector<CControlUI*> stack;  // null: an element whose children are skipped
     XML_Parser parser;
     bool failed = false;
@@ -228,6 +231,8 @@ struct SkinBuilder {
             ParsePair(value.c_str(), roundCorner);
         } else if (name == L"bkcolor" || name == L"bkimage") {
             root->SetAttribute(name.c_str(), value.c_str());
+        } else if (name == L"focuscolor") {
+            keys->SetMarkColor(detail::ParseColor(value.c_str()));
         }
     }
 
@@ -312,9 +317,10 @@ struct SkinBuilder {
 
 }  // namespace
 
-CPaintManagerUI::CPaintManagerUI() : impl_(new Impl()) {}
+CPaintManagerUI::CPaintManagerUI() : impl_(new Impl()) { impl_->keys.reset(new detail::FocusKeeper(this)); }
 
 CPaintManagerUI::~CPaintManagerUI() {
+    impl_->keys.reset();  // readers holding the window's object find it cut off
     if (window_ && IsWindow(window_))
         for (const auto& timer : impl_->timers) ::KillTimer(window_, timer.systemId);
     impl_->root.reset();  // before the fonts its edits use
@@ -333,8 +339,9 @@ bool CPaintManagerUI::LoadSkin(const wchar_t* skinFile, IDialogBuilderCallback* 
     std::string xml;
     if (!ReadSkinFile(skinFile, &xml)) return false;
 
-    SkinBuilder builder{this, callback, impl_->root.get(), &impl_->fonts, &initSize_, &caption_, &roundCorner_,
-                        {}, nullptr};
+    impl_->keys->SetMarkColor(0);
+    SkinBuilder builder{this,        callback,      impl_->root.get(), &impl_->fonts, &initSize_, &caption_,
+                        &roundCorner_, impl_->keys.get(), {},          nullptr};
     XML_Parser parser = XML_ParserCreate("UTF-8");
     if (!parser) return false;
     builder.parser = parser;
@@ -412,6 +419,19 @@ void CPaintManagerUI::SendNotify(CControlUI* control, const wchar_t* type, WPARA
     if (window_) ScreenToClient(window_, &msg.ptMouse);
     const std::vector<INotifyUI*> notifiers = impl_->notifiers;  // a handler may add one
     for (INotifyUI* notifier : notifiers) notifier->Notify(msg);
+    // A handler may have hidden the focused control: the focus moves on to one that can take it.
+    if (msg.sType == L"click" && window_) impl_->keys->Focused();
+}
+
+bool CPaintManagerUI::Click(CControlUI* control) {
+    auto* button = dynamic_cast<CButtonUI*>(control);
+    if (!button || !button->IsVisible() || !button->IsEnabled()) return false;
+    SendNotify(button, L"click");
+    return true;
+}
+
+CControlUI* CPaintManagerUI::GetFocus() const {
+    return impl_->keys->Focused();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -430,7 +450,7 @@ HFONT CPaintManagerUI::GetFont(int id) const {
 namespace {
 
 // Paints the controls inside `area` into a memory bitmap, then copies it to `dc` at once.
-void PaintArea(CControlUI* root, HDC dc, const RECT& area) {
+void PaintArea(CControlUI* root, detail::FocusKeeper* keys, HDC dc, const RECT& area) {
     const int width = area.right - area.left, height = area.bottom - area.top;
     if (width <= 0 || height <= 0) return;
     const UniqueMemoryDc memoryDc(CreateCompatibleDC(dc));
@@ -441,6 +461,7 @@ void PaintArea(CControlUI* root, HDC dc, const RECT& area) {
     SetViewportOrgEx(memory, -area.left, -area.top, nullptr);
     detail::FillColor(memory, area, area, 0xFFFFFFFF);
     if (root) root->DoPaint(memory, area);
+    keys->PaintMark(memory, area);
     BitBlt(dc, area.left, area.top, width, height, memory, area.left, area.top, SRCCOPY);
 }
 
@@ -451,18 +472,19 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
     Impl& s = *impl_;
     const POINT pt = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     result = 0;
+    if (s.keys->HandleMessage(uMsg, wParam, lParam, result)) return true;
     switch (uMsg) {
     case WM_PAINT: {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(window_, &ps);
-        if (dc) PaintArea(s.root.get(), dc, ps.rcPaint);
+        if (dc) PaintArea(s.root.get(), s.keys.get(), dc, ps.rcPaint);
         EndPaint(window_, &ps);
         return true;
     }
     case WM_PRINTCLIENT: {
         RECT rc;
         GetClientRect(window_, &rc);
-        PaintArea(s.root.get(), reinterpret_cast<HDC>(wParam), rc);
+        PaintArea(s.root.get(), s.keys.get(), reinterpret_cast<HDC>(wParam), rc);
         return true;
     }
     case WM_ERASEBKGND:
@@ -504,6 +526,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             if (s.hot) s.hot->SetHot(false);
             s.hot = button;
             if (button) button->SetHot(true);
+            s.keys->Hover(button);
         }
         return true;
     }
@@ -512,6 +535,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         if (s.hot && !s.pushed) {
             s.hot->SetHot(false);
             s.hot = nullptr;
+            s.keys->Hover(nullptr);
         }
         return true;
     case WM_LBUTTONDOWN:
@@ -522,6 +546,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         s.hot = s.pushed = button;
         button->SetHot(true);
         button->SetPushed(true);
+        s.keys->SetFocus(button);
         SetCapture(window_);
         return true;
     }

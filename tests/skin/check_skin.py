@@ -107,6 +107,9 @@ def check(zip_path):
         if name:
             controls.setdefault(name, []).append(el)
             positions[name] = pos
+        # A screen reader names a button by its text, or by its tooltip when it is only an image.
+        if el.tag == "Button" and not el.get("text") and not el.get("tooltip"):
+            fail("%s: a button drawn only as an image needs a tooltip" % (name or "unnamed"))
         if el.get("font") is not None and el.get("font") not in font_ids:
             fail("%s: font %s is not defined" % (name or el.tag, el.get("font")))
         for attr in IMAGE_ATTRS:

@@ -5,6 +5,11 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <commctrl.h>
+#include <oleacc.h>
+
+#include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,6 +42,126 @@ public:
     volatile bool ran_ = false;
 };
 
+// Runs a program and dispatches this thread's messages until it ends, so the
+// window answers it meanwhile; its exit code, or -1.
+long RunPumping(std::wstring commandLine) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    ::CloseHandle(process.hThread);
+    PumpUntil([&] { return ::WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 20000);
+    DWORD code = STILL_ACTIVE;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hProcess);
+    return code == STILL_ACTIVE ? -1 : static_cast<long>(code);
+}
+
+// Real key presses on the virtual display, as xdotool names them ("Tab", "shift+Tab", "Return").
+// Wine cannot wait for a Unix program, so it leaves a file behind once the keys are sent.
+void PressKeys(const std::wstring& keys) {
+    const std::wstring sent = FreshScratch(L"keys") + L"\\sent";
+    std::wstring unixPath = sent.substr(2);  // Z:\...
+    for (wchar_t& c : unixPath) c = c == L'\\' ? L'/' : c;
+    std::wstring line = L"sh -c \"xdotool key --delay 60 " + keys + L" && touch '" + unixPath + L"'\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(::CreateProcessW(L"Z:\\bin\\sh", &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &process));
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    ASSERT_TRUE(PumpUntil([&] { return PathExists(sent); }, 10000)) << Utf8(keys);
+    PumpFor(0);
+}
+
+// A child of the window as the probe read it through MSAA.
+struct ReadChild {
+    long role = 0;
+    unsigned long state = 0;
+    RECT at = {};
+    std::string name, value, action;
+};
+
+struct ReadTree {
+    std::vector<ReadChild> children;
+    long focus = -1;
+    const ReadChild* Named(const std::string& name) const {
+        for (const ReadChild& child : children)
+            if (child.name == name) return &child;
+        return nullptr;
+    }
+};
+
+// The probe's reading of `window` (`list`), or its answer to `press <name>`.
+std::string RunProbe(HWND window, const std::wstring& what) {
+    const std::wstring out = FreshScratch(L"probe") + L"\\out.txt";
+    wchar_t handle[16];
+    wsprintfW(handle, L"%lx", static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(window)));
+    const long code =
+        RunPumping(L"\"" + WinPathFromEnv(L"VEXO_ACCESSIBILITY_PROBE") + L"\" " + handle + L" \"" + out + L"\" " + what);
+    std::string text;
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(ReadWholeFile(out, &text));
+    return text;
+}
+
+ReadTree ReadAccessibleTree(HWND window) {
+    ReadTree tree;
+    std::istringstream lines(RunProbe(window, L"list"));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::vector<std::string> f;
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '\t');) f.push_back(field);
+        if (f.size() == 2 && f[0] == "focus") tree.focus = std::stol(f[1]);
+        if (f.size() < 8) continue;
+        ReadChild child;
+        child.role = std::stol(f[1]);
+        child.state = std::stoul(f[2], nullptr, 16);
+        const long left = std::stol(f[3]), top = std::stol(f[4]);
+        child.at = RECT{left, top, left + std::stol(f[5]), top + std::stol(f[6])};
+        child.name = f[7];
+        child.value = f.size() > 8 ? f[8] : "";
+        child.action = f.size() > 9 ? f[9] : "";
+        tree.children.push_back(child);
+    }
+    return tree;
+}
+
+// What the window told screen readers (WinEvents of this process).
+struct Announcements {
+    Announcements() {
+        events().clear();
+        hook_ = ::SetWinEventHook(EVENT_OBJECT_FOCUS, EVENT_OBJECT_VALUECHANGE, nullptr, &Seen, ::GetCurrentProcessId(), 0,
+                                  WINEVENT_OUTOFCONTEXT);
+    }
+    ~Announcements() { ::UnhookWinEvent(hook_); }
+    bool Heard(DWORD event, long child) const {
+        for (const auto& seen : events())
+            if (seen.first == event && seen.second == child) return true;
+        return false;
+    }
+
+private:
+    static std::vector<std::pair<DWORD, long>>& events() {
+        static std::vector<std::pair<DWORD, long>> seen;
+        return seen;
+    }
+    static void CALLBACK Seen(HWINEVENTHOOK, DWORD event, HWND, LONG object, LONG child, DWORD, DWORD) {
+        if (object == OBJID_CLIENT) events().emplace_back(event, child);
+    }
+    HWINEVENTHOOK hook_;
+};
+
+// The id a reader knows a child by.
+long ChildId(const ReadTree& tree, const std::function<bool(const ReadChild&)>& which) {
+    for (size_t i = 0; i < tree.children.size(); ++i)
+        if (which(tree.children[i])) return static_cast<long>(i + 1);
+    return 0;
+}
+
 class MainFrameWndTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -56,6 +181,35 @@ protected:
 
     HWND hwnd() const { return window_->GetHWND(); }
     CControlUI* Find(const wchar_t* name) const { return window_->m_PaintManager.FindControl(name); }
+    CControlUI* Focused() const { return window_->m_PaintManager.GetFocus(); }
+    // Where a control is on the screen.
+    RECT ScreenRect(const wchar_t* name) const {
+        RECT r = Find(name)->GetPos();
+        ::MapWindowPoints(hwnd(), nullptr, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    }
+    // The client area as painted, 32 bits a pixel.
+    std::vector<DWORD> Painted() const {
+        const SIZE size = ClientSize(hwnd());
+        const HDC screen = ::GetDC(nullptr);
+        const HDC memory = ::CreateCompatibleDC(screen);
+        const HBITMAP bitmap = ::CreateCompatibleBitmap(screen, size.cx, size.cy);
+        const HGDIOBJ old = ::SelectObject(memory, bitmap);
+        ::SendMessageW(hwnd(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(memory), PRF_CLIENT);
+        ::SelectObject(memory, old);
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = size.cx;
+        info.bmiHeader.biHeight = -size.cy;  // top row first
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        std::vector<DWORD> pixels(static_cast<size_t>(size.cx) * size.cy);
+        ::GetDIBits(memory, bitmap, 0, size.cy, pixels.data(), &info, DIB_RGB_COLORS);
+        ::DeleteObject(bitmap);
+        ::DeleteDC(memory);
+        ::ReleaseDC(nullptr, screen);
+        return pixels;
+    }
     bool Visible(const wchar_t* name) const {
         CControlUI* c = Find(name);
         return c != nullptr && c->IsVisible();
@@ -103,7 +257,85 @@ TEST_F(MainFrameWndTest, StartScreenProposesTheProgramFilesFolder) {
     EXPECT_EQ(window_->installPath, std::wstring(programFiles) + L"\\kavix");
     ASSERT_NE(Find(L"EditPath"), nullptr);
     EXPECT_EQ(Find(L"EditPath")->GetText().str(), window_->installPath);
+    EXPECT_EQ(Focused(), Find(L"BtnInstall"));
     EXPECT_TRUE(SaveWindowPng(hwnd(), ScreenshotPath(L"start-screen.png")));
+}
+
+TEST_F(MainFrameWndTest, ScreenReaderReadsTheStartScreen) {
+    const ReadTree tree = ReadAccessibleTree(hwnd());
+    ASSERT_FALSE(tree.children.empty());
+    // Each button by its text, or by its tooltip when it is only an image, where clicks land.
+    for (const wchar_t* name :
+         {L"BtnInstall", L"BtnCustomInstall", L"BtnDown", L"BtnMin", L"BtnClose", L"BtnSelFolder"}) {
+        SCOPED_TRACE(Utf8(name));
+        const CControlUI* control = Find(name);
+        const std::string spoken = Utf8(control->GetText().IsEmpty() ? control->GetToolTip().str()
+                                                                     : control->GetText().str());
+        ASSERT_FALSE(spoken.empty());
+        const ReadChild* child = tree.Named(spoken);
+        ASSERT_NE(child, nullptr);
+        EXPECT_EQ(child->role, ROLE_SYSTEM_PUSHBUTTON);
+        EXPECT_EQ(child->action, "按下");
+        const RECT where = ScreenRect(name);
+        EXPECT_TRUE(::EqualRect(&child->at, &where));
+        EXPECT_EQ((child->state & STATE_SYSTEM_INVISIBLE) != 0, !control->IsVisible());
+        EXPECT_EQ((child->state & STATE_SYSTEM_FOCUSABLE) != 0, control->IsVisible());
+        EXPECT_EQ((child->state & STATE_SYSTEM_FOCUSED) != 0, control == Find(L"BtnInstall"));
+    }
+    ASSERT_GT(tree.focus, 0);
+    EXPECT_EQ(tree.children[static_cast<size_t>(tree.focus - 1)].name, Utf8(Find(L"BtnInstall")->GetText().str()));
+    // The texts, and the folder box and the bar, hidden until their screens show.
+    const ReadChild* title = tree.Named(Utf8(Find(L"LabelGameName")->GetText().str()));
+    ASSERT_NE(title, nullptr);
+    EXPECT_EQ(title->role, ROLE_SYSTEM_STATICTEXT);
+    EXPECT_EQ(title->state & STATE_SYSTEM_INVISIBLE, 0u);
+    int edits = 0, bars = 0;
+    for (const ReadChild& child : tree.children) {
+        if (child.role == ROLE_SYSTEM_TEXT) {
+            ++edits;
+            EXPECT_FALSE(child.name.empty());
+            EXPECT_EQ(child.value, Utf8(window_->installPath));
+            EXPECT_NE(child.state & STATE_SYSTEM_INVISIBLE, 0u);
+        } else if (child.role == ROLE_SYSTEM_PROGRESSBAR) {
+            ++bars;
+            EXPECT_EQ(child.value, "0%");
+            EXPECT_NE(child.state & STATE_SYSTEM_INVISIBLE, 0u);
+        }
+    }
+    EXPECT_EQ(edits, 1);
+    EXPECT_EQ(bars, 1);
+}
+
+// A shown tooltip of this thread's, and its text.
+BOOL CALLBACK FindToolTip(HWND window, LPARAM found) {
+    wchar_t cls[32] = {};
+    ::GetClassNameW(window, cls, 32);
+    if (lstrcmpiW(cls, TOOLTIPS_CLASSW) != 0 || !::IsWindowVisible(window)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+TEST_F(MainFrameWndTest, ImageButtonsShowTheirNamesOnHover) {
+    POINT before = {};
+    ::GetCursorPos(&before);
+    for (const wchar_t* name : {L"BtnMin", L"BtnClose"}) {
+        SCOPED_TRACE(Utf8(name));
+        const RECT r = ScreenRect(name);
+        ::SetCursorPos((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        HWND tip = nullptr;
+        ASSERT_TRUE(PumpUntil([&] {
+            tip = nullptr;
+            ::EnumThreadWindows(::GetCurrentThreadId(), FindToolTip, reinterpret_cast<LPARAM>(&tip));
+            wchar_t text[80] = {};
+            TOOLINFOW tool = {};
+            tool.cbSize = sizeof(tool);
+            tool.lpszText = text;
+            return tip != nullptr && ::SendMessageW(tip, TTM_GETCURRENTTOOLW, 0, reinterpret_cast<LPARAM>(&tool)) &&
+                   Find(name)->GetToolTip() == text;
+        }, 5000));
+    }
+    ::SetCursorPos(before.x, before.y);
+    PumpFor(100);
 }
 
 TEST_F(MainFrameWndTest, CustomPanelTogglesWithEitherButton) {
@@ -167,14 +399,94 @@ TEST_F(MainFrameWndTest, CloseAnsweredWithCancelChangesNothing) {
     EXPECT_TRUE(Visible(L"BtnInstall"));
 }
 
+TEST_F(MainFrameWndTest, KeysMoveTheFocusAndPressTheFocusedButton) {
+    // The mouse pressed the close button last: it has the focus, unmarked.
+    EXPECT_EQ(Focused(), Find(L"BtnClose"));
+    const std::vector<DWORD> mouseOnly = Painted();
+    ASSERT_NO_FATAL_FAILURE(PressKeys(L"Tab"));
+    ASSERT_TRUE(PumpUntil([&] { return Focused() == Find(L"BtnInstall"); }, 2000));
+    // The first key shows the mark, around the install button and nowhere else.
+    const std::vector<DWORD> marked = Painted();
+    RECT markArea = Find(L"BtnInstall")->GetPos();
+    ::InflateRect(&markArea, 8, 8);
+    const int width = ClientSize(hwnd()).cx;
+    int changed = 0;
+    for (size_t i = 0; i < marked.size(); ++i) {
+        if (marked[i] == mouseOnly[i]) continue;
+        ++changed;
+        const POINT at = {static_cast<LONG>(i % width), static_cast<LONG>(i / width)};
+        ASSERT_TRUE(::PtInRect(&markArea, at)) << at.x << "," << at.y;
+    }
+    EXPECT_GT(changed, 0);
+    EXPECT_TRUE(SaveWindowPng(hwnd(), ScreenshotPath(L"keyboard-focus.png")));
+
+    // Reading order, forwards and back, with the custom panel's folder box and button once Space opens it.
+    const struct {
+        const wchar_t* keys;
+        const wchar_t* focused;
+    } steps[] = {
+        {L"Tab", L"BtnCustomInstall"}, {L"Tab", L"BtnDown"},         {L"Tab", L"BtnMin"},
+        {L"Tab", L"BtnClose"},         {L"Tab", L"BtnInstall"},      {L"shift+Tab", L"BtnClose"},
+        {L"shift+Tab", L"BtnMin"},     {L"shift+Tab", L"BtnDown"},   {L"space", L"BtnDown"},
+        {L"Tab", L"BtnMin"},           {L"Tab", L"BtnClose"},        {L"Tab", L"EditPath"},
+        {L"Tab", L"BtnSelFolder"},     {L"shift+Tab", L"EditPath"},
+    };
+    for (const auto& step : steps) {
+        ASSERT_NO_FATAL_FAILURE(PressKeys(step.keys));
+        EXPECT_TRUE(PumpUntil([&] { return Focused() == Find(step.focused); }, 2000))
+            << Utf8(step.keys) << " to " << Utf8(step.focused);
+    }
+    EXPECT_EQ(ClientSize(hwnd()).cy, 480);
+    EXPECT_EQ(::GetFocus(), ::FindWindowExW(hwnd(), nullptr, L"Edit", nullptr));  // typing goes to the box
+    EXPECT_TRUE(SaveWindowPng(hwnd(), ScreenshotPath(L"keyboard-focus-folder.png")));
+
+    // Enter in the folder box is the install button's, checks included.
+    Find(L"EditPath")->SetText(L"");
+    {
+        BoxAnswerer answerer(::GetCurrentProcessId(), IDOK);
+        ASSERT_NO_FATAL_FAILURE(PressKeys(L"Return"));
+        ASSERT_TRUE(answerer.Wait());
+        EXPECT_EQ(answerer.seen().text, FolderCheckMessage(FolderCheck::Empty));
+    }
+    Find(L"EditPath")->SetText(window_->installPath.c_str());
+    EXPECT_TRUE(Visible(L"BtnInstall"));
+
+    // Enter on the arrow closes the panel again.
+    ASSERT_NO_FATAL_FAILURE(PressKeys(L"shift+Tab shift+Tab shift+Tab"));
+    ASSERT_TRUE(PumpUntil([&] { return Focused() == Find(L"BtnDown"); }, 2000));
+    ASSERT_NO_FATAL_FAILURE(PressKeys(L"Return"));
+    EXPECT_TRUE(PumpUntil([&] { return ClientSize(hwnd()).cy == 420; }, 2000));
+
+    // Escape and Alt+F4 ask as the close button does.
+    for (const wchar_t* keys : {L"Escape", L"alt+F4"}) {
+        BoxAnswerer answerer(::GetCurrentProcessId(), IDCANCEL);
+        ASSERT_NO_FATAL_FAILURE(PressKeys(keys));
+        ASSERT_TRUE(answerer.Wait()) << Utf8(keys);
+        EXPECT_EQ(answerer.seen().text, kExitConfirmText);
+        PumpFor(50);
+        EXPECT_TRUE(::IsWindowVisible(hwnd()));
+    }
+    EXPECT_EQ(Focused(), Find(L"BtnDown"));  // where it was before the question
+}
+
 TEST_F(MainFrameWndTest, InstallationShowsProgressHighlightAndSlides) {
     HeldTask held(hwnd());
     g_taskManager.firstTask = &held;
     const std::wstring folder = L"C:\\vexo window test\\kavix";  // spaces are kept
     RemoveTree(L"C:\\vexo window test");
     Find(L"EditPath")->SetText(folder.c_str());
-    Click(L"BtnInstall");
+    const ReadTree tree = ReadAccessibleTree(hwnd());
+    const long minimise = ChildId(tree, [&](const ReadChild& c) { return c.name == Utf8(Find(L"BtnMin")->GetToolTip().str()); });
+    const long bar = ChildId(tree, [](const ReadChild& c) { return c.role == ROLE_SYSTEM_PROGRESSBAR; });
+    const long tip = ChildId(tree, [&](const ReadChild& c) { return c.name == Utf8(Find(L"LabelProgressTip")->GetText().str()); });
+    ASSERT_TRUE(minimise > 0 && bar > 0 && tip > 0);
+    const Announcements announced;
+    // Pressed by a screen reader.
+    EXPECT_EQ(RunProbe(hwnd(), L"press " + Find(L"BtnInstall")->GetText().str()), "pressed\n");
     ASSERT_TRUE(PumpUntil([&] { return held.ran_; }, 5000)) << "runner not started";
+    // The focus left the hidden install button for the first button still shown, and readers hear it.
+    EXPECT_EQ(Focused(), Find(L"BtnMin"));
+    EXPECT_TRUE(PumpUntil([&] { return announced.Heard(EVENT_OBJECT_FOCUS, minimise); }, 2000));
     EXPECT_EQ(g_taskManager.installPath, folder);
     EXPECT_TRUE(PathExists(folder));
 
@@ -214,6 +526,12 @@ TEST_F(MainFrameWndTest, InstallationShowsProgressHighlightAndSlides) {
     PumpFor(300);
     EXPECT_EQ(progress->GetValue(), 5);
     EXPECT_EQ(Find(L"LabelProgressTip")->GetText().str(), ProgressTip(5, false));
+    EXPECT_TRUE(PumpUntil([&] { return announced.Heard(EVENT_OBJECT_VALUECHANGE, bar); }, 2000));
+    EXPECT_TRUE(PumpUntil([&] { return announced.Heard(EVENT_OBJECT_NAMECHANGE, tip); }, 2000));
+    const ReadTree installing = ReadAccessibleTree(hwnd());
+    ASSERT_GE(installing.children.size(), static_cast<size_t>(bar));
+    EXPECT_EQ(installing.children[static_cast<size_t>(bar - 1)].value, "5%");
+    EXPECT_EQ(installing.children[static_cast<size_t>(bar - 1)].state & STATE_SYSTEM_INVISIBLE, 0u);
     EXPECT_FALSE(Visible(L"ControlProAnimation"));
     ::PostMessageW(hwnd(), WM_INSTALL_PROGRESS, 20, kProgressNetFx);
     PumpFor(50);
