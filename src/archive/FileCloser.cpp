@@ -14,18 +14,6 @@ constexpr unsigned kThreadLimit = 32;
 constexpr size_t kFilesPerWake = 4;
 // A closer runs the hook and CloseHandle only.
 constexpr SIZE_T kCloserStack = 64 * 1024;
-
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION* lock) noexcept : lock_(lock) { ::EnterCriticalSection(lock_); }
-    ~Locked() { ::LeaveCriticalSection(lock_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION* lock_;
-};
-
 }  // namespace
 
 FileCloser::FileCloser(unsigned threads, BeforeClose beforeClose) noexcept : beforeClose_(std::move(beforeClose)) {

@@ -52,12 +52,11 @@ void VerifyShare(Verifier& verifier) {
         if (i >= batch.end || i > batch.failed) return;
         const int32_t result = VerifyEntry(verifier.archive.get(), i);
         if (result == kArchiveOk) continue;
-        ::EnterCriticalSection(&batch.lock);
+        const Locked held(&batch.lock);
         if (i < batch.failed) {
             batch.failed = i;
             batch.code = result;
         }
-        ::LeaveCriticalSection(&batch.lock);
     }
 }
 

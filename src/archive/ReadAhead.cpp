@@ -9,18 +9,6 @@ namespace {
 constexpr size_t kQueueBytes = 4u << 20;
 constexpr size_t kPieceBytes = 1u << 20;
 constexpr SIZE_T kReaderStack = 64 * 1024;
-
-class Locked {
-public:
-    explicit Locked(CRITICAL_SECTION* lock) : lock_(lock) { ::EnterCriticalSection(lock_); }
-    ~Locked() { ::LeaveCriticalSection(lock_); }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-
-private:
-    CRITICAL_SECTION* lock_;
-};
-
 }  // namespace
 
 ReadAhead::ReadAhead(const std::wstring& path, int32_t count, HANDLE heldFile) noexcept : count_(count) {

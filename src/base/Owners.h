@@ -189,3 +189,15 @@ public:
 private:
     HRESULT result_;
 };
+
+// A critical section entered for the scope's lifetime.
+class Locked {
+public:
+    explicit Locked(CRITICAL_SECTION* lock) noexcept : lock_(lock) { ::EnterCriticalSection(lock_); }
+    ~Locked() { ::LeaveCriticalSection(lock_); }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+
+private:
+    CRITICAL_SECTION* lock_;
+};
