@@ -67,25 +67,6 @@ bool DriveSpace(const std::wstring& folder, uint64_t* freeBytes, uint64_t* clust
     return true;
 }
 
-bool PayloadNeeds(const std::wstring& payloadPath, uint64_t clusterBytes, uint64_t* bytes) {
-    *bytes = 0;
-    const UniqueArchive archive(OpenArchive(payloadPath.c_str()));
-    if (!archive) return false;
-    ArchiveEntry entry = {};
-    if (GetArchiveEntry(archive.get(), -1, &entry) != kArchiveOk) return false;
-    const int32_t count = entry.index;
-    uint64_t total = 0;
-    for (int32_t i = 0; i < count; ++i) {
-        entry = {};
-        if (GetArchiveEntry(archive.get(), i, &entry) != kArchiveOk) return false;
-        if (entry.attr & FILE_ATTRIBUTE_DIRECTORY) continue;
-        // The reader hands sizes over signed; the archive stores them unsigned.
-        total += RoundUpToCluster(static_cast<uint32_t>(entry.uncompSize), clusterBytes);
-    }
-    *bytes = total;
-    return true;
-}
-
 uint64_t FilesSize(const std::wstring& folder, uint64_t clusterBytes) {
     uint64_t total = 0;
     std::vector<std::wstring> pending{WithoutTrailingSlashes(folder)};
@@ -112,10 +93,12 @@ uint64_t FilesSize(const std::wstring& folder, uint64_t clusterBytes) {
     return total;
 }
 
-bool PayloadFitsOnDrive(const std::wstring& installPath, const std::wstring& payloadPath) {
-    uint64_t freeBytes = 0, cluster = 0, needed = 0;
-    if (!DriveSpace(installPath, &freeBytes, &cluster)) return true;
-    if (!PayloadNeeds(payloadPath, cluster, &needed)) return true;
+bool PayloadFitsOnDrive(const std::wstring& installPath, PayloadCheck* payload) {
+    uint64_t freeBytes = 0, cluster = 0;
+    const bool known = DriveSpace(installPath, &freeBytes, &cluster);
+    payload->Walk(known ? cluster : 1);
+    if (!known || !payload->Sized()) return true;
+    const uint64_t needed = payload->NeededBytes();
     // Only a product folder goes whole; in any other folder the cleanup's share is left out.
     const uint64_t freed = IsProductFolder(installPath) ? FilesSize(installPath, cluster) : 0;
     if (needed <= freeBytes + freed) return true;

@@ -5,19 +5,19 @@
 #include <cstdint>
 #include <string>
 
+#include "archive/PayloadCheck.h"
+
 // Free bytes this user may write on the drive of `folder` (or of its nearest existing parent),
 // and that drive's cluster size. False, with the failing call logged, when the drive cannot say.
 bool DriveSpace(const std::wstring& folder, uint64_t* freeBytes, uint64_t* clusterBytes);
-
-// What the payload's files take once extracted: each entry's uncompressed size rounded up to a
-// whole cluster; folders take nothing. False when the archive cannot be read to its end.
-bool PayloadNeeds(const std::wstring& payloadPath, uint64_t clusterBytes, uint64_t* bytes);
 
 // What the files below `folder` take, each rounded up to a whole cluster; 0 when it does not
 // exist. Links to other folders are not followed: deleting them frees nothing behind them.
 uint64_t FilesSize(const std::wstring& folder, uint64_t clusterBytes);
 
-// False only when the payload is known not to fit in the free space plus what the cleanup of an
-// earlier installation frees on that drive (the whole folder when it is the product's own); the
-// figures then go to the log. A payload or drive that cannot be read is left to the extraction.
-bool PayloadFitsOnDrive(const std::wstring& installPath, const std::wstring& payloadPath);
+// Walks the payload (PayloadCheck::Walk, in the drive's clusters: each file's size rounded up to a
+// whole cluster, folders taking nothing), then false only when it is known not to fit in the free
+// space plus what the cleanup of an earlier installation frees on that drive (the whole folder when
+// it is the product's own); the figures then go to the log. A payload or drive that cannot be read
+// is left to the check and the extraction.
+bool PayloadFitsOnDrive(const std::wstring& installPath, PayloadCheck* payload);

@@ -132,21 +132,18 @@ std::wstring Describe(int32_t index, const wchar_t* name, const wchar_t* what, i
 }
 
 
-// Entry i's description, name and folder, as the extraction will meet them; adds its uncompressed
-// size to *bytes. False with *problem set at the first refusal.
-bool NamesHold(ArchiveHandle* archive, int32_t i, const std::wstring& root, bool cleared,
+// Entry i's description, name and folder, as the extraction will meet them. False with *problem
+// set at the first refusal.
+bool NamesHold(const ArchiveEntry& entry, int32_t result, int32_t i, const std::wstring& root, bool cleared,
                std::unordered_set<uint64_t>* foldersSeen, std::unordered_set<uint64_t>* waySeen,
-               std::unordered_set<uint64_t>* filesSeen, uint64_t* bytes, std::wstring* problem) {
+               std::unordered_set<uint64_t>* filesSeen, std::wstring* problem) {
     std::unordered_set<uint64_t>& folders = *foldersSeen;
     std::unordered_set<uint64_t>& way = *waySeen;
     std::unordered_set<uint64_t>& files = *filesSeen;
-    ArchiveEntry entry = {};
-    const int32_t result = GetArchiveEntry(archive, i, &entry);
     if (result != kArchiveOk) {
         *problem = Describe(i, L"", L"cannot be described", result);
         return false;
     }
-    *bytes += static_cast<uint32_t>(entry.uncompSize);
     // The target exactly as the extraction builds it, with the same refusals.
     std::wstring target;
     if (!EntryTargetPath(root, entry.name, &target)) {
@@ -191,65 +188,94 @@ bool NamesHold(ArchiveHandle* archive, int32_t i, const std::wstring& root, bool
 
 }  // namespace
 
-bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& installPath, std::wstring* problem,
-                    HANDLE heldPayload) {
-    const UniqueArchive archive(OpenArchive(payloadPath.c_str(), heldPayload));
-    if (!archive) {
-        *problem = Describe(-1, L"", L"the archive cannot be opened", lastArchiveError);
-        return false;
+PayloadCheck::PayloadCheck(const std::wstring& payloadPath, const std::wstring& installPath, HANDLE heldPayload)
+    : payloadPath_(payloadPath), heldPayload_(heldPayload), root_(installPath) {
+    while (!root_.empty() && (root_.back() == L'\\' || root_.back() == L'/')) root_.pop_back();
+    archive_.reset(OpenArchive(payloadPath.c_str(), heldPayload));
+    if (!archive_) {
+        refusal_ = Describe(-1, L"", L"the archive cannot be opened", lastArchiveError);
+        return;
     }
     ArchiveEntry entry = {};
-    int32_t result = GetArchiveEntry(archive.get(), -1, &entry);
+    const int32_t result = GetArchiveEntry(archive_.get(), -1, &entry);
     if (result != kArchiveOk || entry.index <= 0) {
-        *problem = Describe(-1, L"", L"no entries", result);
-        return false;
+        refusal_ = Describe(-1, L"", L"no entries", result);
+        archive_.reset();
+        return;
     }
-    const int32_t count = entry.index;
+    count_ = entry.index;
+}
 
-    std::wstring root = installPath;
-    while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
+PayloadCheck::~PayloadCheck() = default;
+
+void PayloadCheck::Walk(uint64_t clusterBytes) {
+    if (!archive_) return;
     // The cleanup removes a product folder whole first; a folder of the user's keeps its folders.
-    const bool cleared = IsProductFolder(installPath);
-    if (IsLink(root)) {
-        *problem = Describe(-1, L"", L"the install folder is a junction or symbolic link", kArchiveOk);
-        return false;
+    const bool cleared = IsProductFolder(root_);
+    if (IsLink(root_)) {
+        refusal_ = Describe(-1, L"", L"the install folder is a junction or symbolic link", kArchiveOk);
+        archive_.reset();
+        return;
     }
-    std::unordered_set<uint64_t> folders = {PathKey(root)};
+    std::unordered_set<uint64_t> folders = {PathKey(root_)};
     // Every folder on an entry's way, each looked at once, and every file's target: a name cannot be
     // both, in Windows' eyes, and a way cannot cross a link.
-    std::unordered_set<uint64_t> way = {PathKey(root)};
+    std::unordered_set<uint64_t> way = {PathKey(root_)};
     std::unordered_set<uint64_t> files;
-    std::vector<Verifier> verifiers = Verifiers(payloadPath, heldPayload);
+    refused_ = count_;
+    sized_ = true;
+    sizes_.reserve(static_cast<size_t>(count_));
+    for (int32_t i = 0; i < count_ && sized_; ++i) {
+        ArchiveEntry entry = {};
+        const int32_t result = GetArchiveEntry(archive_.get(), i, &entry);
+        if (result != kArchiveOk) sized_ = false;
+        // The sizes go on past a refused name: the drive is asked about the whole payload.
+        const uint32_t size = sized_ ? static_cast<uint32_t>(entry.uncompSize) : 0;
+        sizes_.push_back(size);
+        if (sized_ && !(entry.attr & FILE_ATTRIBUTE_DIRECTORY))
+            neededBytes_ += (uint64_t{size} + clusterBytes - 1) / clusterBytes * clusterBytes;
+        if (refused_ == count_ && !NamesHold(entry, result, i, root_, cleared, &folders, &way, &files, &refusal_))
+            refused_ = i;
+    }
+    if (!sized_) neededBytes_ = 0;
+}
+
+bool PayloadCheck::DataWhole(std::wstring* problem) {
+    if (!archive_) {
+        *problem = refusal_;
+        return false;
+    }
+    std::vector<Verifier> verifiers = Verifiers(payloadPath_, heldPayload_);
     if (verifiers.empty()) {
         *problem = Describe(-1, L"", L"the archive cannot be opened", lastArchiveError);
         return false;
     }
-    for (int32_t first = 0; first < count;) {
-        // The names of a batch in order, up to the first entry refused; then the data of those
-        // before it. The first failure in archive order decides, as one pass would.
-        std::wstring refusal;
-        int32_t refused = count;
-        uint64_t bytes = 0;
+    // The data of the entries before the first refused one, in batches; the first failure in archive
+    // order decides, as one pass would.
+    for (int32_t first = 0; first < refused_;) {
         int32_t end = first;
-        for (; end < count && end - first < kBatchEntries && bytes < kBatchBytes; ++end) {
-            if (!NamesHold(archive.get(), end, root, cleared, &folders, &way, &files, &bytes, &refusal)) {
-                refused = end;
-                break;
-            }
-        }
+        uint64_t bytes = 0;
+        for (; end < refused_ && end - first < kBatchEntries && bytes < kBatchBytes; ++end) bytes += sizes_[end];
         int32_t code = kArchiveOk;
         const int32_t failed = VerifyBatch(verifiers, first, end, &code);
         if (failed < end) {
-            entry = {};
-            (void)GetArchiveEntry(archive.get(), failed, &entry);
+            ArchiveEntry entry = {};
+            (void)GetArchiveEntry(archive_.get(), failed, &entry);
             *problem = Describe(failed, entry.name, L"its data cannot be read whole", code);
-            return false;
-        }
-        if (refused < count) {
-            *problem = refusal;
             return false;
         }
         first = end;
     }
+    if (refused_ < count_) {
+        *problem = refusal_;
+        return false;
+    }
     return true;
+}
+
+bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& installPath, std::wstring* problem,
+                    HANDLE heldPayload) {
+    PayloadCheck check(payloadPath, installPath, heldPayload);
+    check.Walk(1);
+    return check.DataWhole(problem);
 }

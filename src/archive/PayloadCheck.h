@@ -3,7 +3,11 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "archive/ZipReader.h"
 
 // Reads the whole payload as the extraction will, writing nothing: every entry described, its name
 // checked, its folder there by the time it comes (one level per entry, as the extraction makes
@@ -12,5 +16,36 @@
 // way, from the install folder itself down. False at the first entry the extraction would fail on,
 // or that would write through a link, with what is wrong in *problem. With heldPayload, what is
 // read must be that held file.
+// The same in steps, so the disk-space sum comes from the same walk: Walk reads the central
+// directory once (names, ways and the order rule, and the files' sizes), the drive is asked, then
+// DataWhole reads the data, on every core.
+class PayloadCheck {
+public:
+    PayloadCheck(const std::wstring& payloadPath, const std::wstring& installPath, HANDLE heldPayload);
+    ~PayloadCheck();
+    PayloadCheck(const PayloadCheck&) = delete;
+    PayloadCheck& operator=(const PayloadCheck&) = delete;
+
+    // Sums the files' sizes, each rounded up to whole clusters of clusterBytes (1: as they are).
+    void Walk(uint64_t clusterBytes);
+    // Every entry could be described, so NeededBytes is the whole payload's.
+    bool Sized() const { return sized_; }
+    uint64_t NeededBytes() const { return neededBytes_; }
+    // False at the first entry, in archive order, whose name, way or data fails.
+    bool DataWhole(std::wstring* problem);
+
+private:
+    std::wstring payloadPath_;
+    HANDLE heldPayload_;
+    std::wstring root_;
+    UniqueArchive archive_;
+    int32_t count_ = 0;
+    int32_t refused_ = 0;  // the first entry refused by its name or way; count_ when none
+    std::wstring refusal_;
+    bool sized_ = false;
+    uint64_t neededBytes_ = 0;
+    std::vector<uint32_t> sizes_;  // uncompressed, up to the first refused entry
+};
+
 bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& installPath, std::wstring* problem,
                     HANDLE heldPayload = nullptr);

@@ -305,24 +305,25 @@ bool UnZipTask::WriteList(ArchiveHandle* archive) const {
 
 void UnZipTask::Run() {
     // Before the cleanup: a drive too small must leave the earlier installation usable, so
-    // nothing is removed and nothing written.
+    // nothing is removed and nothing written. And a damaged payload, or one that is not the
+    // release's own, must not cost a working installation: whatever can be known of it is checked
+    // before the cleanup, the same failure as today, nothing touched. One walk of its directory
+    // serves both. Held from here to the end, so the file checked and hashed is the file extracted;
+    // the extraction keeps its own checks all the same.
     const std::wstring payload = ModuleDirectory() + kPayloadFile;
-    if (!PayloadFitsOnDrive(installPath, payload)) {
+    const UniqueFile held = HoldForReading(payload);
+    PayloadCheck check(payload, installPath, held.get());
+    if (!PayloadFitsOnDrive(installPath, &check)) {
         PostDiskSpaceError(mainWindow);
         next = nullptr;
         return;
     }
-    // And a damaged payload, or one that is not the release's own, must not cost a working
-    // installation: whatever can be known of it is checked before the cleanup, the same failure as
-    // today, nothing touched. Held from here to the end, so the file checked and hashed is the file
-    // extracted; the extraction keeps its own checks all the same.
-    const UniqueFile held = HoldForReading(payload);
     PinHashing pin(held.get(), payloadPin);
     if (payloadPin.empty())
         LogFormatW(g_log, L"release files not pinned: %s, %s and %s are used as they are", kPinnedPayload,
                    kPinnedSkin, kPinnedSettings);
     std::wstring problem;
-    bool whole = PayloadIsWhole(payload, installPath, &problem, held.get());
+    bool whole = check.DataWhole(&problem);
     if (!pin.Matches(&problem)) whole = false;
     if (!whole) {
         LogFormatW(g_log, L"%s", problem.c_str());

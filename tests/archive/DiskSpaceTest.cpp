@@ -160,13 +160,15 @@ TEST_F(DiskSpaceTest, SizesRoundUpToWholeClusters) {
         uint64_t expected;
     } cases[] = {{1, 8194}, {512, 512 + 4096 + 4608}, {4096, 4096 + 4096 + 8192}, {65536, 3 * 65536}};
     for (const auto& c : cases) {
-        uint64_t needed = 0;
-        EXPECT_TRUE(PayloadNeeds(DiskData(L"sizes.zip"), c.cluster, &needed));
-        EXPECT_EQ(needed, c.expected) << "cluster " << c.cluster;
+        PayloadCheck payload(DiskData(L"sizes.zip"), folder + L"\\kavix", nullptr);
+        payload.Walk(c.cluster);
+        EXPECT_TRUE(payload.Sized());
+        EXPECT_EQ(payload.NeededBytes(), c.expected) << "cluster " << c.cluster;
         EXPECT_EQ(FilesSize(folder, c.cluster), c.expected) << "cluster " << c.cluster;
     }
-    uint64_t needed = 1;
-    EXPECT_FALSE(PayloadNeeds(folder + L"\\missing.zip", kCluster, &needed));
+    PayloadCheck missing(folder + L"\\missing.zip", folder, nullptr);
+    missing.Walk(kCluster);
+    EXPECT_FALSE(missing.Sized());
     EXPECT_EQ(FilesSize(folder + L"\\missing", kCluster), 0u);
 
     // A folder not made yet is on the drive of its nearest existing parent.
