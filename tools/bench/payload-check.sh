@@ -27,4 +27,14 @@ done
 mean() { tr ' ' '\n' <<<"$1" | awk 'NF { s += $1; n++ } END { printf "%.3f", s / n }'; }
 printf 'payload check, %s (%s runs, %s cores): one thread %s s; every core %s s (each: %s)\n' "$(basename "$archive")" \
     "$runs" "$(nproc)" "$(mean "${times[1]}")" "$(mean "${times[0]}")" "${times[0]}"
+# Its share of the unzip task, when zip-extract.sh (MODE=task) has timed the task on this archive.
+task_json="$build/bench/timings-${SHAPE:-payload}-task.json"
+if [ -f "$task_json" ]; then
+    /usr/bin/python3 - "$task_json" "$(mean "${times[0]}")" <<'PY'
+import json, sys
+task = next(r for r in json.load(open(sys.argv[1]))["results"] if r["command"] == "task")["mean"]
+check = float(sys.argv[2])
+print(f"the check on every core is {100 * check / task:.1f} % of the unzip task ({task:.3f} s) (target <= 10 %)")
+PY
+fi
 grep -i 'peak\|working' <<<"$first" || true

@@ -57,7 +57,7 @@ fi
 # Paired runs, interleaved (the order alternating), so both sides see the same machine state:
 # the disk's writeback and the page cache drift over a minute more than the difference measured.
 # Each timed run starts with the previous run's writes flushed, so neither side pays for the other.
-json="$cache/timings.json"
+json="$cache/timings-$shape-$mode.json"
 clean="rm -rf '$out_reader' '$out_unzip'; mkdir -p '$(dirname "$out_reader")'; sync"
 sides=("$mode" "$reader_cmd" "$clean" unzip "$unzip_cmd" "$clean")
 if [ "$mode" = task ]; then
