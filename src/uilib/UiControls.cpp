@@ -101,9 +101,7 @@ void CControlUI::SetPos(RECT pos) {
     Invalidate();
 }
 
-RECT CControlUI::GetScaledPos() const {
-    return manager_ ? manager_->Scale(pos_) : pos_;
-}
+RECT CControlUI::GetScaledPos() const { return manager_ ? manager_->Scale(pos_) : pos_; }
 
 RECT CControlUI::GetTextRect() const {
     const RECT padding = manager_ ? manager_->Scale(padding_) : padding_;

@@ -127,7 +127,8 @@ std::unique_ptr<Image> FromImageSet(const std::wstring& file, int percent, int d
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP dib = width > 0 && height > 0 ? CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
+    HBITMAP dib =
+        width > 0 && height > 0 ? CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
     if (!dib) return nullptr;
     std::unique_ptr<Image> image(new Image{UniqueGdiObject(dib), width, height, drawn->alpha, dpi});
     DIBSECTION section = {};

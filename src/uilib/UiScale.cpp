@@ -51,9 +51,8 @@ int ImageSetPercent(int dpi) {
 std::wstring ImageSetFile(const std::wstring& file, int percent) {
     if (percent == 100) return file;
     const size_t dot = file.find_last_of(L'.');
-    const size_t base = dot == std::wstring::npos || file.find_first_of(L"\\/", dot) != std::wstring::npos
-                            ? file.size()
-                            : dot;
+    const size_t base =
+        dot == std::wstring::npos || file.find_first_of(L"\\/", dot) != std::wstring::npos ? file.size() : dot;
     return file.substr(0, base) + (percent == 150 ? L"@1.5x" : L"@2x") + file.substr(base);
 }
 

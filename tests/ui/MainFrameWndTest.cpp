@@ -10,6 +10,7 @@
 
 #include "TestFiles.h"
 #include "WindowDriver.h"
+#include "base/Owners.h"
 #include "base/Product.h"
 #include "stats/ReportSender.h"
 #include "tasks/InstallMessages.h"
@@ -20,7 +21,6 @@
 #include "ui/WindowTexts.h"
 #include "uilib/UiInternal.h"
 #include "uilib/UiScale.h"
-#include "base/Owners.h"
 
 using UiLib::CControlUI;
 using UiLib::CPaintManagerUI;
@@ -195,7 +195,8 @@ TEST_F(MainFrameWndTest, AnotherScaleLaysTheWindowOutAgain) {
         SCOPED_TRACE(dpi);
         RECT frame = {};
         ASSERT_TRUE(::GetWindowRect(hwnd(), &frame));
-        RECT suggested = {frame.left, frame.top, frame.left + ::MulDiv(680, dpi, 96), frame.top + ::MulDiv(420, dpi, 96)};
+        RECT suggested = {frame.left, frame.top, frame.left + ::MulDiv(680, dpi, 96),
+                          frame.top + ::MulDiv(420, dpi, 96)};
         ::SendMessageW(hwnd(), UiLib::kWmDpiChanged, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
         PumpFor(50);
         EXPECT_EQ(window_->m_PaintManager.GetDpi(), dpi);
@@ -217,7 +218,8 @@ TEST_F(MainFrameWndTest, AnotherScaleLaysTheWindowOutAgain) {
         ::MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&box), 2);
         RECT inside = {};
         const RECT scaled = edit->GetScaledPos();
-        EXPECT_TRUE(::IntersectRect(&inside, &box, &scaled) && ::EqualRect(&inside, &box)) << "the folder box is not where it is drawn";
+        EXPECT_TRUE(::IntersectRect(&inside, &box, &scaled) && ::EqualRect(&inside, &box))
+            << "the folder box is not where it is drawn";
         Click(L"BtnDown");
         PumpFor(100);
         EXPECT_FALSE(Visible(L"PanelInstallInfo"));

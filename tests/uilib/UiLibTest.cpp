@@ -446,8 +446,8 @@ TEST(UiScale, ImageSetForEachScale) {
         int percent;
         const wchar_t* file;
     } cases[] = {
-        {96, 100, L"MainFrame.png"},       {120, 150, L"MainFrame@1.5x.png"}, {144, 150, L"MainFrame@1.5x.png"},
-        {168, 200, L"MainFrame@2x.png"},   {192, 200, L"MainFrame@2x.png"},   {240, 200, L"MainFrame@2x.png"},
+        {96, 100, L"MainFrame.png"},     {120, 150, L"MainFrame@1.5x.png"}, {144, 150, L"MainFrame@1.5x.png"},
+        {168, 200, L"MainFrame@2x.png"}, {192, 200, L"MainFrame@2x.png"},   {240, 200, L"MainFrame@2x.png"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ImageSetPercent(c.dpi), c.percent) << c.dpi;
