@@ -24,6 +24,23 @@ from PIL import Image, ImageDraw, ImageFont
 FONT_FILE = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
 SS = 4  # supersampling factor for shapes
 
+# The scale the pictures are drawn at: every length below is in window pixels at 96 DPI, and the
+# drawing helpers multiply them by K. Each image is drawn at 1x, 1.5x and 2x ("MainFrame.png",
+# "MainFrame@1.5x.png", "MainFrame@2x.png"); the window takes the smallest set at least as large
+# as its scale and scales it down.
+SCALES = ((1, ""), (1.5, "@1.5x"), (2, "@2x"))
+K = 1
+
+
+def S(v):
+    """A length at the current scale (unchanged at 1x, so the 1x pictures stay as they were)."""
+    return v if K == 1 else v * K
+
+
+def P(v):
+    """A size in whole pixels at the current scale."""
+    return v if K == 1 else int(round(v * K))
+
 # ---------------------------------------------------------------------------------------------
 # Layout: the window's geometry, shared by the XML and the images drawn to fit it.
 
@@ -107,6 +124,7 @@ def solid(w, h, color):
 
 def gradient(w, h, stops, angle=0.0):
     """Linear gradient; angle 0 runs left to right, 90 top to bottom. stops: [(0..1, rgba)]."""
+    w, h = P(w), P(h)
     a = math.radians(angle)
     span = max(1, int(round(abs(w * math.cos(a)) + abs(h * math.sin(a)))))
     d = int(math.ceil(math.hypot(w, h))) + 4
@@ -129,7 +147,8 @@ def gradient(w, h, stops, angle=0.0):
 
 def glow(img, cx, cy, rx, ry, color, alpha, power=2.0):
     """Adds a soft elliptic glow (colour fading out from the centre)."""
-    rx, ry = max(1, int(rx)), max(1, int(ry))
+    cx, cy = S(cx), S(cy)
+    rx, ry = max(1, int(S(rx))), max(1, int(S(ry)))
     g = Image.radial_gradient("L").resize((2 * rx, 2 * ry), Image.BILINEAR)
     g = g.point(lambda v: int(alpha * 255 * max(0.0, 1.0 - v / 255.0) ** power))
     patch = solid(2 * rx, 2 * ry, color[:3])
@@ -141,7 +160,8 @@ def glow(img, cx, cy, rx, ry, color, alpha, power=2.0):
 
 def rounded_mask(w, h, radius, box=None):
     """Anti-aliased rounded-rectangle mask of size w x h (box defaults to the whole)."""
-    box = box or (0, 0, w, h)
+    box = [S(v) for v in box] if box else (0, 0, P(w), P(h))
+    w, h, radius = P(w), P(h), S(radius)
     m = Image.new("L", (w * SS, h * SS), 0)
     ImageDraw.Draw(m).rounded_rectangle(
         [box[0] * SS, box[1] * SS, box[2] * SS - 1, box[3] * SS - 1], radius=radius * SS, fill=255)
@@ -159,6 +179,7 @@ def masked(img, mask):
 def shadow(w, h, box, radius, blur, color=(0, 0, 0), alpha=0.35, dy=0):
     """A soft shadow of a rounded box, as an RGBA image of size w x h."""
     from PIL import ImageFilter
+    w, h, box, radius, blur, dy = P(w), P(h), [S(v) for v in box], S(radius), S(blur), S(dy)
     m = Image.new("L", (w, h), 0)
     ImageDraw.Draw(m).rounded_rectangle([box[0], box[1] + dy, box[2] - 1, box[3] - 1 + dy], radius=radius,
                                         fill=int(255 * alpha))
@@ -172,8 +193,9 @@ class Pen:
     """Draws vector shapes at SS times the size, then gives the anti-aliased result."""
 
     def __init__(self, w, h):
-        self.w, self.h = w, h
-        self.img = Image.new("RGBA", (w * SS, h * SS), (0, 0, 0, 0))
+        self.w, self.h = P(w), P(h)
+        self.ss = SS * K  # logical units to canvas pixels
+        self.img = Image.new("RGBA", (self.w * SS, self.h * SS), (0, 0, 0, 0))
 
     def _layer(self):
         layer = Image.new("RGBA", self.img.size, (0, 0, 0, 0))
@@ -188,27 +210,29 @@ class Pen:
 
     def rrect(self, box, radius, fill=None, outline=None, width=1.0):
         layer, d = self._layer()
-        d.rounded_rectangle([v * SS for v in box[:2]] + [box[2] * SS - 1, box[3] * SS - 1], radius=radius * SS,
+        ss = self.ss
+        d.rounded_rectangle([v * ss for v in box[:2]] + [box[2] * ss - 1, box[3] * ss - 1], radius=radius * ss,
                             fill=self._c(fill) if fill else None, outline=self._c(outline) if outline else None,
-                            width=int(round(width * SS)))
+                            width=int(round(width * ss)))
         self._put(layer)
 
     def ellipse(self, box, fill=None, outline=None, width=1.0):
         layer, d = self._layer()
-        d.ellipse([v * SS for v in box[:2]] + [box[2] * SS - 1, box[3] * SS - 1],
+        ss = self.ss
+        d.ellipse([v * ss for v in box[:2]] + [box[2] * ss - 1, box[3] * ss - 1],
                   fill=self._c(fill) if fill else None, outline=self._c(outline) if outline else None,
-                  width=int(round(width * SS)))
+                  width=int(round(width * ss)))
         self._put(layer)
 
     def polygon(self, points, fill):
         layer, d = self._layer()
-        d.polygon([(x * SS, y * SS) for x, y in points], fill=self._c(fill))
+        d.polygon([(x * self.ss, y * self.ss) for x, y in points], fill=self._c(fill))
         self._put(layer)
 
     def line(self, points, color, width, round_caps=True):
         layer, d = self._layer()
-        pts = [(x * SS, y * SS) for x, y in points]
-        wpx = int(round(width * SS))
+        pts = [(x * self.ss, y * self.ss) for x, y in points]
+        wpx = int(round(width * self.ss))
         d.line(pts, fill=self._c(color), width=wpx, joint="curve")
         if round_caps:
             r = wpx / 2.0
@@ -218,14 +242,15 @@ class Pen:
 
     def arc(self, box, start, end, color, width):
         layer, d = self._layer()
-        d.arc([v * SS for v in box], start, end, fill=self._c(color), width=int(round(width * SS)))
+        d.arc([v * self.ss for v in box], start, end, fill=self._c(color), width=int(round(width * self.ss)))
         self._put(layer)
 
     def paste_image(self, img, box):
         """Composites an RGBA image (any size) stretched onto box, in logical pixels."""
-        w, h = int((box[2] - box[0]) * SS), int((box[3] - box[1]) * SS)
+        ss = self.ss
+        w, h = int((box[2] - box[0]) * ss), int((box[3] - box[1]) * ss)
         layer = Image.new("RGBA", self.img.size, (0, 0, 0, 0))
-        layer.paste(img.resize((w, h), Image.LANCZOS), (int(box[0] * SS), int(box[1] * SS)))
+        layer.paste(img.resize((w, h), Image.LANCZOS), (int(box[0] * ss), int(box[1] * ss)))
         self._put(layer)
 
     def result(self):
@@ -234,15 +259,16 @@ class Pen:
 
 def over(base, top, pos=(0, 0)):
     layer = Image.new("RGBA", base.size, (0, 0, 0, 0))
-    layer.paste(top, pos)
+    layer.paste(top, (P(pos[0]), P(pos[1])))
     base.alpha_composite(layer)
 
 
 def text(img, xy, s, px, color, anchor="la", bold=False):
     d = ImageDraw.Draw(img)
     color = color if len(color) == 4 else color + (255,)
+    px = P(px)
     stroke = max(1, px // 24) if bold else 0
-    d.text(xy, s, font=font(px), fill=color, anchor=anchor, stroke_width=stroke, stroke_fill=color)
+    d.text((S(xy[0]), S(xy[1])), s, font=font(px), fill=color, anchor=anchor, stroke_width=stroke, stroke_fill=color)
 
 
 def text_width(s, px):
@@ -257,7 +283,7 @@ def logo_mark(px, with_shadow=False):
     """The product mark: a rounded square in cyan to violet with a white "V" and a play dot."""
     pad = int(round(px * 0.14)) if with_shadow else 0
     full = px + 2 * pad
-    out = Image.new("RGBA", (full, full), (0, 0, 0, 0))
+    out = Image.new("RGBA", (P(full), P(full)), (0, 0, 0, 0))
     if with_shadow:
         out.alpha_composite(shadow(full, full, (pad, pad, pad + px, pad + px), int(px * 0.26), px * 0.07,
                                    color=(10, 8, 40), alpha=0.55, dy=int(px * 0.05)))
@@ -271,7 +297,7 @@ def logo_mark(px, with_shadow=False):
     pen.line([(22 * s, 27 * s), (40 * s, 60 * s), (58 * s, 27 * s)], (255, 255, 255), 10.5 * s)
     pen.ellipse((57 * s, 51 * s, 69 * s, 63 * s), fill=(255, 255, 255, 215))
     body.alpha_composite(pen.result())
-    out.alpha_composite(body, (pad, pad))
+    out.alpha_composite(body, (P(pad), P(pad)))
     return out
 
 
@@ -286,7 +312,7 @@ def star_field(img, rng, count, box, max_alpha, keep_clear=None):
             continue
         placed += 1
         a = int(rng.uniform(0.25, 1.0) * max_alpha)
-        d.ellipse([x - r, y - r, x + r, y + r], fill=(255, 255, 255, a))
+        d.ellipse([S(x - r), S(y - r), S(x + r), S(y + r)], fill=(255, 255, 255, a))
 
 
 def backdrop(w, h, seed, keep_clear=None):
@@ -341,14 +367,14 @@ def progress_background():
     img.alpha_composite(shadow(w, h, SLIDE, 14, 10, color=(6, 4, 30), alpha=0.55, dy=6))
     ico = logo_mark(size(ICO)[0])
     over(img, ico, ICO[:2])
-    return img.resize(size(PROGRESS_BG_SRC), Image.LANCZOS)
+    return img.resize(tuple(P(v) for v in size(PROGRESS_BG_SRC)), Image.LANCZOS)
 
 
 def install_button(state):
     w, h = size(BTN_INSTALL)
     p = INSTALL_PILL
     pw, ph = p[2] - p[0], p[3] - p[1]
-    out = Image.new("RGBA", (w, h), (0, 0, 0, 0))
+    out = Image.new("RGBA", (P(w), P(h)), (0, 0, 0, 0))
     glow_alpha = {"normal": 0.55, "hot": 0.75, "pushed": 0.35}[state]
     dy = 1 if state == "pushed" else 0
     out.alpha_composite(shadow(w, h, p, ph // 2, 7, color=(40, 120, 255), alpha=glow_alpha, dy=5))
@@ -365,7 +391,7 @@ def install_button(state):
     pen.rrect((0, 0, pw, ph), ph / 2, outline=(255, 255, 255, 70), width=1.0)
     body.alpha_composite(pen.result())
     body = masked(body, rounded_mask(pw, ph, ph / 2))
-    out.alpha_composite(body, (p[0], p[1] + dy))
+    out.alpha_composite(body, (P(p[0]), P(p[1] + dy)))
     return out
 
 
@@ -447,7 +473,7 @@ def progress_fill():
 
 
 def highlight():
-    w, h = size(PRO_ANIM)
+    w, h = P(size(PRO_ANIM)[0]), P(size(PRO_ANIM)[1])
     img = Image.new("RGBA", (w, h), (255, 255, 255, 0))
     alpha = Image.new("L", (w, h))
     for x in range(w):
@@ -456,7 +482,7 @@ def highlight():
         for y in range(h):
             alpha.putpixel((x, y), v)
     img.putalpha(alpha)
-    return masked(img, rounded_mask(w, h, h / 2))
+    return masked(img, rounded_mask(*size(PRO_ANIM), size(PRO_ANIM)[1] / 2))
 
 
 def info_icon():
@@ -617,19 +643,21 @@ class Atlas:
     """Places sprites on shelves inside the free areas of MainFrame.png."""
 
     def __init__(self, size_, fixed, free):
-        self.img = Image.new("RGBA", size_, (0, 0, 0, 0))
+        self.img = Image.new("RGBA", (P(size_[0]), P(size_[1])), (0, 0, 0, 0))
         for img, pos in fixed:
-            self.img.paste(img, pos)
+            self.img.paste(img, (P(pos[0]), P(pos[1])))
         self.areas = [list(a) + [a[0], a[1], 0] for a in free]  # l, t, r, b, cursor x, shelf y, shelf h
 
     def add(self, img):
-        w, h = img.size
+        w, h = img.size[0] / K, img.size[1] / K
+        assert w == int(w) and h == int(h), "a sprite must have whole pixels at every scale"
+        w, h = int(w), int(h)
         for a in self.areas:
             l, t, r, b, cx, sy, sh = a
             if cx + w > r:  # next shelf
                 cx, sy, sh = l, sy + sh + 2, 0
             if cx + w <= r and sy + h <= b:
-                self.img.paste(img, (cx, sy))
+                self.img.paste(img, (P(cx), P(sy)))
                 a[4], a[5], a[6] = cx + w + 2, sy, max(sh, h)
                 return (cx, sy, cx + w, sy + h)
         raise SystemExit("atlas full: sprite %dx%d does not fit" % (w, h))
@@ -643,7 +671,23 @@ def image_attr(file, src, dest=None):
 
 
 def build():
-    """Returns ({file name: PNG bytes}, MainFrame.xml bytes)."""
+    """Returns ({file name: PNG bytes}, MainFrame.xml bytes), the images at every scale."""
+    global K
+    images = {}
+    try:
+        for K, suffix in SCALES:
+            drawn, src = draw_images(suffix)
+            images.update(drawn)
+            if K == 1:
+                xml = main_frame_xml(src)
+    finally:
+        K = 1
+    return images, xml
+
+
+def draw_images(suffix):
+    """The window's images at the current scale, named with `suffix`, and their sprites' rectangles
+    (in 1x pixels, the same at every scale)."""
     start_bg = start_background()
     atlas = Atlas(ATLAS_SIZE, [(start_bg, (0, 0)), (progress_background(), PROGRESS_BG_SRC[:2])],
                   [(708, 0, 1384, 356), (0, 422, 706, 696)])
@@ -670,12 +714,11 @@ def build():
     src["shade"] = atlas.add(net_hide_shade())
 
     sw, sh = size(SLIDE)
-    slides = Image.new("RGBA", (sw, sh * len(SLIDES)), (0, 0, 0, 0))
+    slides = Image.new("RGBA", (P(sw), P(sh * len(SLIDES))), (0, 0, 0, 0))
     for i in range(len(SLIDES)):
-        slides.paste(slide(i), (0, i * sh))
+        slides.paste(slide(i), (0, P(i * sh)))
 
-    images = {A: png_bytes(atlas.img), "Slides.png": png_bytes(slides)}
-    return images, main_frame_xml(src)
+    return {"MainFrame%s.png" % suffix: png_bytes(atlas.img), "Slides%s.png" % suffix: png_bytes(slides)}, src
 
 
 def png_bytes(img):

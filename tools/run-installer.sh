@@ -93,14 +93,17 @@ session=1
 xcompmgr </dev/null >/dev/null 2>&1 &
 compositor=$!
 
-# Control rectangles from the skin itself, so the clicks land where the buttons are drawn.
+# Control rectangles from the skin itself, so the clicks land where the buttons are drawn (at the
+# window's scale: $dpi).
+dpi=96
 control_centre() {
-    /usr/bin/python3 - "$build/res.zip" "$1" <<'PY'
+    /usr/bin/python3 - "$build/res.zip" "$1" "$dpi" <<'PY'
 import sys, zipfile, xml.etree.ElementTree as ET
 root = ET.fromstring(zipfile.ZipFile(sys.argv[1]).read("MainFrame.xml"))
+dpi = int(sys.argv[3])
 for el in root.iter():
     if el.get("name") == sys.argv[2]:
-        l, t, r, b = (int(v) for v in el.get("pos").split(","))
+        l, t, r, b = (int(v) * dpi // 96 for v in el.get("pos").split(","))
         print((l + r) // 2, (t + b) // 2)
         break
 PY
@@ -109,6 +112,18 @@ click() {
     read -r cx cy <<<"$(control_centre "$1")"
     xdotool mousemove --window "$wid" "$cx" "$cy" click 1
 }
+find_window() {
+    wid=
+    for _ in $(seq 100); do
+        wid=$(xdotool search --onlyvisible --name 'Vexo' 2>/dev/null | head -n 1) && [ -n "$wid" ] && break
+        sleep 0.2
+    done
+    [ -n "$wid" ]
+}
+# Windows keeps the user's scale here; Wine reads it when a program starts.
+set_scale() {
+    wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
 shot() {
     eval "$(xdotool getwindowgeometry --shell "$wid")"
     # A margin around the window shows its shadow.
@@ -116,15 +131,37 @@ shot() {
     echo "saved $shots/$1"
 }
 
+# First the window at 150 %: its start and custom-panel screens, then closed (the close button's
+# question answered with Enter) before the installation at 100 %.
+dpi=144
+set_scale "$dpi"
+trap 'set_scale 96; cleanup' EXIT
+(cd "$stage" && exec wine "$stage/VexoInstaller.exe") &
+pid=$!
+if find_window; then
+    sleep 1
+    # Dragged up by its caption, as a user would, to leave room below for the panel.
+    xdotool mousemove --window "$wid" 450 30 mousedown 1
+    xdotool mousemove_relative --sync -- -20 -60 mouseup 1
+    sleep 0.5
+    shot run-start-screen-150.png
+    click BtnCustomInstall
+    sleep 0.7
+    shot run-custom-panel-150.png
+    click BtnClose
+    sleep 1
+    xdotool key Return
+fi
+for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
+kill "$pid" 2>/dev/null || true
+wait "$pid" 2>/dev/null || true
+dpi=96
+set_scale "$dpi"
+
 # shellcheck disable=SC2086
 (cd "$stage" && exec wine "$stage/VexoInstaller.exe" $args) &
 pid=$!
-wid=
-for _ in $(seq 100); do
-    wid=$(xdotool search --onlyvisible --name 'Vexo' 2>/dev/null | head -n 1) && [ -n "$wid" ] && break
-    sleep 0.2
-done
-[ -n "$wid" ] || { echo "run: the installer window did not appear" >&2; kill "$pid" 2>/dev/null; exit 1; }
+find_window || { echo "run: the installer window did not appear" >&2; kill "$pid" 2>/dev/null; exit 1; }
 sleep 1
 shot run-start-screen.png
 click BtnCustomInstall

@@ -12,6 +12,7 @@
 #include "tasks/TaskManager.h"
 #include "ui/WindowTexts.h"
 #include "ui/InstallFolder.h"
+#include "uilib/UiScale.h"
 
 using UiLib::CControlUI;
 using UiLib::CProgressUI;
@@ -23,6 +24,7 @@ constexpr int kClientHeight = 420;
 constexpr int kClientHeightWithPanel = 480;
 constexpr UINT kAnimationTimer = 100;
 constexpr UINT kSlideTimer = 100;  // same id: timers are kept per control
+constexpr int kShadowSize = 4;
 
 const wchar_t* const kProgressGroup[] = {
     L"ProgressInsatll",        L"LabelProgressTip",     L"ControlProAnimation", L"ControlNetInstallPanel",
@@ -57,17 +59,26 @@ void MainFrameWnd::HideSlides() {
 
 void MainFrameWnd::ShowCustomPanel(bool visible) { SetVisible(L"PanelInstallInfo", visible); }
 
+void MainFrameWnd::ResizeToSkin(int cx, int cy) {
+    ResizeClient(m_PaintManager.Scale(cx), m_PaintManager.Scale(cy));
+}
+
+void MainFrameWnd::ScaleShadow() {
+    shadow.sharpness = static_cast<uint8_t>(m_PaintManager.Scale(ShadowParams().sharpness));
+    shadow.SetShadowSize(static_cast<int8_t>(m_PaintManager.Scale(kShadowSize)));
+}
+
 void MainFrameWnd::OnWindowCreated() {
     CWndShadow::RegisterShadowClass(UiLib::CPaintManagerUI::GetInstance());
     shadow.AttachToParent(GetHWND());
-    shadow.SetShadowSize(4);
+    ScaleShadow();
     shadow.SetShadowOffset(0, 0);
 
     installPath = DefaultInstallFolder();
 }
 
 void MainFrameWnd::OnWindowInit() {
-    ResizeClient(kClientWidth, kClientHeight);
+    ResizeToSkin(kClientWidth, kClientHeight);
     ShowProgressGroup(false);
     ShowCustomPanel(false);
     HideSlides();
@@ -101,10 +112,10 @@ void MainFrameWnd::OnControlClick(CControlUI* sender) {
         CControlUI* panel = Find(L"PanelInstallInfo");
         if (panel == nullptr) return;
         if (panel->IsVisible()) {
-            ResizeClient(kClientWidth, kClientHeight);
+            ResizeToSkin(kClientWidth, kClientHeight);
             ShowCustomPanel(false);
         } else {
-            ResizeClient(kClientWidth, kClientHeightWithPanel);
+            ResizeToSkin(kClientWidth, kClientHeightWithPanel);
             ShowCustomPanel(true);
         }
     } else if (name == L"BtnInstall") {
@@ -147,7 +158,7 @@ void MainFrameWnd::StartInstallation() {
     if (CControlUI* background = Find(L"PanelBK"))
         background->SetBkImage(L"file='MainFrame.png' source='708,358,1384,696'");
     HideStartGroup();
-    ResizeClient(kClientWidth, kClientHeight);
+    ResizeToSkin(kClientWidth, kClientHeight);
     ShowCustomPanel(false);
     ShowProgressGroup(true);
     HideSlides();
@@ -288,6 +299,11 @@ LRESULT MainFrameWnd::HandleMessage(UINT uMsg, WPARAM wParam, LPARAM lParam) {
         case WM_DISK_SPACE_ERROR:
             OnTaskError(kDiskSpaceErrorText);
             return 0;
+        case UiLib::kWmDpiChanged: {
+            const LRESULT result = WindowImplBase::HandleMessage(uMsg, wParam, lParam);
+            ScaleShadow();
+            return result;
+        }
         default:
             return WindowImplBase::HandleMessage(uMsg, wParam, lParam);
     }

@@ -41,6 +41,10 @@ public:
 private:
     UiLib::CControlUI* Find(const wchar_t* name) const { return m_PaintManager.FindControl(name); }
     void SetVisible(const wchar_t* name, bool visible);
+    // A client size in skin pixels, at the window's DPI.
+    void ResizeToSkin(int cx, int cy);
+    // The shadow's width and blur at the window's DPI.
+    void ScaleShadow();
     void OnWindowInit();
     void OnControlClick(UiLib::CControlUI* sender);
     void OnTimer(UiLib::CControlUI* sender);

@@ -257,7 +257,7 @@ public:
         if (FAILED(hr)) return hr;
         if (!control) return standard_ ? standard_->accLocation(left, top, width, height, child) : S_FALSE;
         // The rectangle clicks are tested against.
-        const RECT& pos = control->GetPos();
+        const RECT pos = control->GetScaledPos();
         POINT corner = {pos.left, pos.top};
         if (!::ClientToScreen(manager_->GetPaintWindow(), &corner)) return E_FAIL;
         *left = corner.x;
@@ -302,7 +302,7 @@ public:
         // Later controls are drawn on top.
         const std::vector<CControlUI*> children = Children(manager_);
         for (size_t i = children.size(); i-- > 0;) {
-            const RECT& pos = children[i]->GetPos();
+            const RECT pos = children[i]->GetScaledPos();
             if (children[i]->IsVisible() && ::PtInRect(&pos, pt)) {
                 hit->lVal = static_cast<long>(i + 1);
                 break;

@@ -4,6 +4,7 @@
 #include <cwctype>
 
 #include "uilib/UiInternal.h"
+#include "uilib/UiScale.h"
 
 namespace UiLib {
 
@@ -46,6 +47,8 @@ void SyncNativeChildren(CControlUI* control) {
 }  // namespace detail
 
 namespace {
+
+int DpiOf(const CPaintManagerUI* manager) { return manager ? manager->GetDpi() : kSkinDpi; }
 
 HFONT FontOf(CPaintManagerUI* manager, int id) {
     return manager ? manager->GetFont(id) : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
@@ -99,6 +102,13 @@ void CControlUI::SetPos(RECT pos) {
     Invalidate();
 }
 
+RECT CControlUI::GetScaledPos() const { return manager_ ? manager_->Scale(pos_) : pos_; }
+
+RECT CControlUI::GetTextRect() const {
+    const RECT padding = manager_ ? manager_->Scale(padding_) : padding_;
+    return Inset(GetScaledPos(), padding);
+}
+
 void CControlUI::SetBkImage(const wchar_t* image) {
     const CDuiString next(image);
     if (next == bkImage_) return;
@@ -145,14 +155,15 @@ void CControlUI::SetManager(CPaintManagerUI* manager, CControlUI* parent) {
 }
 
 void CControlUI::DoPaint(HDC dc, const RECT& clip) {
-    detail::FillColor(dc, pos_, clip, bkColor_);
-    if (!bkImage_.IsEmpty()) detail::DrawImageAttr(dc, pos_, clip, bkImage_.str());
+    const RECT pos = GetScaledPos();
+    detail::FillColor(dc, pos, clip, bkColor_);
+    if (!bkImage_.IsEmpty()) detail::DrawImageAttr(dc, pos, clip, bkImage_.str(), DpiOf(manager_));
     if (!text_.IsEmpty())
-        detail::DrawText(dc, Inset(pos_, padding_), clip, text_.str(), FontOf(manager_, font_), textColor_, align_);
+        detail::DrawText(dc, GetTextRect(), clip, text_.str(), FontOf(manager_, font_), textColor_, align_);
 }
 
 void CControlUI::Invalidate() {
-    if (manager_) manager_->Invalidate(pos_);
+    if (manager_) manager_->Invalidate(GetScaledPos());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -191,10 +202,12 @@ void CProgressUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
 void CProgressUI::DoPaint(HDC dc, const RECT& clip) {
     CControlUI::DoPaint(dc, clip);
     if (foreImage_.IsEmpty() || max_ <= min_) return;
-    const long filled = static_cast<long>(static_cast<long long>(value_ - min_) * GetWidth() / (max_ - min_));
-    const RECT fill = {pos_.left, pos_.top, pos_.left + filled, pos_.bottom};
+    const RECT pos = GetScaledPos();
+    const long filled =
+        static_cast<long>(static_cast<long long>(value_ - min_) * (pos.right - pos.left) / (max_ - min_));
+    const RECT fill = {pos.left, pos.top, pos.left + filled, pos.bottom};
     RECT part;
-    if (IntersectRect(&part, &fill, &clip)) detail::DrawImageAttr(dc, pos_, part, foreImage_.str());
+    if (IntersectRect(&part, &fill, &clip)) detail::DrawImageAttr(dc, pos, part, foreImage_.str(), DpiOf(manager_));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -222,7 +235,7 @@ void CContainerUI::DoPaint(HDC dc, const RECT& clip) {
         if (!item->IsVisible()) continue;
         // Children get the whole paint clip: their rectangles need not lie inside this one.
         RECT part;
-        const RECT& pos = item->GetPos();
+        const RECT pos = item->GetScaledPos();
         if (IntersectRect(&part, &pos, &clip)) item->DoPaint(dc, clip);
     }
 }
@@ -269,8 +282,9 @@ void CButtonUI::SetPushed(bool pushed) {
 }
 
 void CButtonUI::DoPaint(HDC dc, const RECT& clip) {
-    detail::FillColor(dc, pos_, clip, bkColor_);
-    if (!bkImage_.IsEmpty()) detail::DrawImageAttr(dc, pos_, clip, bkImage_.str());
+    const RECT pos = GetScaledPos();
+    detail::FillColor(dc, pos, clip, bkColor_);
+    if (!bkImage_.IsEmpty()) detail::DrawImageAttr(dc, pos, clip, bkImage_.str(), DpiOf(manager_));
     const CDuiString* image = &normalImage_;
     if (!enabled_) {
         if (!disabledImage_.IsEmpty()) image = &disabledImage_;
@@ -279,10 +293,10 @@ void CButtonUI::DoPaint(HDC dc, const RECT& clip) {
     } else if ((hot_ || pushed_) && !hotImage_.IsEmpty()) {
         image = &hotImage_;
     }
-    if (!image->IsEmpty()) detail::DrawImageAttr(dc, pos_, clip, image->str());
+    if (!image->IsEmpty()) detail::DrawImageAttr(dc, pos, clip, image->str(), DpiOf(manager_));
     if (!text_.IsEmpty()) {
         const DWORD color = enabled_ && hot_ && hotTextColor_ != 0 ? hotTextColor_ : textColor_;
-        detail::DrawText(dc, Inset(pos_, padding_), clip, text_.str(), FontOf(manager_, font_), color, align_);
+        detail::DrawText(dc, GetTextRect(), clip, text_.str(), FontOf(manager_, font_), color, align_);
     }
 }
 
@@ -326,8 +340,12 @@ void CEditUI::SetAttribute(const wchar_t* name, const wchar_t* value) {
     CControlUI::SetAttribute(name, value);
     if (!name) return;
     if (wcscmp(name, L"bkcolor") == 0) brush_.reset();
-    if (edit_ && wcscmp(name, L"font") == 0) SendMessageW(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(manager_, font_)), TRUE);
+    if (wcscmp(name, L"font") == 0) ApplyFont();
     Sync();
+}
+
+void CEditUI::ApplyFont() {
+    if (edit_) SendMessageW(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(FontOf(manager_, font_)), TRUE);
 }
 
 void CEditUI::SetManager(CPaintManagerUI* manager, CControlUI* parent) {
@@ -344,14 +362,14 @@ void CEditUI::SetManager(CPaintManagerUI* manager, CControlUI* parent) {
 void CEditUI::Sync() {
     if (!edit_) return;
     // The text sits vertically centred inside the padded rectangle, as labels' text does.
-    RECT rc = Inset(pos_, padding_);
+    RECT rc = GetTextRect();
     TEXTMETRICW tm = {};
     {
         const WindowDc dc(edit_);
         const ScopedSelect font(dc.get(), FontOf(manager_, font_));
         GetTextMetricsW(dc.get(), &tm);
     }
-    const long lineHeight = tm.tmHeight + 2;
+    const long lineHeight = tm.tmHeight + ScaleLength(2, DpiOf(manager_));
     if (rc.bottom - rc.top > lineHeight) {
         rc.top += (rc.bottom - rc.top - lineHeight) / 2;
         rc.bottom = rc.top + lineHeight;

@@ -48,8 +48,9 @@ CEditUI* FindEditWindow(CControlUI* control, HWND edit) {
 constexpr int kMarkReach = 5;
 
 RECT MarkRect(const CControlUI* control) {
-    const RECT& pos = control->GetPos();
-    const RECT& inset = control->GetFocusInset();
+    const RECT pos = control->GetScaledPos();
+    RECT inset = control->GetFocusInset();
+    if (const CPaintManagerUI* manager = control->GetManager()) inset = manager->Scale(inset);
     return RECT{pos.left + inset.left, pos.top + inset.top, pos.right - inset.right, pos.bottom - inset.bottom};
 }
 
@@ -162,7 +163,7 @@ void FocusKeeper::ShowMark() {
 void FocusKeeper::InvalidateMark() {
     if (!focused_) return;
     RECT rc = MarkRect(focused_);
-    InflateRect(&rc, kMarkReach, kMarkReach);
+    InflateRect(&rc, manager_->Scale(kMarkReach), manager_->Scale(kMarkReach));
     manager_->Invalidate(rc);
 }
 
@@ -171,7 +172,7 @@ void FocusKeeper::PaintMark(HDC dc, const RECT& area) {
     const RECT rc = MarkRect(focused_);
     RECT part;
     RECT outer = rc;
-    InflateRect(&outer, kMarkReach, kMarkReach);
+    InflateRect(&outer, manager_->Scale(kMarkReach), manager_->Scale(kMarkReach));
     if (!IntersectRect(&part, &outer, &area)) return;
     if ((markColor_ >> 24) == 0) {
         ::DrawFocusRect(dc, &rc);
@@ -185,11 +186,11 @@ void FocusKeeper::PaintMark(HDC dc, const RECT& area) {
         COLORREF color;
     } rings[] = {{4, 1, ToColorRef(markColor_)}, {2, 2, RGB(255, 255, 255)}};
     for (const auto& ring : rings) {
-        const UniqueGdiObject pen(::CreatePen(PS_SOLID, ring.width, ring.color));
+        const UniqueGdiObject pen(::CreatePen(PS_SOLID, manager_->Scale(ring.width), ring.color));
         if (!pen) return;
         const ScopedSelect selectedPen(dc, pen.get());
         RECT r = rc;
-        InflateRect(&r, ring.out, ring.out);
+        InflateRect(&r, manager_->Scale(ring.out), manager_->Scale(ring.out));
         const int diameter = std::min(r.right - r.left, r.bottom - r.top);
         ::RoundRect(dc, r.left, r.top, r.right, r.bottom, diameter, diameter);
     }
@@ -224,7 +225,7 @@ void FocusKeeper::Hover(CControlUI* control) {
     tool.cbSize = sizeof(tool);
     tool.hwnd = window;
     tool.uId = 1;
-    if (wanted) tool.rect = control->GetPos();
+    if (wanted) tool.rect = control->GetScaledPos();
     ::SendMessageW(toolTip_, TTM_NEWTOOLRECTW, 0, reinterpret_cast<LPARAM>(&tool));
     tool.lpszText = const_cast<wchar_t*>(wanted ? control->GetToolTip().GetData() : L"");
     ::SendMessageW(toolTip_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));

@@ -64,6 +64,8 @@ public:
     void SetManager(CPaintManagerUI* manager, CControlUI* parent) override;
 
     HWND GetEditWindow() const { return edit_; }
+    // Gives the native window the manager's font again (the DPI changed).
+    void ApplyFont();
     // Shows, hides, enables and places the native window after a change here or above.
     void Sync();
     // Colours for WM_CTLCOLOREDIT / WM_CTLCOLORSTATIC.
@@ -150,8 +152,9 @@ inline COLORREF ToColorRef(DWORD argb) {
 // Fills `rect` (clipped to `clip`) with an ARGB colour; alpha 0 draws nothing.
 void FillColor(HDC dc, const RECT& rect, const RECT& clip, DWORD argb);
 // Draws an image attribute text ("a.png" or "file='a.png' source='..' dest='..'") into the
-// control rectangle `box`, clipped to `clip`. False when the image cannot be loaded.
-bool DrawImageAttr(HDC dc, const RECT& box, const RECT& clip, const std::wstring& attr);
+// control rectangle `box` (client pixels at `dpi`; source and dest are in skin pixels), clipped to
+// `clip`. False when the image cannot be loaded.
+bool DrawImageAttr(HDC dc, const RECT& box, const RECT& clip, const std::wstring& attr, int dpi);
 // Single-line, vertically centred text with an end ellipsis.
 void DrawText(HDC dc, const RECT& rect, const RECT& clip, const std::wstring& text, HFONT font, DWORD argb,
               UINT align);

@@ -108,11 +108,17 @@ public:
     bool IsEnabled() const { return enabled_; }
     virtual void SetEnabled(bool enabled);
 
-    // Position in client pixels of the window.
+    // Position in skin pixels (client pixels at 96 DPI).
     const RECT& GetPos() const { return pos_; }
     virtual void SetPos(RECT pos);
     int GetWidth() const { return pos_.right - pos_.left; }
     int GetHeight() const { return pos_.bottom - pos_.top; }
+    // Position in client pixels of the window at its DPI: where the control is drawn, hit and
+    // reported. Everything that deals with the screen takes this one.
+    RECT GetScaledPos() const;
+    // Where its text is drawn: the scaled position inside the scaled padding.
+    RECT GetTextRect() const;
+    int GetFont() const { return font_; }
 
     // Image attribute text, as in the skin ("file='x.png' source='l,t,r,b'").
     void SetBkImage(const wchar_t* image);
@@ -226,8 +232,17 @@ public:
 
     CDuiTrayIcon& GetTrayObject() { return tray_; }
 
+    // The DPI the window is drawn at (96 without a window). Setting it re-makes the fonts and
+    // lays the controls out again; the window's size is the caller's.
+    int GetDpi() const { return dpi_; }
+    void SetDpi(int dpi);
+    // Skin pixels to client pixels at that DPI.
+    int Scale(int value) const;
+    RECT Scale(const RECT& rect) const;
+
     // Resources of the skin, owned by the manager.
     HFONT GetFont(int id) const;
+    // In skin pixels, as the skin gives them.
     RECT GetCaptionRect() const { return caption_; }
     SIZE GetRoundCorner() const { return roundCorner_; }
 
@@ -238,6 +253,7 @@ private:
     SIZE initSize_ = {0, 0};
     RECT caption_ = {0, 0, 0, 0};
     SIZE roundCorner_ = {0, 0};
+    int dpi_ = 96;
     CDuiTrayIcon tray_;
 };
 
@@ -301,6 +317,8 @@ public:
     virtual LRESULT HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& handled);
     virtual void OnClick(TNotifyUI&) {}
     virtual LONG GetStyle();
+    // The skin's round corners at the window's DPI.
+    SIZE RoundCorner() const;
 
     CPaintManagerUI m_PaintManager;
 };

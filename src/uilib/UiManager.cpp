@@ -14,6 +14,7 @@
 #include "base/Owners.h"
 #include "base/Text.h"
 #include "uilib/UiInternal.h"
+#include "uilib/UiScale.h"
 
 namespace UiLib {
 
@@ -86,8 +87,26 @@ CControlUI* FindAt(CControlUI* control, POINT pt) {
     for (int i = control->GetCount() - 1; i >= 0; --i) {
         if (CControlUI* found = FindAt(control->GetItemAt(i), pt)) return found;
     }
-    const RECT& pos = control->GetPos();
+    const RECT pos = control->GetScaledPos();
     return TakesInput(control) && PtInRect(&pos, pt) ? control : nullptr;
+}
+
+void ForEachEdit(CControlUI* control, void (*action)(CEditUI*)) {
+    if (auto* e = dynamic_cast<CEditUI*>(control)) action(e);
+    for (int i = 0; i < control->GetCount(); ++i) ForEachEdit(control->GetItemAt(i), action);
+}
+
+// A skin font: kept, so it can be made again at another DPI.
+struct FontSpec {
+    std::wstring face = L"Microsoft YaHei";
+    int size = 12;  // pixels at 96 DPI
+    bool bold = false, italic = false, underline = false;
+};
+
+HFONT MakeFont(const FontSpec& spec, int dpi) {
+    return CreateFontW(-ScaleLength(spec.size, dpi), 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic,
+                       spec.underline, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, spec.face.c_str());
 }
 
 CEditUI* FindEdit(CControlUI* control, HWND edit) {
@@ -109,6 +128,7 @@ struct CPaintManagerUI::Impl {
 
     std::unique_ptr<CContainerUI> root;
     std::map<int, UniqueGdiObject> fonts;  // outlived by nothing: the root (its edits use them) goes first
+    std::map<int, FontSpec> fontSpecs;
     std::vector<INotifyUI*> notifiers;
     std::vector<IMessageFilterUI*> filters;
     std::vector<Timer> timers;
@@ -123,11 +143,19 @@ struct CPaintManagerUI::Impl {
         if (keys) keys->Forget();
         root.reset();  // its edits go first: they use the fonts
         fonts.clear();
+        fontSpecs.clear();
         root.reset(new CContainerUI());
         root->SetAttribute(L"bkcolor", L"#FFFFFFFF");
         RECT rc = {0, 0, 0, 0};
         if (window) GetClientRect(window, &rc);
         root->SetPos(rc);
+    }
+
+    // The root covers the client area, which is in client pixels.
+    void FitRoot(HWND window, int dpi) {
+        RECT rc;
+        if (!root || !GetClientRect(window, &rc)) return;
+        root->SetPos(UnscaleRect(rc, dpi));
     }
 };
 
@@ -204,6 +232,8 @@ struct SkinBuilder {
     IDialogBuilderCallback* callback;
     CContainerUI* root;
     std::map<int, UniqueGdiObject>* fonts;
+    std::map<int, FontSpec>* fontSpecs;
+    int dpi;
     SIZE* initSize;
     RECT* caption;
     SIZE* roundCorner;
@@ -237,23 +267,21 @@ struct SkinBuilder {
     }
 
     void AddFont(const char** attrs) {
-        int id = 0, size = 12;
-        bool bold = false, italic = false, underline = false;
-        std::wstring face = L"Microsoft YaHei";
+        int id = 0;
+        FontSpec spec;
         for (const char** a = attrs; a[0]; a += 2) {
             const std::wstring name = Widen(a[0]), value = Widen(a[1]);
             if (name == L"id") id = _wtoi(value.c_str());
-            else if (name == L"name") face = value;
-            else if (name == L"size") size = _wtoi(value.c_str());
-            else if (name == L"bold") bold = detail::ParseBool(value.c_str());
-            else if (name == L"italic") italic = detail::ParseBool(value.c_str());
-            else if (name == L"underline") underline = detail::ParseBool(value.c_str());
+            else if (name == L"name") spec.face = value;
+            else if (name == L"size") spec.size = _wtoi(value.c_str());
+            else if (name == L"bold") spec.bold = detail::ParseBool(value.c_str());
+            else if (name == L"italic") spec.italic = detail::ParseBool(value.c_str());
+            else if (name == L"underline") spec.underline = detail::ParseBool(value.c_str());
         }
-        HFONT font = CreateFontW(-size, 0, 0, 0, bold ? FW_BOLD : FW_NORMAL, italic, underline, FALSE, DEFAULT_CHARSET,
-                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                                 face.c_str());
+        HFONT font = MakeFont(spec, dpi);
         if (!font) return;
         (*fonts)[id].reset(font);
+        (*fontSpecs)[id] = spec;
     }
 
     CControlUI* MakeControl(const std::wstring& name) {
@@ -328,7 +356,37 @@ CPaintManagerUI::~CPaintManagerUI() {
 
 void CPaintManagerUI::Init(HWND window) {
     window_ = window;
+    dpi_ = window ? WindowDpi(window) : kSkinDpi;
     if (!impl_->root) impl_->NewRoot(window);
+    impl_->FitRoot(window, dpi_);
+}
+
+int CPaintManagerUI::Scale(int value) const {
+    return ScaleLength(value, dpi_);
+}
+
+RECT CPaintManagerUI::Scale(const RECT& rect) const {
+    return ScaleRect(rect, dpi_);
+}
+
+void CPaintManagerUI::SetDpi(int dpi) {
+    if (dpi <= 0 || dpi == dpi_) return;
+    dpi_ = dpi;
+    // The new fonts are made and handed to the edits before the old ones go.
+    std::map<int, UniqueGdiObject> fonts;
+    for (const auto& spec : impl_->fontSpecs)
+        if (HFONT font = MakeFont(spec.second, dpi)) fonts[spec.first].reset(font);
+    impl_->fonts.swap(fonts);
+    if (impl_->root) {
+        ForEachEdit(impl_->root.get(), [](CEditUI* edit) {
+            edit->ApplyFont();
+            edit->Sync();
+        });
+    }
+    if (window_) {
+        impl_->FitRoot(window_, dpi_);
+        InvalidateRect(window_, nullptr, FALSE);
+    }
 }
 
 bool CPaintManagerUI::LoadSkin(const wchar_t* skinFile, IDialogBuilderCallback* callback) {
@@ -340,8 +398,9 @@ bool CPaintManagerUI::LoadSkin(const wchar_t* skinFile, IDialogBuilderCallback* 
     if (!ReadSkinFile(skinFile, &xml)) return false;
 
     impl_->keys->SetMarkColor(0);
-    SkinBuilder builder{this,        callback,      impl_->root.get(), &impl_->fonts, &initSize_, &caption_,
-                        &roundCorner_, impl_->keys.get(), {},          nullptr};
+    impl_->FitRoot(window_, dpi_);
+    SkinBuilder builder{this,       callback,   impl_->root.get(), &impl_->fonts,      &impl_->fontSpecs, dpi_,
+                        &initSize_, &caption_,  &roundCorner_,     impl_->keys.get(), {},                nullptr};
     XML_Parser parser = XML_ParserCreate("UTF-8");
     if (!parser) return false;
     builder.parser = parser;
@@ -492,12 +551,19 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         return true;
     case WM_SIZE:
         if (s.root && wParam != SIZE_MINIMIZED) {
-            RECT rc;
-            GetClientRect(window_, &rc);
-            s.root->SetPos(rc);
+            s.FitRoot(window_, dpi_);
             InvalidateRect(window_, nullptr, FALSE);
         }
         break;
+    case kWmDpiChanged: {
+        // Laid out again at the new scale, at the size and place Windows suggests for it.
+        SetDpi(HIWORD(wParam));
+        const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+        if (suggested)
+            SetWindowPos(window_, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                         suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+        break;
+    }
     case WM_TIMER:
         for (const auto& timer : s.timers) {
             if (timer.systemId != wParam) continue;
@@ -508,7 +574,8 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
     case WM_NCHITTEST: {
         POINT client = pt;
         ScreenToClient(window_, &client);
-        result = PtInRect(&caption_, client) && !FindControl(client) ? HTCAPTION : HTCLIENT;
+        const RECT caption = Scale(caption_);
+        result = PtInRect(&caption, client) && !FindControl(client) ? HTCAPTION : HTCLIENT;
         return true;
     }
     case WM_MOUSEMOVE: {
@@ -517,7 +584,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
             s.trackingLeave = TrackMouseEvent(&track) != FALSE;
         }
         if (s.pushed) {
-            const RECT& pos = s.pushed->GetPos();
+            const RECT pos = s.pushed->GetScaledPos();
             s.pushed->SetHot(PtInRect(&pos, pt) != FALSE);
             return true;
         }
@@ -556,7 +623,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
         s.pushed = nullptr;
         button->SetPushed(false);
         if (GetCapture() == window_) ReleaseCapture();
-        const RECT& pos = button->GetPos();
+        const RECT pos = button->GetScaledPos();
         if (PtInRect(&pos, pt) && button->IsVisible() && button->IsEnabled()) SendNotify(button, L"click");
         return true;
     }

@@ -1,6 +1,7 @@
 // Drawing: colours, text, and the skin's PNG images. Each image is decoded once by GDI+ into a
 // premultiplied 32-bit DIB and then drawn with GdiAlphaBlend (or BitBlt when it is opaque), so a
-// paint does no GDI+ work.
+// paint does no GDI+ work. Above 96 DPI the image comes from the skin's set drawn for the scale
+// (1.5x or 2x), scaled down once to the window's DPI.
 
 #include <windows.h>
 
@@ -16,6 +17,7 @@
 #include "base/Owners.h"
 #include "base/SystemApi.h"
 #include "uilib/UiInternal.h"
+#include "uilib/UiScale.h"
 
 namespace UiLib {
 namespace detail {
@@ -27,9 +29,10 @@ struct Image {
     int width = 0;
     int height = 0;
     bool alpha = false;  // some pixel is not opaque
+    int dpi = kSkinDpi;  // its pixels per skin inch: source rectangles are scaled by it
 };
 
-// File name (lower case) to decoded image; null for a file that could not be read or decoded,
+// File name (lower case) and DPI to decoded image; null for a file that could not be read or decoded,
 // so a missing image costs one look-up, not one archive read per paint.
 std::map<std::wstring, std::unique_ptr<Image>>& ImageCache() {
     static auto* cache = new std::map<std::wstring, std::unique_ptr<Image>>();  // lives until the process ends
@@ -106,15 +109,51 @@ std::unique_ptr<Image> Decode(const std::string& bytes) {
     return image;
 }
 
-const Image* GetImage(const std::wstring& file) {
+// The set's image at `percent` scaled down to `dpi`; null when the set lacks the file.
+std::unique_ptr<Image> FromImageSet(const std::wstring& file, int percent, int dpi) {
+    std::string bytes;
+    if (!CPaintManagerUI::ReadSkinFile(ImageSetFile(file, percent).c_str(), &bytes)) return nullptr;
+    std::unique_ptr<Image> drawn = Decode(bytes);
+    if (!drawn) return nullptr;
+    const int setDpi = kSkinDpi * percent / 100;
+    drawn->dpi = setDpi;
+    if (dpi >= setDpi) return drawn;  // never scaled up: drawn stretched instead
+    const int width = MulDiv(drawn->width, dpi, setDpi), height = MulDiv(drawn->height, dpi, setDpi);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP dib =
+        width > 0 && height > 0 ? CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0) : nullptr;
+    if (!dib) return nullptr;
+    std::unique_ptr<Image> image(new Image{UniqueGdiObject(dib), width, height, drawn->alpha, dpi});
+    DIBSECTION section = {};
+    if (GetObjectW(drawn->bitmap.get(), sizeof(section), &section) != sizeof(section) || !section.dsBm.bmBits)
+        return nullptr;
+    ShrinkPixels(static_cast<const uint32_t*>(section.dsBm.bmBits), drawn->width, drawn->height,
+                 static_cast<uint32_t*>(bits), width, height);
+    GdiFlush();
+    return image;
+}
+
+const Image* GetImage(const std::wstring& file, int dpi) {
     std::wstring key = file;
     for (auto& c : key) c = static_cast<wchar_t>(towlower(c));
+    if (dpi != kSkinDpi) key += L"@" + std::to_wstring(dpi);
     auto& cache = ImageCache();
     const auto found = cache.find(key);
     if (found != cache.end()) return found->second.get();
-    std::string bytes;
     auto& image = cache[key];
-    if (CPaintManagerUI::ReadSkinFile(file.c_str(), &bytes)) image = Decode(bytes);
+    const int percent = ImageSetPercent(dpi);
+    if (percent != 100) image = FromImageSet(file, percent, dpi);
+    if (!image) {  // the skin's own pixels, stretched where the skin has no larger set
+        std::string bytes;
+        if (CPaintManagerUI::ReadSkinFile(file.c_str(), &bytes)) image = Decode(bytes);
+    }
     return image.get();
 }
 
@@ -217,16 +256,16 @@ void FillColor(HDC dc, const RECT& rect, const RECT& clip, DWORD argb) {
     ExtTextOutW(dc, 0, 0, ETO_OPAQUE, &part, nullptr, 0, nullptr);  // a solid fill without a brush
 }
 
-bool DrawImageAttr(HDC dc, const RECT& box, const RECT& clip, const std::wstring& text) {
+bool DrawImageAttr(HDC dc, const RECT& box, const RECT& clip, const std::wstring& text, int dpi) {
     const ImageAttr attr = ParseImageAttr(text);
     if (attr.file.empty()) return false;
-    const Image* image = GetImage(attr.file);
+    const Image* image = GetImage(attr.file, dpi);
     if (!image) return false;
-    const RECT source = attr.hasSource ? attr.source : RECT{0, 0, image->width, image->height};
+    const RECT source = attr.hasSource ? ScaleRect(attr.source, image->dpi) : RECT{0, 0, image->width, image->height};
     RECT dest = box;
     if (attr.hasDest) {
-        dest = RECT{box.left + attr.dest.left, box.top + attr.dest.top, box.left + attr.dest.right,
-                    box.top + attr.dest.bottom};
+        const RECT offset = ScaleRect(attr.dest, dpi);
+        dest = RECT{box.left + offset.left, box.top + offset.top, box.left + offset.right, box.top + offset.bottom};
     }
     Blit(dc, *image, dest, source, clip);
     return true;

@@ -197,6 +197,11 @@ void ApplyRoundCorner(HWND hwnd, SIZE corner) {
 
 }  // namespace
 
+SIZE WindowImplBase::RoundCorner() const {
+    const SIZE corner = m_PaintManager.GetRoundCorner();
+    return SIZE{m_PaintManager.Scale(corner.cx), m_PaintManager.Scale(corner.cy)};
+}
+
 LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, BOOL& handled) {
     handled = TRUE;
     SetWindowLongW(hwnd_, GWL_STYLE, GetStyle());
@@ -208,8 +213,8 @@ LRESULT WindowImplBase::OnCreate(UINT, WPARAM, LPARAM, BOOL& handled) {
     skin += SkinFile().str();
     m_PaintManager.LoadSkin(skin.c_str(), this);
     const SIZE size = m_PaintManager.GetInitSize();
-    if (size.cx > 0 && size.cy > 0) ResizeClient(size.cx, size.cy);
-    ApplyRoundCorner(hwnd_, m_PaintManager.GetRoundCorner());
+    if (size.cx > 0 && size.cy > 0) ResizeClient(m_PaintManager.Scale(size.cx), m_PaintManager.Scale(size.cy));
+    ApplyRoundCorner(hwnd_, RoundCorner());
     OnWindowCreated();
     m_PaintManager.SendNotify(m_PaintManager.GetRoot(), L"windowinit");
     return 0;
@@ -229,7 +234,7 @@ LRESULT WindowImplBase::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {
 
 LRESULT WindowImplBase::OnSize(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
     handled = FALSE;  // the paint manager lays the root out too
-    if (wParam != SIZE_MINIMIZED) ApplyRoundCorner(hwnd_, m_PaintManager.GetRoundCorner());
+    if (wParam != SIZE_MINIMIZED) ApplyRoundCorner(hwnd_, RoundCorner());
     return 0;
 }
 

@@ -134,6 +134,17 @@ def check(zip_path):
         elif kind and found[0].tag != kind:
             fail("%s: <%s>, expected <%s>" % (name, found[0].tag, kind))
 
+    # Every image drawn again at 1.5x and 2x, exactly that much larger, so a source rectangle
+    # of the 1x image maps onto whole pixels of each set.
+    for n in sorted(sizes):
+        if "@" in n or sizes[n] is None:
+            continue
+        stem = n[:-len(".png")]
+        for suffix, num, den in (("@1.5x", 3, 2), ("@2x", 2, 1)):
+            want = tuple(v * num // den for v in sizes[n]) if all(v * num % den == 0 for v in sizes[n]) else None
+            if sizes.get(stem + suffix + ".png") != want or want is None:
+                fail("%s%s.png is %r, not %r" % (stem, suffix, sizes.get(stem + suffix + ".png"), want))
+
     atlas = sizes.get("MainFrame.png")
     if not atlas or not inside(PROGRESS_BG, *atlas):
         fail("MainFrame.png (%r) does not hold the progress background %r" % (atlas, PROGRESS_BG))

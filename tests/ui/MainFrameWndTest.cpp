@@ -15,6 +15,7 @@
 
 #include "TestFiles.h"
 #include "WindowDriver.h"
+#include "base/Owners.h"
 #include "base/Product.h"
 #include "stats/ReportSender.h"
 #include "tasks/InstallMessages.h"
@@ -23,6 +24,8 @@
 #include "ui/InstallFolder.h"
 #include "ui/MainFrameWnd.h"
 #include "ui/WindowTexts.h"
+#include "uilib/UiInternal.h"
+#include "uilib/UiScale.h"
 
 using UiLib::CControlUI;
 using UiLib::CPaintManagerUI;
@@ -217,7 +220,7 @@ protected:
     void Click(const wchar_t* name) {
         CControlUI* c = Find(name);
         ASSERT_NE(c, nullptr) << "no control";
-        const RECT r = c->GetPos();
+        const RECT r = c->GetScaledPos();
         PostClick(hwnd(), POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2});
     }
     // Clicks `name` and answers the message box it opens with `answer`.
@@ -467,6 +470,63 @@ TEST_F(MainFrameWndTest, KeysMoveTheFocusAndPressTheFocusedButton) {
         EXPECT_TRUE(::IsWindowVisible(hwnd()));
     }
     EXPECT_EQ(Focused(), Find(L"BtnDown"));  // where it was before the question
+}
+
+// Every text of the skin, drawn in its font at the window's scale, fits its rectangle.
+void ExpectTextsFit(HWND window, const UiLib::CPaintManagerUI& manager, CControlUI* control) {
+    for (int i = 0; i < control->GetCount(); ++i) ExpectTextsFit(window, manager, control->GetItemAt(i));
+    const std::wstring text = control->GetText().str();
+    if (text.empty() || lstrcmpW(control->GetClass(), L"Edit") == 0) return;  // the edit box scrolls
+    const WindowDc dc(window);
+    const ScopedSelect font(dc.get(), manager.GetFont(control->GetFont()));
+    RECT extent = {0, 0, 0, 0};
+    ::DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &extent,
+                DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+    const RECT box = control->GetTextRect();
+    EXPECT_LE(extent.right, box.right - box.left) << Utf8(text);
+    EXPECT_LE(extent.bottom, box.bottom - box.top) << Utf8(text);
+}
+
+// Moved to a monitor of another scale: the window takes the size Windows suggests and lays the skin
+// out at it: the caption, the folder box and the panel follow, and no text is cut.
+TEST_F(MainFrameWndTest, AnotherScaleLaysTheWindowOutAgain) {
+    CControlUI* tip = Find(L"LabelProgressTip");
+    const std::wstring skinTip = tip->GetText().str();
+    tip->SetText(ProgressTip(100, true).c_str());  // the longest text the window shows there
+    for (const int dpi : {120, 144, 192, 96}) {
+        SCOPED_TRACE(dpi);
+        RECT frame = {};
+        ASSERT_TRUE(::GetWindowRect(hwnd(), &frame));
+        RECT suggested = {frame.left, frame.top, frame.left + ::MulDiv(680, dpi, 96),
+                          frame.top + ::MulDiv(420, dpi, 96)};
+        ::SendMessageW(hwnd(), UiLib::kWmDpiChanged, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+        PumpFor(50);
+        EXPECT_EQ(window_->m_PaintManager.GetDpi(), dpi);
+        EXPECT_EQ(ClientSize(hwnd()).cx, ::MulDiv(680, dpi, 96));
+        EXPECT_EQ(ClientSize(hwnd()).cy, ::MulDiv(420, dpi, 96));
+        ExpectTextsFit(hwnd(), window_->m_PaintManager, window_->m_PaintManager.GetRoot());
+
+        // The caption drags at its scaled height (its bottom edge is at 40 skin pixels).
+        POINT caption = {::MulDiv(300, dpi, 96), ::MulDiv(38, dpi, 96)};
+        ASSERT_TRUE(::ClientToScreen(hwnd(), &caption));
+        EXPECT_EQ(::SendMessageW(hwnd(), WM_NCHITTEST, 0, MAKELPARAM(caption.x, caption.y)), HTCAPTION);
+
+        Click(L"BtnCustomInstall");
+        PumpFor(100);
+        EXPECT_EQ(ClientSize(hwnd()).cy, ::MulDiv(480, dpi, 96));
+        auto* edit = static_cast<UiLib::CEditUI*>(Find(L"EditPath"));
+        RECT box = {};
+        ASSERT_TRUE(::GetWindowRect(edit->GetEditWindow(), &box));
+        ::MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&box), 2);
+        RECT inside = {};
+        const RECT scaled = edit->GetScaledPos();
+        EXPECT_TRUE(::IntersectRect(&inside, &box, &scaled) && ::EqualRect(&inside, &box))
+            << "the folder box is not where it is drawn";
+        Click(L"BtnDown");
+        PumpFor(100);
+        EXPECT_FALSE(Visible(L"PanelInstallInfo"));
+    }
+    tip->SetText(skinTip.c_str());
 }
 
 TEST_F(MainFrameWndTest, InstallationShowsProgressHighlightAndSlides) {

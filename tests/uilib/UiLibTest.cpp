@@ -8,6 +8,7 @@
 
 #include "TestFiles.h"
 #include "uilib/UiLib.h"
+#include "uilib/UiScale.h"
 
 using namespace UiLib;
 
@@ -436,6 +437,40 @@ TEST_F(UiLibTest, BrokenSkinLeavesAWindowWithoutControls) {
     EXPECT_TRUE(IsWindow(*wnd));
     EXPECT_EQ(wnd->Find(L"BtnOk"), nullptr);
     EXPECT_EQ(wnd->Count(L"windowinit"), 1);
+}
+
+// The image set for each scale is the smallest at least as large, never one to scale up.
+TEST(UiScale, ImageSetForEachScale) {
+    const struct {
+        int dpi;
+        int percent;
+        const wchar_t* file;
+    } cases[] = {
+        {96, 100, L"MainFrame.png"},     {120, 150, L"MainFrame@1.5x.png"}, {144, 150, L"MainFrame@1.5x.png"},
+        {168, 200, L"MainFrame@2x.png"}, {192, 200, L"MainFrame@2x.png"},   {240, 200, L"MainFrame@2x.png"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ImageSetPercent(c.dpi), c.percent) << c.dpi;
+        EXPECT_EQ(ImageSetFile(L"MainFrame.png", c.percent), c.file) << c.dpi;
+    }
+    EXPECT_EQ(ImageSetFile(L"img.v2/Logo", 200), L"img.v2/Logo@2x");
+}
+
+// Scaled down by the area each pixel covers: a 2 x 2 block becomes its mean, a 3-to-2 step
+// shares the middle pixel, and a flat image stays flat.
+TEST(UiScale, ShrinkAveragesTheCoveredArea) {
+    const uint32_t block[] = {0xFF000000, 0xFF0000FF, 0xFF00FF00, 0x00000000};
+    uint32_t one = 0;
+    ShrinkPixels(block, 2, 2, &one, 1, 1);
+    EXPECT_EQ(one, 0xBF004040u);
+    const uint32_t row[] = {0xFF000000, 0xFF000090, 0xFF0000F0};
+    uint32_t two[2] = {};
+    ShrinkPixels(row, 3, 1, two, 2, 1);
+    EXPECT_EQ(two[0], 0xFF000030u);
+    EXPECT_EQ(two[1], 0xFF0000D0u);
+    std::vector<uint32_t> flat(9 * 7, 0x80402010u), shrunk(5 * 4, 0);
+    ShrinkPixels(flat.data(), 9, 7, shrunk.data(), 5, 4);
+    for (uint32_t pixel : shrunk) EXPECT_EQ(pixel, 0x80402010u);
 }
 
 TEST_F(UiLibTest, CloseEndsTheWindow) {

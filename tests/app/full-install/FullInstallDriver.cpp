@@ -116,10 +116,14 @@ void ClickAt(POINT screen) {
     ::Sleep(150);
 }
 
-// A click on a control of the installer's window, where its skin draws it.
+// The scale the installer's window is drawn at: the system's, which a scenario may change.
+int g_windowDpi = 96;
+
+// A click on a control of the installer's window, where its skin draws it at the window's scale.
 void ClickControl(HWND window, const wchar_t* name) {
     POINT point = SkinCentre(name);
     ASSERT_GE(point.x, 0) << "the skin has no " << Utf8(name);
+    point = POINT{::MulDiv(point.x, g_windowDpi, 96), ::MulDiv(point.y, g_windowDpi, 96)};
     ASSERT_TRUE(::ClientToScreen(window, &point));
     ClickAt(point);
 }
@@ -930,6 +934,41 @@ TEST(FullInstall, CustomFolder) {
     RemoveTree(L"C:\\Games");
 }
 
+// The system's scale as Windows keeps it for the user; programs started from now on are drawn at it.
+void SetSystemDpi(DWORD dpi) {
+    UniqueRegKey key;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"Control Panel\\Desktop", 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                                key.out(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(::RegSetValueExW(key.get(), L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof dpi),
+              ERROR_SUCCESS);
+    g_windowDpi = static_cast<int>(dpi);
+}
+
+// At 100 % to 200 %: the window is the skin's size times the scale, with the custom panel too, and
+// a click where install is drawn at that scale installs.
+TEST(FullInstall, Scaling) {
+    for (const DWORD dpi : {96, 120, 144, 192}) {
+        SCOPED_TRACE("dpi " + std::to_string(dpi));
+        ASSERT_NO_FATAL_FAILURE(SetSystemDpi(dpi));
+        ASSERT_NO_FATAL_FAILURE(ResetSystem(true));
+        Installer installer;
+        ASSERT_NE(installer.window(), nullptr);
+        const SIZE start = ClientSize(installer.window());
+        EXPECT_EQ(start.cx, ::MulDiv(680, dpi, 96));
+        EXPECT_EQ(start.cy, ::MulDiv(420, dpi, 96));
+        installer.Screenshot(L"start-" + std::to_wstring(dpi));
+        ASSERT_NO_FATAL_FAILURE(ClickControl(installer.window(), L"BtnCustomInstall"));
+        const SIZE custom = ClientSize(installer.window());
+        EXPECT_EQ(custom.cx, ::MulDiv(680, dpi, 96));
+        EXPECT_EQ(custom.cy, ::MulDiv(480, dpi, 96));
+        installer.Screenshot(L"custom-panel-" + std::to_wstring(dpi));
+        EXPECT_EQ(InstallAndWait(installer, L"scaled-" + std::to_wstring(dpi)), 0u);
+        ExpectInstalledIn(DefaultFolder(), installer.pid());
+    }
+    SetSystemDpi(96);
+}
+
 // Every file below a folder with its bytes.
 std::map<std::wstring, std::string> FilesWithBytes(const std::wstring& folder) {
     std::vector<std::wstring> files;
@@ -1244,6 +1283,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     ::CoInitialize(nullptr);
+    // Window sizes and input in real pixels, whatever scale the installer is drawn at.
+    using SetProcessDpiAwareProc = BOOL(WINAPI*)();
+    if (const auto aware = reinterpret_cast<SetProcessDpiAwareProc>(
+            reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "SetProcessDPIAware"))))
+        aware();
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -34,8 +34,11 @@ start)
     stop_group  # whatever an interrupted run left
     rm -rf "$WINEPREFIX" "$session"
     mkdir -p "$session" "$HOME"
+    # The scaling group's window is 1360 x 960 at 200 %: the whole of it on the screen.
+    screen=1280x800x24
+    [ "$group" = dpi ] && screen=1920x1200x24
     # Xvfb picks a free display and names it on fd 3 once it accepts clients.
-    Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3>"$session/display" </dev/null >/dev/null 2>&1 &
+    Xvfb -displayfd 3 -screen 0 "$screen" -nolisten tcp 3>"$session/display" </dev/null >/dev/null 2>&1 &
     echo $! >"$session/xvfb.pid"
     for _ in $(seq 100); do [ -s "$session/display" ] && break; sleep 0.1; done
     [ -s "$session/display" ] || { echo "full-install: no virtual display" >&2; exit 1; }
