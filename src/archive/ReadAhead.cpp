@@ -6,9 +6,10 @@ namespace {
 
 // What waits in the queue, at most (one piece may pass it, when it waits alone), and the size of
 // the pieces a streamed entry is cut into.
-constexpr size_t kQueueBytes = 4u << 20;
-constexpr size_t kPieceBytes = 1u << 20;
+constexpr size_t kQueueBytes = 2u << 20;
+constexpr size_t kPieceBytes = 512u << 10;
 constexpr SIZE_T kReaderStack = 64 * 1024;
+
 }  // namespace
 
 ReadAhead::ReadAhead(const std::wstring& path, int32_t count, HANDLE heldFile) noexcept : count_(count) {
