@@ -97,16 +97,16 @@ void ForEachEdit(CControlUI* control, void (*action)(CEditUI*)) {
 }
 
 // A skin font: kept, so it can be made again at another DPI.
-struct FontSpec {
+struct FontTraits {
     std::wstring face = L"Microsoft YaHei";
     int size = 12;  // pixels at 96 DPI
     bool bold = false, italic = false, underline = false;
 };
 
-HFONT MakeFont(const FontSpec& spec, int dpi) {
-    return CreateFontW(-ScaleLength(spec.size, dpi), 0, 0, 0, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic,
-                       spec.underline, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_DONTCARE, spec.face.c_str());
+HFONT MakeFont(const FontTraits& traits, int dpi) {
+    return CreateFontW(-ScaleLength(traits.size, dpi), 0, 0, 0, traits.bold ? FW_BOLD : FW_NORMAL, traits.italic,
+                       traits.underline, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_DONTCARE, traits.face.c_str());
 }
 
 CEditUI* FindEdit(CControlUI* control, HWND edit) {
@@ -128,7 +128,7 @@ struct CPaintManagerUI::Impl {
 
     std::unique_ptr<CContainerUI> root;
     std::map<int, UniqueGdiObject> fonts;  // outlived by nothing: the root (its edits use them) goes first
-    std::map<int, FontSpec> fontSpecs;
+    std::map<int, FontTraits> fontTraits;
     std::vector<INotifyUI*> notifiers;
     std::vector<IMessageFilterUI*> filters;
     std::vector<Timer> timers;
@@ -143,7 +143,7 @@ struct CPaintManagerUI::Impl {
         if (keys) keys->Forget();
         root.reset();  // its edits go first: they use the fonts
         fonts.clear();
-        fontSpecs.clear();
+        fontTraits.clear();
         root.reset(new CContainerUI());
         root->SetAttribute(L"bkcolor", L"#FFFFFFFF");
         RECT rc = {0, 0, 0, 0};
@@ -232,7 +232,7 @@ struct SkinBuilder {
     IDialogBuilderCallback* callback;
     CContainerUI* root;
     std::map<int, UniqueGdiObject>* fonts;
-    std::map<int, FontSpec>* fontSpecs;
+    std::map<int, FontTraits>* fontTraits;
     int dpi;
     SIZE* initSize;
     RECT* caption;
@@ -268,20 +268,20 @@ struct SkinBuilder {
 
     void AddFont(const char** attrs) {
         int id = 0;
-        FontSpec spec;
+        FontTraits traits;
         for (const char** a = attrs; a[0]; a += 2) {
             const std::wstring name = Widen(a[0]), value = Widen(a[1]);
             if (name == L"id") id = _wtoi(value.c_str());
-            else if (name == L"name") spec.face = value;
-            else if (name == L"size") spec.size = _wtoi(value.c_str());
-            else if (name == L"bold") spec.bold = detail::ParseBool(value.c_str());
-            else if (name == L"italic") spec.italic = detail::ParseBool(value.c_str());
-            else if (name == L"underline") spec.underline = detail::ParseBool(value.c_str());
+            else if (name == L"name") traits.face = value;
+            else if (name == L"size") traits.size = _wtoi(value.c_str());
+            else if (name == L"bold") traits.bold = detail::ParseBool(value.c_str());
+            else if (name == L"italic") traits.italic = detail::ParseBool(value.c_str());
+            else if (name == L"underline") traits.underline = detail::ParseBool(value.c_str());
         }
-        HFONT font = MakeFont(spec, dpi);
+        HFONT font = MakeFont(traits, dpi);
         if (!font) return;
         (*fonts)[id].reset(font);
-        (*fontSpecs)[id] = spec;
+        (*fontTraits)[id] = traits;
     }
 
     CControlUI* MakeControl(const std::wstring& name) {
@@ -374,8 +374,8 @@ void CPaintManagerUI::SetDpi(int dpi) {
     dpi_ = dpi;
     // The new fonts are made and handed to the edits before the old ones go.
     std::map<int, UniqueGdiObject> fonts;
-    for (const auto& spec : impl_->fontSpecs)
-        if (HFONT font = MakeFont(spec.second, dpi)) fonts[spec.first].reset(font);
+    for (const auto& traits : impl_->fontTraits)
+        if (HFONT font = MakeFont(traits.second, dpi)) fonts[traits.first].reset(font);
     impl_->fonts.swap(fonts);
     if (impl_->root) {
         ForEachEdit(impl_->root.get(), [](CEditUI* edit) {
@@ -399,7 +399,7 @@ bool CPaintManagerUI::LoadSkin(const wchar_t* skinFile, IDialogBuilderCallback* 
 
     impl_->keys->SetMarkColor(0);
     impl_->FitRoot(window_, dpi_);
-    SkinBuilder builder{this,       callback,   impl_->root.get(), &impl_->fonts,      &impl_->fontSpecs, dpi_,
+    SkinBuilder builder{this,       callback,   impl_->root.get(), &impl_->fonts,      &impl_->fontTraits, dpi_,
                         &initSize_, &caption_,  &roundCorner_,     impl_->keys.get(), {},                nullptr};
     XML_Parser parser = XML_ParserCreate("UTF-8");
     if (!parser) return false;
