@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 #include "base/Log.h"
 
 namespace {
@@ -32,7 +34,7 @@ std::vector<std::wstring> SplitComponents(const std::wstring& relative) {
     return parts;
 }
 
-HeldWay::HeldWay(std::wstring root) : root_(std::move(root)) {
+HeldWay::HeldWay(std::wstring root, size_t keep) : root_(std::move(root)), keep_(keep) {
     while (root_.size() > 1 && (root_.back() == L'\\' || root_.back() == L'/') && root_[root_.size() - 2] != L':')
         root_.pop_back();
 }
@@ -49,11 +51,28 @@ HeldWay::State HeldWay::Hold(const std::vector<std::wstring>& parts, size_t coun
         same = 1;
         while (same <= count && same < held_.size() && held_[same].key == FoldCase(parts[same - 1])) ++same;
     }
-    held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(same), held_.end());
+    Keep(same);
     std::wstring path = root_;
     for (size_t i = 0; i + 1 < same; ++i) path.append(L"\\").append(parts[i]);
     for (size_t level = same; level <= count; ++level) {
         if (level > 0) path.append(L"\\").append(parts[level - 1]);
+        if (level > 0 && !kept_.empty()) {
+            const std::wstring key = PathKey(level - 1) + L"\\" + FoldCase(parts[level - 1]);
+            const auto found = std::find_if(kept_.begin(), kept_.end(), [&](const Kept& k) { return k.path == key; });
+            if (found != kept_.end()) {
+                UniqueFile kept = std::move(found->handle);
+                kept_.erase(found);
+                // Held all along, so on Windows it is still what was looked at; Wine does not
+                // enforce the sharing against a rename, so its path is asked again (no handle, no
+                // round trip) before it is trusted.
+                const DWORD attributes = ::GetFileAttributesW(path.c_str());
+                if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                    !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                    held_.push_back({FoldCase(parts[level - 1]), std::move(kept)});
+                    continue;
+                }
+            }
+        }
         UniqueFile handle = Open(path);
         DWORD error = handle ? ERROR_SUCCESS : ::GetLastError();
         if (IsNotFound(error) && makeLast && level == count) {
@@ -84,4 +103,33 @@ HeldWay::State HeldWay::Hold(const std::vector<std::wstring>& parts, size_t coun
         held_.push_back({level == 0 ? std::wstring() : FoldCase(parts[level - 1]), std::move(handle)});
     }
     return kHeld;
+}
+
+std::wstring HeldWay::PathKey(size_t levels) const {
+    std::wstring key;
+    for (size_t i = 1; i <= levels && i < held_.size(); ++i) key.append(L"\\").append(held_[i].key);
+    return key;
+}
+
+void HeldWay::Keep(size_t from) {
+    if (from >= held_.size()) return;
+    if (keep_ == 0 || from == 0) {
+        held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(from), held_.end());
+        if (from == 0) kept_.clear();
+        return;
+    }
+    // Deepest last, so a folder is never evicted after what lies below it is.
+    std::wstring key = PathKey(from - 1);
+    for (size_t level = from; level < held_.size(); ++level) {
+        key.append(L"\\").append(held_[level].key);
+        kept_.push_back({key, std::move(held_[level].handle)});
+    }
+    held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(from), held_.end());
+    while (kept_.size() > keep_) {
+        const std::wstring gone = kept_.front().path + L"\\";
+        kept_.erase(kept_.begin());
+        kept_.erase(std::remove_if(kept_.begin(), kept_.end(),
+                                   [&](const Kept& k) { return k.path.compare(0, gone.size(), gone) == 0; }),
+                    kept_.end());
+    }
 }

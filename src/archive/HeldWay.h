@@ -22,7 +22,9 @@ class HeldWay {
 public:
     enum State { kHeld, kAbsent, kRefused };
 
-    explicit HeldWay(std::wstring root);
+    // keep: how many folders left behind stay held, to be taken up again without being opened and
+    // looked at anew (the extraction comes back to the same folders often). 0: none.
+    explicit HeldWay(std::wstring root, size_t keep = 0);
     HeldWay(const HeldWay&) = delete;
     HeldWay& operator=(const HeldWay&) = delete;
 
@@ -34,7 +36,10 @@ public:
     // The same for the first `count` of `parts`, the components below the root.
     State Hold(const std::vector<std::wstring>& parts, size_t count, bool makeLast = false, bool* made = nullptr);
     // Lets go of everything.
-    void Release() { held_.clear(); }
+    void Release() {
+        held_.clear();
+        kept_.clear();
+    }
 
     const std::wstring& root() const { return root_; }
 
@@ -43,7 +48,17 @@ private:
         std::wstring key;  // the component, case folded
         UniqueFile handle;
     };
+    struct Kept {
+        std::wstring path;  // below the root, case folded
+        UniqueFile handle;
+    };
+    void Keep(size_t from);
+    std::wstring PathKey(size_t levels) const;
 
     std::wstring root_;
     std::vector<Level> held_;  // held_[0] is the root
+    size_t keep_;
+    // Left behind, oldest first. A folder goes with everything kept below it: a folder is taken
+    // up again only while every folder above it has stayed held since it was looked at.
+    std::vector<Kept> kept_;
 };

@@ -24,6 +24,9 @@
 
 namespace {
 
+// Folders the extraction keeps held after an entry leaves them.
+constexpr size_t kKeptFolders = 64;
+
 // What a path kept costs beside its characters, about.
 constexpr size_t kPathOverhead = 48;
 
@@ -187,7 +190,10 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, 
     // counts as extracted once its file is closed whole, progress is owed until then, and a failed
     // close ends the extraction as any failure does.
     FileCloser closer(closerThreads, beforeClose);
-    HeldWay way(installPath);
+    // Entries come back to the folders they left: those stay held rather than being opened and
+    // looked at again (each look at a folder is several round trips to Wine's server and its mount
+    // manager).
+    HeldWay way(installPath, kKeptFolders);
     const size_t rootLength = way.root().size();
     std::deque<std::pair<uint32_t, int32_t>> owedProgress;  // entry, percent
     const auto postClosed = [&] {
