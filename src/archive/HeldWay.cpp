@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/Log.h"
+#include "base/SystemApi.h"
 
 namespace {
 
@@ -32,6 +33,26 @@ std::vector<std::wstring> SplitComponents(const std::wstring& relative) {
         start = end + 1;
     }
     return parts;
+}
+
+bool HandleAttributes(HANDLE handle, DWORD* attributes) {
+    // The basic information needs no volume; GetFileInformationByHandle also asks for the volume's
+    // serial number, which Wine fetches from its mount manager, another process, every time.
+    using GetInformationFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+    if (const auto get = SystemFunctionAs<GetInformationFn>(SystemFunction::GetFileInformationByHandleEx)) {
+        struct {
+            LARGE_INTEGER creationTime, lastAccessTime, lastWriteTime, changeTime;
+            DWORD fileAttributes;
+        } basic = {};
+        constexpr int kFileBasicInfo = 0;
+        if (!get(handle, kFileBasicInfo, &basic, sizeof basic)) return false;
+        *attributes = basic.fileAttributes;
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!::GetFileInformationByHandle(handle, &info)) return false;
+    *attributes = info.dwFileAttributes;
+    return true;
 }
 
 HeldWay::HeldWay(std::wstring root, size_t keep) : root_(std::move(root)), keep_(keep) {
@@ -87,19 +108,18 @@ HeldWay::State HeldWay::Hold(const std::vector<std::wstring>& parts, size_t coun
             LogCallFailed("CreateFileW", path, error);
             return kRefused;
         }
-        BY_HANDLE_FILE_INFORMATION info = {};
-        if (!::GetFileInformationByHandle(handle.get(), &info)) {
+        DWORD held = 0;
+        if (!HandleAttributes(handle.get(), &held)) {
             LogCallFailed("GetFileInformationByHandle", path, ::GetLastError());
             return kRefused;
         }
         // Under Wine a handle shows the folder a unix link leads to; only its path shows the link.
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES ||
-            ((info.dwFileAttributes | attributes) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        if (attributes == INVALID_FILE_ATTRIBUTES || ((held | attributes) & FILE_ATTRIBUTE_REPARSE_POINT)) {
             LogCallFailed("HeldWay (a link on the way)", path, ERROR_NOT_SUPPORTED);
             return kRefused;
         }
-        if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return kAbsent;
+        if (!(held & FILE_ATTRIBUTE_DIRECTORY)) return kAbsent;
         held_.push_back({level == 0 ? std::wstring() : FoldCase(parts[level - 1]), std::move(handle)});
     }
     return kHeld;

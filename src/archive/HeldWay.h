@@ -18,6 +18,9 @@ std::vector<std::wstring> SplitComponents(const std::wstring& relative);
 // A clear "not there", as opposed to a path that cannot be looked at.
 inline bool IsNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
+// The attributes of what `handle` is open on (a reparse point when it is a link opened on itself).
+bool HandleAttributes(HANDLE handle, DWORD* attributes);
+
 class HeldWay {
 public:
     enum State { kHeld, kAbsent, kRefused };

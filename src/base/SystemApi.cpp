@@ -20,6 +20,7 @@ constexpr SystemFunctionEntry kSystemFunctions[] = {
     {SystemFunction::SetDefaultDllDirectories, L"kernel32.dll", "SetDefaultDllDirectories"},
     {SystemFunction::SetDllDirectoryW, L"kernel32.dll", "SetDllDirectoryW"},
     {SystemFunction::SetFileInformationByHandle, L"kernel32.dll", "SetFileInformationByHandle"},
+    {SystemFunction::GetFileInformationByHandleEx, L"kernel32.dll", "GetFileInformationByHandleEx"},
     {SystemFunction::GetDpiForWindow, L"user32.dll", "GetDpiForWindow"},
 };
 

@@ -19,6 +19,7 @@ enum class SystemFunction {
     SetDefaultDllDirectories,  // kernel32, Windows 8, or 7 and Vista with KB2533623
     SetDllDirectoryW,        // kernel32, Windows XP SP1
     SetFileInformationByHandle,  // kernel32, Windows Vista
+    GetFileInformationByHandleEx,  // kernel32, Windows Vista
     GetDpiForWindow,         // user32, Windows 10 1607
 };
 
