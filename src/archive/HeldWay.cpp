@@ -40,11 +40,7 @@ bool HandleAttributes(HANDLE handle, DWORD* attributes) {
     // serial number, which Wine fetches from its mount manager, another process, every time.
     using GetInformationFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
     if (const auto get = SystemFunctionAs<GetInformationFn>(SystemFunction::GetFileInformationByHandleEx)) {
-        struct {
-            LARGE_INTEGER creationTime, lastAccessTime, lastWriteTime, changeTime;
-            DWORD fileAttributes;
-        } basic = {};
-        constexpr int kFileBasicInfo = 0;
+        BasicInfo basic = {};
         if (!get(handle, kFileBasicInfo, &basic, sizeof basic)) return false;
         *attributes = basic.fileAttributes;
         return true;

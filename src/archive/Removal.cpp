@@ -13,12 +13,7 @@ constexpr wchar_t kLiteralPrefix[] = L"\\\\?\\";
 constexpr wchar_t kLiteralUncPrefix[] = L"\\\\?\\UNC\\";
 
 // What SetFileInformationByHandle takes (declared by the headers only for Vista and later).
-constexpr int kFileBasicInfo = 0;
 constexpr int kFileDispositionInfo = 4;
-struct BasicInfo {
-    LARGE_INTEGER creationTime, lastAccessTime, lastWriteTime, changeTime;  // 0: unchanged
-    DWORD fileAttributes;
-};
 struct DispositionInfo {
     BOOLEAN deleteFile;
 };

@@ -10,6 +10,14 @@ namespace UiLib {
 
 namespace detail {
 
+CEditUI* FindEditWindow(CControlUI* control, HWND edit) {
+    if (auto* e = dynamic_cast<CEditUI*>(control))
+        if (e->GetEditWindow() == edit) return e;
+    for (int i = 0; i < control->GetCount(); ++i)
+        if (CEditUI* found = FindEditWindow(control->GetItemAt(i), edit)) return found;
+    return nullptr;
+}
+
 DWORD ParseColor(const wchar_t* text) {
     if (!text) return 0;
     while (*text == L' ') ++text;

@@ -36,14 +36,6 @@ CButtonUI* FindDefaultButton(CControlUI* control) {
     return nullptr;
 }
 
-CEditUI* FindEditWindow(CControlUI* control, HWND edit) {
-    if (auto* e = dynamic_cast<CEditUI*>(control))
-        if (e->GetEditWindow() == edit) return e;
-    for (int i = 0; i < control->GetCount(); ++i)
-        if (CEditUI* found = FindEditWindow(control->GetItemAt(i), edit)) return found;
-    return nullptr;
-}
-
 // The mark lies around the control's focus rectangle, no further out than this.
 constexpr int kMarkReach = 5;
 

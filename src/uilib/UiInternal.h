@@ -139,6 +139,8 @@ bool AccessibleClick(CPaintManagerUI* manager, UINT uMsg, WPARAM wParam);
 
 // Runs Sync on every edit in the subtree of `control` (visibility or enabling changed above it).
 void SyncNativeChildren(CControlUI* control);
+// The edit in the subtree of `control` whose native window is `edit`; null when none.
+CEditUI* FindEditWindow(CControlUI* control, HWND edit);
 
 // "#AARRGGBB" (or "#RRGGBB", opaque) to 0xAARRGGBB.
 DWORD ParseColor(const wchar_t* text);

@@ -109,14 +109,6 @@ HFONT MakeFont(const FontTraits& traits, int dpi) {
                        DEFAULT_PITCH | FF_DONTCARE, traits.face.c_str());
 }
 
-CEditUI* FindEdit(CControlUI* control, HWND edit) {
-    if (auto* e = dynamic_cast<CEditUI*>(control))
-        if (e->GetEditWindow() == edit) return e;
-    for (int i = 0; i < control->GetCount(); ++i)
-        if (CEditUI* found = FindEdit(control->GetItemAt(i), edit)) return found;
-    return nullptr;
-}
-
 }  // namespace
 
 struct CPaintManagerUI::Impl {
@@ -636,7 +628,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
         if (s.root) {
-            if (CEditUI* edit = FindEdit(s.root.get(), reinterpret_cast<HWND>(lParam))) {
+            if (CEditUI* edit = detail::FindEditWindow(s.root.get(), reinterpret_cast<HWND>(lParam))) {
                 result = reinterpret_cast<LRESULT>(edit->PrepareColors(reinterpret_cast<HDC>(wParam)));
                 return true;
             }
