@@ -35,9 +35,7 @@ bool FileCloser::Start(unsigned threads) noexcept {
         return false;
     }
     mostThreads_ = threads;
-    wake_.reset(::CreateSemaphoreW(nullptr, 0, static_cast<LONG>(threads), nullptr));
-    closed_.reset(::CreateEventW(nullptr, FALSE, FALSE, nullptr));
-    if (!wake_ || !closed_) return false;
+    if (!wake_.Ready() || !closed_.Ready()) return false;
     // As many as cores to begin with: where closing is quick, more would only cost memory.
     SYSTEM_INFO info = {};
     ::GetSystemInfo(&info);
@@ -59,13 +57,11 @@ bool FileCloser::AddThread() noexcept {
 void FileCloser::Stop() noexcept {
     if (threads_.empty()) return;
     Drain();
-    LONG sleeping = 0;
     {
         Locked held(&lock_);
         stopping_ = true;
-        sleeping = TakeSleepers(sleepers_);
+        wake_.Wake(TakeSleepers(sleepers_));
     }
-    if (sleeping > 0) ::ReleaseSemaphore(wake_.get(), sleeping, nullptr);
     for (const UniqueHandle& thread : threads_) ::WaitForSingleObject(thread.get(), INFINITE);
     threads_.clear();
 }
@@ -78,12 +74,9 @@ LONG FileCloser::TakeSleepers(size_t wanted) noexcept {
 
 void FileCloser::AwaitAClose() noexcept {
     // Closers wake for any file when the extraction has to wait for them.
-    const LONG sleeping = TakeSleepers(count_);
+    wake_.Wake(TakeSleepers(count_));
     awaitingClose_ = true;
-    ::LeaveCriticalSection(&lock_);
-    if (sleeping > 0) ::ReleaseSemaphore(wake_.get(), sleeping, nullptr);
-    ::WaitForSingleObject(closed_.get(), INFINITE);
-    ::EnterCriticalSection(&lock_);
+    closed_.Wait(&lock_);
 }
 
 void FileCloser::Close(uint32_t entry, UniqueFile file) noexcept {
@@ -91,7 +84,6 @@ void FileCloser::Close(uint32_t entry, UniqueFile file) noexcept {
         CloseNow(entry, file.release());
         return;
     }
-    LONG sleeping = 0;
     {
         Locked held(&lock_);
         // A full queue means closing is slow, a scanner most likely: one more closer each time,
@@ -105,9 +97,8 @@ void FileCloser::Close(uint32_t entry, UniqueFile file) noexcept {
         open_.push_back(entry);  // reserved: never more than the queue's length
         // A closer already awake takes it; else one wakes for a few files.
         const size_t awake = threads_.size() - sleepers_;
-        if (count_ >= (awake + 1) * kFilesPerWake) sleeping = TakeSleepers(1);
+        if (count_ >= (awake + 1) * kFilesPerWake) wake_.Wake(TakeSleepers(1));
     }
-    if (sleeping > 0) ::ReleaseSemaphore(wake_.get(), sleeping, nullptr);
 }
 
 void FileCloser::Drain() noexcept {
@@ -141,21 +132,17 @@ void FileCloser::CloseNow(uint32_t entry, HANDLE file) noexcept {
         closed = false;
         error = ::GetLastError();
     }
-    bool wakeExtraction = false;
-    {
-        Locked held(&lock_);
-        if (!closed && entry < firstFailure_) {
-            firstFailure_ = entry;
-            failureError_ = error;
-        }
-        const auto it = std::find(open_.begin(), open_.end(), entry);
-        if (it != open_.end()) {
-            *it = open_.back();
-            open_.pop_back();
-        }
-        wakeExtraction = std::exchange(awaitingClose_, false);
+    Locked held(&lock_);
+    if (!closed && entry < firstFailure_) {
+        firstFailure_ = entry;
+        failureError_ = error;
     }
-    if (wakeExtraction) ::SetEvent(closed_.get());
+    const auto it = std::find(open_.begin(), open_.end(), entry);
+    if (it != open_.end()) {
+        *it = open_.back();
+        open_.pop_back();
+    }
+    if (std::exchange(awaitingClose_, false)) closed_.Wake();
 }
 
 DWORD WINAPI FileCloser::Work(void* self) noexcept {
@@ -167,9 +154,7 @@ DWORD WINAPI FileCloser::Work(void* self) noexcept {
             while (closer.count_ == 0) {
                 if (closer.stopping_) return 0;
                 ++closer.sleepers_;
-                ::LeaveCriticalSection(&closer.lock_);
-                ::WaitForSingleObject(closer.wake_.get(), INFINITE);
-                ::EnterCriticalSection(&closer.lock_);
+                closer.wake_.Wait(&closer.lock_);
             }
             next = closer.waiting_[closer.head_];
             closer.head_ = (closer.head_ + 1) % closer.waiting_.size();

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/Owners.h"
+#include "base/Signal.h"
 
 // Closes extracted files on a few threads of its own. Where a scanner reads each new file as its
 // handle is closed, CloseHandle blocks for milliseconds a file; the extraction goes on meanwhile.
@@ -30,9 +31,10 @@ public:
     FileCloser(const FileCloser&) = delete;
     FileCloser& operator=(const FileCloser&) = delete;
 
-    // Takes `file`, written whole, of archive entry `entry`; waits while the queue is full.
+    // Takes `file`, written whole, of archive entry `entry`; waits while the queue is full. One
+    // thread hands files over; any may ask the state below.
     void Close(uint32_t entry, UniqueFile file) noexcept;
-    // Returns once every file handed over is closed.
+    // Returns once every file handed over is closed; not while files are being handed over.
     void Drain() noexcept;
     // The lowest entry handed over that is not closed whole (still open, or its close failed):
     // every entry below it has been. kNone when there is none.
@@ -48,7 +50,7 @@ private:
     static DWORD WINAPI Work(void* self) noexcept;
     void CloseNow(uint32_t entry, HANDLE file) noexcept;
     bool Start(unsigned threads) noexcept;
-    bool AddThread() noexcept;  // the extraction's thread only
+    bool AddThread() noexcept;  // the thread that hands files over only
     void Stop() noexcept;
     // With lock_ held: waits, lock_ released meanwhile, until a closer has closed another file.
     void AwaitAClose() noexcept;
@@ -58,9 +60,8 @@ private:
     const BeforeClose beforeClose_;
     mutable CRITICAL_SECTION lock_;
     // Guarded by lock_: the files not yet taken by a closer (a ring), every entry not yet closed,
-    // and who waits for whom. Every wait and wake is a call into the system (under Wine a round
-    // trip to its server), so closers are woken only for a few files at once and the extraction
-    // waits only for a full queue or a drain.
+    // and who waits for whom. On XP every wait and wake is a call into the system, so closers are
+    // woken only for a few files at once and the extraction waits only for a full queue or a drain.
     std::vector<Waiting> waiting_;
     size_t head_ = 0;
     size_t count_ = 0;
@@ -71,8 +72,8 @@ private:
     bool awaitingClose_ = false;
     bool stopping_ = false;
 
-    UniqueHandle wake_;    // semaphore: one token per sleeping closer woken
-    UniqueHandle closed_;  // event: a file was closed while the extraction waited for one
-    std::vector<UniqueHandle> threads_;  // the extraction's thread only
+    Signal wake_;    // one wake per sleeping closer woken
+    Signal closed_;  // a file was closed while the extraction waited for one
+    std::vector<UniqueHandle> threads_;  // changed by the thread that hands files over only
     unsigned mostThreads_ = 0;
 };

@@ -10,6 +10,7 @@
 #include "base/Log.h"
 #include "base/ModulePath.h"
 #include "archive/DiskSpace.h"
+#include "archive/FileFiller.h"
 #include "archive/FolderRemoval.h"
 #include "archive/HeldWay.h"
 #include "archive/PayloadCheck.h"
@@ -17,7 +18,6 @@
 #include "base/Product.h"
 #include "base/Text.h"
 #include "archive/PreviousInstall.h"
-#include "archive/ReadAhead.h"
 #include "archive/Removal.h"
 #include "archive/ZipReader.h"
 #include "tasks/InstallMessages.h"
@@ -25,7 +25,7 @@
 namespace {
 
 // Folders the extraction keeps held after an entry leaves them.
-constexpr size_t kKeptFolders = 64;
+constexpr size_t kKeptFolders = 1024;
 
 // What a path kept costs beside its characters, about.
 constexpr size_t kPathOverhead = 48;
@@ -176,12 +176,6 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, 
     ArchiveEntry entry = {};
     int32_t count = 0;
     if (archive != nullptr && GetArchiveEntry(archive, -1, &entry) == kArchiveOk) count = entry.index;
-    // The data is inflated a step ahead, on another thread, while this one writes.
-    ReadAhead ahead(payload, count, heldPayload);
-    EntrySource source;
-    if (ahead.Started())
-        source = [&ahead](int32_t index, const EntryWriter& write) { return ahead.Deliver(index, write); };
-
     NewFolders newFolders(pathMemoryBytes);
     // Every target written, case folded, by hash: a target that only seems written (another's
     // hash) is asked of the file system, as any target outside a new folder is.
@@ -190,6 +184,9 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, 
     // counts as extracted once its file is closed whole, progress is owed until then, and a failed
     // close ends the extraction as any failure does.
     FileCloser closer(closerThreads, beforeClose);
+    // This thread creates the files and another fills them, meanwhile; it goes before the closer
+    // it hands them to. Without closers everything is done in turn, one entry after another.
+    FileFiller filler(payload, heldPayload, &closer, closerThreads > 0);
     // Entries come back to the folders they left: those stay held rather than being opened and
     // looked at again (each look at a folder is several round trips to Wine's server and its mount
     // manager).
@@ -197,12 +194,14 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, 
     const size_t rootLength = way.root().size();
     std::deque<std::pair<uint32_t, int32_t>> owedProgress;  // entry, percent
     const auto postClosed = [&] {
-        const uint32_t closedBelow = closer.FirstNotClosed();
+        // The filler first: a file it hands over meanwhile is with the closer when that is asked.
+        const uint32_t unfilled = filler.FirstUnfilled();
+        const uint32_t closedBelow = std::min(unfilled, closer.FirstNotClosed());
         for (; !owedProgress.empty() && owedProgress.front().first < closedBelow; owedProgress.pop_front())
             PostProgress(mainWindow, owedProgress.front().second);
     };
     bool success = false;
-    for (int32_t i = 0; i < count && closer.FirstFailure() == FileCloser::kNone; ++i) {
+    for (int32_t i = 0; i < count && closer.FirstFailure() == FileCloser::kNone && !filler.Failed(); ++i) {
         entry = {};
         // Its result is not needed: a failing entry fails its extraction below.
         (void)GetArchiveEntry(archive, i, &entry);
@@ -216,7 +215,8 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, 
         std::wstring folderKey = FoldCase(folder);
         bool folderIsNew = newFolders.Contains(folderKey);
         // Checked when the payload was, but a link may have come since: the way is held while the
-        // entry is written, so that what was checked is where it goes.
+        // entry's file is created, so that what was checked is where it goes; its data goes
+        // through the handle.
         bool made = false;
         const HeldWay::State state =
             way.Hold(folder.size() > rootLength ? folder.substr(rootLength + 1) : std::wstring(), true, &made);
@@ -239,15 +239,22 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, 
         if (!knownAbsent && ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
             // A file is replaced only once all before it are closed whole: it may be one of them,
             // and a failure among them would have kept it.
+            const bool filled = filler.Finish() == kArchiveOk;
             closer.Drain();
-            if (closer.FirstFailure() != FileCloser::kNone) break;
+            if (!filled || closer.FirstFailure() != FileCloser::kNone) break;
             ::DeleteFileW(target.c_str());
         }
         written.insert(targetKey);
 
         // Decided on the code returned: the last-error slot is only this thread's last word.
         UniqueFile file;
-        const int32_t result = ExtractEntryFrom(archive, i, target.c_str(), source, &file);
+        int32_t result = kArchiveOk;
+        if (filler.Started()) {
+            result = CreateEntryTarget(archive, i, target.c_str(), &file);
+            if (file) filler.Fill(i, std::move(file));
+        } else {
+            result = ExtractEntryKeepOpen(archive, i, target.c_str(), &file);
+        }
         // A target that could not even be created was never ours: leave it to its owner.
         if (!(entry.attr & FILE_ATTRIBUTE_DIRECTORY) && result != kArchiveErrOpenFile)
             createdFiles_.push_back(static_cast<uint32_t>(i));
@@ -263,7 +270,8 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, 
         }
         postClosed();
     }
-    // Every file closed before anything is decided or removed.
+    // Every file filled and closed before anything is decided or removed.
+    if (filler.Finish() != kArchiveOk) success = false;
     closer.Drain();
     postClosed();
     DWORD error = ERROR_SUCCESS;

@@ -30,7 +30,8 @@ public:
     // at a time (for a failure's removal) may take. Less costs time, never a different outcome.
     size_t pathMemoryBytes = 4 * 1024 * 1024;
     // Closing a new file can wait on a scanner, so up to this many threads close them while the
-    // extraction goes on; 0 closes each in turn. The outcome is the same either way.
+    // extraction goes on, and another fills the files while this one creates the next; 0 does
+    // everything in turn, one entry after another. The outcome is the same either way.
     unsigned closerThreads = FileCloser::kMostThreads;
     // Benchmarks and tests only: a model of a scanner or of a failing close (FileCloser).
     FileCloser::BeforeClose beforeClose;

@@ -458,42 +458,43 @@ static int32_t BeginEntryRead(ArchiveHandle* handle, int32_t index, bool destina
     return DescribeEntry(r, index, e);
 }
 
-static int32_t ExtractTo(ArchiveHandle* handle, int32_t index, const wchar_t* target, const EntrySource* source,
-                         UniqueFile* file) noexcept {
+int32_t CreateEntryTarget(ArchiveHandle* handle, int32_t index, const wchar_t* target, UniqueFile* file) noexcept {
     file->reset();
     // An entry that cannot be described is not extracted: creating its target first would leave
     // an empty file behind a corrupt entry.
     ArchiveEntryA e;
-    int32_t result = BeginEntryRead(handle, index, target != nullptr, &e);
+    const int32_t result = BeginEntryRead(handle, index, target != nullptr, &e);
     if (result != kArchiveOk) return SetResult(result);
-    ArchiveReader& r = *handle->reader;
     if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);  // folders are made by the caller
+    CreateTargetFolders(handle->reader->rootDir, target);
+    file->reset(CreateTarget(target, e.attr));
+    return SetResult(*file ? kArchiveOk : kArchiveErrOpenFile);
+}
 
-    CreateTargetFolders(r.rootDir, target);
-    UniqueFile out(CreateTarget(target, e.attr));
-    if (!out) return SetResult(kArchiveErrOpenFile);
-
-    const auto write = [&out](const uint8_t* data, DWORD n) {
-        DWORD written = 0;
-        return WriteFile(out.get(), data, n, &written, nullptr) && written == n;
-    };
-    result = source ? (*source)(index, write) : StreamEntry(r, index, write);
+int32_t FillEntryTarget(ArchiveHandle* handle, int32_t index, HANDLE file) noexcept {
+    ArchiveEntryA e;
+    int32_t result = BeginEntryRead(handle, index, file != nullptr, &e);
     if (result != kArchiveOk) return SetResult(result);
-    if (GetFileType(out.get()) == FILE_TYPE_DISK) {
+    if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);
+    result = StreamEntry(*handle->reader, index, [file](const uint8_t* data, DWORD n) {
+        DWORD written = 0;
+        return WriteFile(file, data, n, &written, nullptr) && written == n;
+    });
+    if (result != kArchiveOk) return SetResult(result);
+    if (GetFileType(file) == FILE_TYPE_DISK) {
         // Times are a courtesy: a file system that refuses them does not fail the extraction.
-        SetFileTime(out.get(), &e.ctime, &e.atime, &e.mtime);
+        SetFileTime(file, &e.ctime, &e.atime, &e.mtime);
     }
-    *file = std::move(out);
     return SetResult(kArchiveOk);
 }
 
 int32_t ExtractEntryKeepOpen(ArchiveHandle* handle, int32_t index, const wchar_t* target, UniqueFile* file) noexcept {
-    return ExtractTo(handle, index, target, nullptr, file);
-}
-
-int32_t ExtractEntryFrom(ArchiveHandle* handle, int32_t index, const wchar_t* target, const EntrySource& source,
-                         UniqueFile* file) noexcept {
-    return ExtractTo(handle, index, target, source ? &source : nullptr, file);
+    file->reset();
+    UniqueFile out;
+    int32_t result = CreateEntryTarget(handle, index, target, &out);
+    if (result == kArchiveOk && out) result = FillEntryTarget(handle, index, out.get());
+    if (result == kArchiveOk) *file = std::move(out);
+    return result;
 }
 
 int32_t ExtractEntry(ArchiveHandle* handle, int32_t index, const wchar_t* target) noexcept {
@@ -541,16 +542,6 @@ int32_t VerifyEntry(ArchiveHandle* handle, int32_t index) noexcept {
 
 void SetWholeEntryLimit(ArchiveHandle* handle, uint32_t bytes) noexcept {
     if (CheckHandle(handle) == kArchiveOk) handle->reader->archive->wholeLimit = bytes;
-}
-
-int32_t ReadEntryData(ArchiveHandle* handle, int32_t index, const EntryWriter& write) noexcept {
-    ArchiveEntryA e;
-    const int32_t result = BeginEntryRead(handle, index, true, &e);
-    if (result != kArchiveOk) return SetResult(result);
-    if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);
-    return SetResult(StreamEntry(*handle->reader, index, [&write](const uint8_t* data, DWORD n) {
-        return write(data, static_cast<uint32_t>(n));
-    }));
 }
 
 int32_t CloseArchive(ArchiveHandle* handle) noexcept {

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "base/Owners.h"
@@ -79,16 +78,12 @@ struct ArchiveHandle {
 // caller to close: closing can wait on a scanner and can still fail. Empty for a folder or a failure.
 [[nodiscard]] int32_t ExtractEntryKeepOpen(ArchiveHandle* handle, int32_t index, const wchar_t* target,
                                            UniqueFile* file) noexcept;
-// An entry's data as another reader on the same archive delivers it: hands the bytes of entry
-// `index` to `write` in order and returns the code the reading ended with (0x400 when write refuses).
-using EntryWriter = std::function<bool(const uint8_t* data, uint32_t size)>;
-using EntrySource = std::function<int32_t(int32_t index, const EntryWriter& write)>;
-// As ExtractEntryKeepOpen, with the data from `source`; the outcome is the same.
-[[nodiscard]] int32_t ExtractEntryFrom(ArchiveHandle* handle, int32_t index, const wchar_t* target,
-                                       const EntrySource& source, UniqueFile* file) noexcept;
-// Delivers an entry's data to `write` through inflate and the CRC check, as extracting would; a
-// folder has none.
-[[nodiscard]] int32_t ReadEntryData(ArchiveHandle* handle, int32_t index, const EntryWriter& write) noexcept;
+// ExtractEntryKeepOpen in two steps, which may run on different threads with readers of their
+// own on the same archive: the target created empty (nothing for a folder), then its data and times
+// written. The outcome is the same.
+[[nodiscard]] int32_t CreateEntryTarget(ArchiveHandle* handle, int32_t index, const wchar_t* target,
+                                        UniqueFile* file) noexcept;
+[[nodiscard]] int32_t FillEntryTarget(ArchiveHandle* handle, int32_t index, HANDLE file) noexcept;
 // Reads an entry whole into `data` (empty for a folder); an entry larger than maxBytes fails
 // with 0x400 before anything is allocated for it.
 [[nodiscard]] int32_t ReadEntryToMemory(ArchiveHandle* handle, int32_t index, std::string* data,

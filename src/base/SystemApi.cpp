@@ -22,6 +22,8 @@ constexpr SystemFunctionEntry kSystemFunctions[] = {
     {SystemFunction::SetFileInformationByHandle, L"kernel32.dll", "SetFileInformationByHandle"},
     {SystemFunction::GetFileInformationByHandleEx, L"kernel32.dll", "GetFileInformationByHandleEx"},
     {SystemFunction::GetDpiForWindow, L"user32.dll", "GetDpiForWindow"},
+    {SystemFunction::SleepConditionVariableCS, L"kernel32.dll", "SleepConditionVariableCS"},
+    {SystemFunction::WakeConditionVariable, L"kernel32.dll", "WakeConditionVariable"},
 };
 
 struct SystemDllEntry {

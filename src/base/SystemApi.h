@@ -21,6 +21,8 @@ enum class SystemFunction {
     SetFileInformationByHandle,  // kernel32, Windows Vista
     GetFileInformationByHandleEx,  // kernel32, Windows Vista
     GetDpiForWindow,         // user32, Windows 10 1607
+    SleepConditionVariableCS,  // kernel32, Windows Vista
+    WakeConditionVariable,   // kernel32, Windows Vista
 };
 
 // The function's address, or null where this Windows lacks it.

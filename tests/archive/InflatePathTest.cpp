@@ -1,6 +1,7 @@
 // Every archive of the reader's fixtures and of the hostile-name fixtures gives the same codes, the
 // same tree and the same check verdict whichever way its data is read: streamed in blocks (as
-// before), read whole, checked on several threads, or inflated ahead on another thread.
+// before), read whole, checked on several threads, or written into a file created beforehand by
+// another thread with a reader of its own.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -11,7 +12,8 @@
 #include "ArchiveTestUtil.h"
 #include "archive/InflatePath.h"
 #include "archive/PayloadCheck.h"
-#include "archive/ReadAhead.h"
+#include "archive/FileCloser.h"
+#include "archive/FileFiller.h"
 #include "archive/ZipReader.h"
 
 namespace {
@@ -20,7 +22,7 @@ struct Way {
     const char* name;
     InflatePath path;
     unsigned checkThreads;
-    bool readAhead;
+    bool filledApart;
 };
 
 // The first row is the reference. Three check threads share batches even on one core.
@@ -28,7 +30,7 @@ const Way kWays[] = {
     {"streamed, one check thread", InflatePath::kStreaming, 1, false},
     {"every entry whole", InflatePath::kWhole, 1, false},
     {"chosen, three check threads", InflatePath::kChosen, 3, false},
-    {"chosen, read ahead", InflatePath::kChosen, 1, true},
+    {"chosen, filled apart", InflatePath::kChosen, 1, true},
 };
 
 struct Outcome {
@@ -60,16 +62,21 @@ Outcome Read(const std::wstring& archivePath, const Way& way) {
     if (archive) {
         ArchiveEntry entry = {};
         const int32_t count = GetArchiveEntry(archive.get(), -1, &entry) == kArchiveOk ? entry.index : 0;
-        ReadAhead ahead(archivePath, count);
-        EXPECT_TRUE(!way.readAhead || ahead.Started());
-        const EntrySource source = [&ahead](int32_t index, const EntryWriter& write) {
-            return ahead.Deliver(index, write);
-        };
+        FileCloser closer(0, {});
         for (int32_t i = 0; i < count; ++i) {
             UniqueFile file;
             const std::wstring target = out + L"\\" + std::to_wstring(i);
-            const int32_t code = way.readAhead ? ExtractEntryFrom(archive.get(), i, target.c_str(), source, &file)
-                                               : ExtractEntryKeepOpen(archive.get(), i, target.c_str(), &file);
+            int32_t code = kArchiveOk;
+            if (way.filledApart) {
+                // A filler of its own for each entry: one stops filling at its first failure.
+                FileFiller filler(archivePath, nullptr, &closer);
+                EXPECT_TRUE(filler.Started());
+                code = CreateEntryTarget(archive.get(), i, target.c_str(), &file);
+                if (file) filler.Fill(i, std::move(file));
+                if (code == kArchiveOk) code = filler.Finish();
+            } else {
+                code = ExtractEntryKeepOpen(archive.get(), i, target.c_str(), &file);
+            }
             outcome.codes += " " + std::to_string(code);
             codes.push_back(code);
         }
