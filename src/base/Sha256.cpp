@@ -1,5 +1,8 @@
 #include "base/Sha256.h"
 
+#include <cpuid.h>
+#include <immintrin.h>
+
 #include <cstring>
 #include <vector>
 
@@ -20,10 +23,68 @@ constexpr uint32_t kRound[64] = {
 
 inline uint32_t Rotate(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
 
+// Processors with the SHA extensions (most since 2017) hash several times faster: a pinned
+// payload of hundreds of megabytes is hashed while the installer waits.
+bool HasShaInstructions() noexcept {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+    const bool ssse3 = (c & bit_SSSE3) != 0, sse41 = (c & bit_SSE4_1) != 0;
+    if (!ssse3 || !sse41 || __get_cpuid_max(0, nullptr) < 7) return false;
+    __cpuid_count(7, 0, a, b, c, d);
+    return (b & bit_SHA) != 0;
+}
+
+// Four rounds at a time; the message schedule rolls through msg[0..3].
+__attribute__((target("sha,sse4.1,ssse3"))) void ShaInstructionBlocks(uint32_t* state, const uint8_t* data,
+                                                                          size_t count) noexcept {
+    const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
+    // The instructions keep the state as ABEF and CDGH.
+    __m128i cdab = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state)), 0xB1);
+    __m128i efgh = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(state + 4)), 0x1B);
+    __m128i abef = _mm_alignr_epi8(cdab, efgh, 8);
+    __m128i cdgh = _mm_blend_epi16(efgh, cdab, 0xF0);
+    for (; count > 0; --count, data += 64) {
+        const __m128i abefBefore = abef, cdghBefore = cdgh;
+        __m128i msg[4];
+#pragma GCC unroll 16
+        for (int g = 0; g < 16; ++g) {
+            if (g < 4)
+                msg[g] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 16 * g)), byteSwap);
+            __m128i words = _mm_add_epi32(msg[g % 4], _mm_loadu_si128(reinterpret_cast<const __m128i*>(kRound + 4 * g)));
+            cdgh = _mm_sha256rnds2_epu32(cdgh, abef, words);
+            if (g >= 3 && g <= 14) {
+                __m128i& next = msg[(g + 1) % 4];
+                next = _mm_add_epi32(next, _mm_alignr_epi8(msg[g % 4], msg[(g + 3) % 4], 4));
+                next = _mm_sha256msg2_epu32(next, msg[g % 4]);
+            }
+            words = _mm_shuffle_epi32(words, 0x0E);
+            abef = _mm_sha256rnds2_epu32(abef, cdgh, words);
+            if (g >= 1 && g <= 12) msg[(g + 3) % 4] = _mm_sha256msg1_epu32(msg[(g + 3) % 4], msg[g % 4]);
+        }
+        abef = _mm_add_epi32(abef, abefBefore);
+        cdgh = _mm_add_epi32(cdgh, cdghBefore);
+    }
+    const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
+    const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state), _mm_blend_epi16(feba, dchg, 0xF0));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(state + 4), _mm_alignr_epi8(dchg, feba, 8));
+}
+
 }  // namespace
 
-Sha256::Sha256() noexcept
-    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {}
+Sha256::Sha256(bool instructions) noexcept
+    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19} {
+    static const bool available = HasShaInstructions();
+    instructions_ = instructions && available;
+}
+
+void Sha256::Blocks(const uint8_t* p, size_t count) noexcept {
+    if (instructions_) {
+        ShaInstructionBlocks(state_, p, count);
+        return;
+    }
+    for (; count > 0; --count, p += 64) Block(p);
+}
 
 void Sha256::Block(const uint8_t* p) noexcept {
     uint32_t w[64];
@@ -68,10 +129,13 @@ bool Sha256::Update(const void* data, size_t size) noexcept {
         bytes += take;
         size -= take;
         if (used_ < 64) return true;
-        Block(buffer_);
+        Blocks(buffer_, 1);
         used_ = 0;
     }
-    for (; size >= 64; bytes += 64, size -= 64) Block(bytes);
+    const size_t whole = size / 64;
+    Blocks(bytes, whole);
+    bytes += whole * 64;
+    size -= whole * 64;
     std::memcpy(buffer_, bytes, size);
     used_ = size;
     return true;

@@ -13,7 +13,8 @@ using Sha256Digest = std::array<uint8_t, 32>;
 
 class Sha256 {
 public:
-    Sha256() noexcept;
+    // instructions false: the portable code even where the processor has SHA instructions (tests).
+    explicit Sha256(bool instructions = true) noexcept;
     Sha256(const Sha256&) = delete;
     Sha256& operator=(const Sha256&) = delete;
 
@@ -22,12 +23,14 @@ public:
     bool Finish(Sha256Digest* digest) noexcept;
 
 private:
+    void Blocks(const uint8_t* blocks, size_t count) noexcept;
     void Block(const uint8_t* block) noexcept;
 
     uint32_t state_[8];
     uint8_t buffer_[64] = {};
     size_t used_ = 0;
     uint64_t length_ = 0;
+    bool instructions_ = false;
 };
 
 // Lower-case hexadecimal, as the pins are written.
