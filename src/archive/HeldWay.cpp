@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include <iterator>
 
 #include "base/Log.h"
 #include "base/SystemApi.h"
@@ -75,10 +75,10 @@ HeldWay::State HeldWay::Hold(const std::vector<std::wstring>& parts, size_t coun
         if (level > 0) path.append(L"\\").append(parts[level - 1]);
         if (level > 0 && !kept_.empty()) {
             const std::wstring key = PathKey(level - 1) + L"\\" + FoldCase(parts[level - 1]);
-            const auto found = std::find_if(kept_.begin(), kept_.end(), [&](const Kept& k) { return k.path == key; });
-            if (found != kept_.end()) {
-                UniqueFile kept = std::move(found->handle);
-                kept_.erase(found);
+            const auto found = keptByPath_.find(key);
+            if (found != keptByPath_.end()) {
+                UniqueFile kept = std::move(found->second->handle);
+                Forget(found->second);
                 // Held all along, so on Windows it is still what was looked at; Wine does not
                 // enforce the sharing against a rename, so its path is asked again (no handle, no
                 // round trip) before it is trusted.
@@ -131,21 +131,34 @@ void HeldWay::Keep(size_t from) {
     if (from >= held_.size()) return;
     if (keep_ == 0 || from == 0) {
         held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(from), held_.end());
-        if (from == 0) kept_.clear();
+        if (from == 0) {
+            kept_.clear();
+            keptByPath_.clear();
+        }
         return;
     }
     // Deepest last, so a folder is never evicted after what lies below it is.
     std::wstring key = PathKey(from - 1);
     for (size_t level = from; level < held_.size(); ++level) {
         key.append(L"\\").append(held_[level].key);
+        const auto stale = keptByPath_.find(key);
+        if (stale != keptByPath_.end()) Forget(stale->second);
         kept_.push_back({key, std::move(held_[level].handle)});
+        keptByPath_[key] = std::prev(kept_.end());
     }
     held_.erase(held_.begin() + static_cast<std::ptrdiff_t>(from), held_.end());
     while (kept_.size() > keep_) {
         const std::wstring gone = kept_.front().path + L"\\";
-        kept_.erase(kept_.begin());
-        kept_.erase(std::remove_if(kept_.begin(), kept_.end(),
-                                   [&](const Kept& k) { return k.path.compare(0, gone.size(), gone) == 0; }),
-                    kept_.end());
+        Forget(kept_.begin());
+        for (auto it = kept_.begin(); it != kept_.end();) {
+            const auto next = std::next(it);
+            if (it->path.compare(0, gone.size(), gone) == 0) Forget(it);
+            it = next;
+        }
     }
+}
+
+void HeldWay::Forget(std::list<Kept>::iterator kept) {
+    keptByPath_.erase(kept->path);
+    kept_.erase(kept);
 }

@@ -7,7 +7,9 @@
 
 #include <windows.h>
 
+#include <list>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "base/Owners.h"
@@ -50,6 +52,7 @@ public:
     void Release() {
         held_.clear();
         kept_.clear();
+        keptByPath_.clear();
     }
 
     const std::wstring& root() const { return root_; }
@@ -64,6 +67,7 @@ private:
         UniqueFile handle;
     };
     void Keep(size_t from);
+    void Forget(std::list<Kept>::iterator kept);
     std::wstring PathKey(size_t levels) const;
 
     std::wstring root_;
@@ -71,5 +75,6 @@ private:
     size_t keep_;
     // Left behind, oldest first. A folder goes with everything kept below it: a folder is taken
     // up again only while every folder above it has stayed held since it was looked at.
-    std::vector<Kept> kept_;
+    std::list<Kept> kept_;
+    std::unordered_map<std::wstring, std::list<Kept>::iterator> keptByPath_;
 };
