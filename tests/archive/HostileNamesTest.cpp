@@ -259,35 +259,48 @@ TEST_F(HostileNamesTest, LinksAreNeverFollowedOutOfTheFolder) {
 
 // A payload that would write through a junction or symbolic link below the install folder, made by
 // the fixture script: refused before the cleanup, or, for a link that comes during the extraction
-// (a folder holding one moved in), by the extraction. Nothing behind the link changes, and nothing
-// of the folder's but what the run made goes.
+// (a folder holding one moved in, or a folder the extraction has left swapped for one), by the
+// extraction. Nothing behind the link changes, and nothing of the folder's but what the run made goes.
 TEST_F(HostileNamesTest, AWayThroughALinkIsRefusedAndNothingBehindItChanges) {
     const std::wstring links = WinPathFromEnv(L"VEXO_UNZIPDATA") + L"\\links";
     const std::wstring refused = links + L"\\refused";
     if (!PathExists(refused + L"\\Mine\\bin\\keep.txt")) GTEST_SKIP() << "no fixture links";
+    struct Move {
+        const wchar_t* from;  // below `links`
+        const wchar_t* to;
+    };
     struct LinkRow {
         const char* label;
         const wchar_t* folder;
         std::vector<std::string> entries;
-        bool late;  // the link comes once the first file is written
+        std::vector<Move> late;  // done as the file of entry `lateAt` is closed
+        uint32_t lateAt;
     };
     const LinkRow rows[] = {
-        {"a link in a user's folder", L"Mine", {"tool.exe", "bin/", "bin/keep.txt"}, false},
-        {"a link deeper in a product folder", L"deep\\kavix", {"a.txt", "sub/", "sub/dirlink/keep.txt"}, false},
-        {"the install folder a link", L"Linked", {"keep.txt"}, false},
-        {"a link moved in during the extraction", L"Late", {"a.txt", "data/", "data/sub/", "data/sub/keep.txt"}, true},
+        {"a link in a user's folder", L"Mine", {"tool.exe", "bin/", "bin/keep.txt"}, {}, 0},
+        {"a link deeper in a product folder", L"deep\\kavix", {"a.txt", "sub/", "sub/dirlink/keep.txt"}, {}, 0},
+        {"the install folder a link", L"Linked", {"keep.txt"}, {}, 0},
+        {"a link moved in during the extraction", L"Late", {"a.txt", "data/", "data/sub/", "data/sub/keep.txt"},
+         {{L"refused\\parked", L"refused\\Late\\data"}}, 0},
+        // data\sub is kept held while b.txt is written; coming back, the way kept is looked at again.
+        {"a folder left behind swapped for a link", L"Swapped",
+         {"data/", "data/sub/", "data/sub/a.txt", "b.txt", "data/sub/keep.txt"},
+         {{L"refused", L"refused-away"}, {L"decoy", L"refused"}}, 3},
     };
     for (const LinkRow& row : rows) {
         SCOPED_TRACE(row.label);
         const std::wstring folder = refused + L"\\" + row.folder;
-        const std::wstring log = refused + L"\\" + std::to_wstring(&row - rows) + L".log";
+        const std::wstring log = links + L"\\refused-" + std::to_wstring(&row - rows) + L".log";
         ASSERT_NE(InitLogAt(log), nullptr);
         ASSERT_NO_FATAL_FAILURE(WriteFile(ModuleDirectory() + kPayloadFile, StoredZip(row.entries)));
         const std::vector<std::wstring> before = Listing(folder, true);
         FileCloser::BeforeClose moveLinkIn = nullptr;
-        if (row.late) {
+        if (!row.late.empty()) {
             moveLinkIn = [&](uint32_t entry) {
-                return entry != 0 || ::MoveFileW((refused + L"\\parked").c_str(), (folder + L"\\data").c_str());
+                if (entry != row.lateAt) return true;
+                for (const Move& move : row.late)
+                    if (!::MoveFileW((links + L"\\" + move.from).c_str(), (links + L"\\" + move.to).c_str())) return false;
+                return true;
             };
         }
 
@@ -298,7 +311,7 @@ TEST_F(HostileNamesTest, AWayThroughALinkIsRefusedAndNothingBehindItChanges) {
         EXPECT_EQ(Listing(links + L"\\outside", false), std::vector<std::wstring>{L"keep.txt"});
         // What was moved in stays, the link in it too.
         std::vector<std::wstring> after = Listing(folder, true);
-        if (row.late) {
+        if (!row.late.empty()) {
             EXPECT_TRUE(PathExists(folder + L"\\data\\sub\\keep.txt"));
             after.erase(std::remove_if(after.begin(), after.end(),
                                        [](const std::wstring& file) { return file.compare(0, 5, L"data\\") == 0; }),
@@ -310,7 +323,7 @@ TEST_F(HostileNamesTest, AWayThroughALinkIsRefusedAndNothingBehindItChanges) {
         }
         std::string logged;
         ASSERT_TRUE(ReadWholeFile(log, &logged));
-        EXPECT_NE(logged.find(row.late ? ToUserAnsi(folder + L"\\data\\sub") : std::string("link")),
+        EXPECT_NE(logged.find(!row.late.empty() ? ToUserAnsi(folder + L"\\data\\sub") : std::string("link")),
                   std::string::npos)
             << logged;
     }

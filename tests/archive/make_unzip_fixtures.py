@@ -105,11 +105,14 @@ def main(out):
         f.write("own.txt\r\ndirlink\\\r\ndirlink\\keep.txt\r\n")
 
     # Install folders a payload would write through a link from: a user's folder with an earlier
-    # "tool.exe", a product folder with the link deeper, one that is a link itself, and one where
-    # the test moves a folder holding a link in ("parked") while the extraction runs.
+    # "tool.exe", a product folder with the link deeper, one that is a link itself, one where the
+    # test moves a folder holding a link in ("parked") while the extraction runs, and one whose
+    # whole parent it swaps for a look-alike with a link where the extraction left a folder
+    # ("decoy"; Windows refuses to rename a folder with open handles below it, Wine does not).
     refused = os.path.join(links, "refused")
     outside = os.path.abspath(os.path.join(links, "outside"))
-    for folder, link in (("Mine", "bin"), ("deep/kavix", "sub/dirlink"), ("Late", None), ("parked", "sub")):
+    for folder, link in (("Mine", "bin"), ("deep/kavix", "sub/dirlink"), ("Late", None), ("Swapped", None),
+                         ("parked", "sub")):
         os.makedirs(os.path.join(refused, folder))
         if folder != "parked":
             with open(os.path.join(refused, folder, "own.txt"), "w") as f:
@@ -120,6 +123,11 @@ def main(out):
     with open(os.path.join(refused, "Mine", "tool.exe"), "w") as f:
         f.write("earlier")
     os.symlink(outside, os.path.join(refused, "Linked"))
+    decoy = os.path.join(links, "decoy", "Swapped")
+    os.makedirs(os.path.join(decoy, "data"))
+    with open(os.path.join(decoy, "own.txt"), "w") as f:
+        f.write("own")
+    os.symlink(outside, os.path.join(decoy, "data", "sub"))
 
 
 if __name__ == "__main__":
