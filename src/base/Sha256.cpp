@@ -34,8 +34,9 @@ bool HasShaInstructions() noexcept {
     return (b & bit_SHA) != 0;
 }
 
-// Four rounds at a time; the message schedule rolls through msg[0..3].
-__attribute__((target("sha,sse4.1,ssse3"))) void ShaInstructionBlocks(uint32_t* state, const uint8_t* data,
+// Four rounds at a time; the message schedule rolls through msg[0..3]. The stack is realigned: a
+// 32-bit thread's is only aligned to 4 bytes, and the 16-byte values kept on it would fault.
+__attribute__((target("sha,sse4.1,ssse3"), force_align_arg_pointer)) void ShaInstructionBlocks(uint32_t* state, const uint8_t* data,
                                                                           size_t count) noexcept {
     const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
     // The instructions keep the state as ABEF and CDGH.

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -31,4 +32,32 @@ TEST(Sha256, KnownDigestsWholeAndInPieces) {
             EXPECT_EQ(ToHex(digest), c.hex);
         }
     }
+}
+
+namespace {
+
+const std::string kThousand(1000, 'a');
+
+DWORD WINAPI HashOnThread(void* digest) {
+    Sha256 sha;
+    return sha.Update(kThousand.data(), kThousand.size()) && sha.Finish(static_cast<Sha256Digest*>(digest)) ? 0 : 1;
+}
+
+}  // namespace
+
+// A thread Windows starts has its stack aligned to 4 bytes only, where the SHA instructions' code
+// keeps 16-byte values: the hash must realign for itself.
+TEST(Sha256, HashesOnAThreadOfItsOwn) {
+    Sha256Digest onThread = {};
+    const HANDLE thread = ::CreateThread(nullptr, 0, HashOnThread, &onThread, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ::WaitForSingleObject(thread, INFINITE);
+    DWORD code = 1;
+    ::GetExitCodeThread(thread, &code);
+    ::CloseHandle(thread);
+    EXPECT_EQ(code, 0u);
+    Sha256Digest portable = {};
+    Sha256 sha(false);
+    ASSERT_TRUE(sha.Update(kThousand.data(), kThousand.size()) && sha.Finish(&portable));
+    EXPECT_EQ(ToHex(onThread), ToHex(portable));
 }
