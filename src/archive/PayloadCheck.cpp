@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cwchar>
@@ -16,20 +17,23 @@
 
 namespace {
 
-// The entries' data is verified in batches, on every core, each thread with a reader of its own:
-// a batch is this many entries, or this many bytes of data, at most.
+// The entries' data is verified in batches of this many entries, on every core, each thread with a
+// reader of its own. In a batch the large entries go first, largest first, then the others in
+// archive order: a payload's few large entries keep every core busy, and the small ones even out
+// the end. (Out of order, a reader walks its directory back.)
 constexpr int32_t kBatchEntries = 1024;
-constexpr uint64_t kBatchBytes = 64u << 20;
+constexpr uint32_t kLargeEntryBytes = 1u << 20;
 // What the threads' whole-entry buffers may take together.
 constexpr uint32_t kWholeBuffersBytes = 16u << 20;
 constexpr uint32_t kLeastWholeEntryBytes = 256u << 10;
 constexpr SIZE_T kVerifierStack = 64 * 1024;
 
-// One batch: entries [first, end) are shared out one at a time; the failing entry found first in
+// One batch: the entries of `order` are shared out one at a time; the failing entry found first in
 // archive order, and its code, are kept. An entry after a known failure needs no look.
 struct Batch {
-    int32_t end = 0;
-    std::atomic<int32_t> next{0};
+    std::array<int32_t, kBatchEntries> order;
+    size_t count = 0;
+    std::atomic<size_t> next{0};
     std::atomic<int32_t> failed{0};  // end when none
     std::atomic<int32_t> code{kArchiveOk};
     CRITICAL_SECTION lock;
@@ -48,8 +52,10 @@ struct Verifier {
 void VerifyShare(Verifier& verifier) {
     Batch& batch = *verifier.batch;
     for (;;) {
-        const int32_t i = batch.next++;
-        if (i >= batch.end || i > batch.failed) return;
+        const size_t k = batch.next++;
+        if (k >= batch.count) return;
+        const int32_t i = batch.order[k];
+        if (i > batch.failed) continue;
         const int32_t result = VerifyEntry(verifier.archive.get(), i);
         if (result == kArchiveOk) continue;
         const Locked held(&batch.lock);
@@ -65,12 +71,17 @@ DWORD WINAPI VerifyOnThread(void* verifier) {
     return 0;
 }
 
-// Verifies entries [first, end) on every verifier (the first on this thread); the first entry in
-// archive order whose data fails, with its code in *code, or end.
-int32_t VerifyBatch(std::vector<Verifier>& verifiers, int32_t first, int32_t end, int32_t* code) {
+// Verifies entries [first, end) (at most kBatchEntries), of the uncompressed sizes given, on every
+// verifier (the first on this thread); the first entry in archive order whose data fails, with its
+// code in *code, or end.
+int32_t VerifyBatch(std::vector<Verifier>& verifiers, int32_t first, int32_t end, const std::vector<uint32_t>& sizes,
+                    int32_t* code) {
     Batch batch;
-    batch.end = end;
-    batch.next = first;
+    for (int32_t i = first; i < end; ++i) batch.order[batch.count++] = i;
+    const auto large = [&](int32_t i) { return sizes[i] >= kLargeEntryBytes; };
+    const auto all = batch.order.begin() + static_cast<std::ptrdiff_t>(batch.count);
+    const auto small = std::stable_partition(batch.order.begin(), all, large);
+    std::stable_sort(batch.order.begin(), small, [&](int32_t a, int32_t b) { return sizes[a] > sizes[b]; });
     batch.failed = end;
     std::vector<UniqueHandle> threads;
     for (size_t k = 0; k < verifiers.size(); ++k) {
@@ -253,11 +264,9 @@ bool PayloadCheck::DataWhole(std::wstring* problem) {
     // The data of the entries before the first refused one, in batches; the first failure in archive
     // order decides, as one pass would.
     for (int32_t first = 0; first < refused_;) {
-        int32_t end = first;
-        uint64_t bytes = 0;
-        for (; end < refused_ && end - first < kBatchEntries && bytes < kBatchBytes; ++end) bytes += sizes_[end];
+        const int32_t end = std::min(refused_, first + kBatchEntries);
         int32_t code = kArchiveOk;
-        const int32_t failed = VerifyBatch(verifiers, first, end, &code);
+        const int32_t failed = VerifyBatch(verifiers, first, end, sizes_, &code);
         if (failed < end) {
             ArchiveEntry entry = {};
             (void)GetArchiveEntry(archive_.get(), failed, &entry);

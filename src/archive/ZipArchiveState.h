@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 #include <new>
 
 #include "base/Owners.h"
@@ -85,6 +86,8 @@ struct ArchiveState {
 
     int32_t currentIndex = 0;
     uint64_t currentHeaderPos = 0;  // archive offset of the current central-directory header
+    // The offsets of headers kCheckpointEntries, 2 * kCheckpointEntries, ... as walks reach them.
+    std::vector<uint64_t> checkpoints;
     bool currentOk = false;
     CentralHeader current{};
     char currentName[260] = {};  // cut to 259 bytes

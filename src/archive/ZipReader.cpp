@@ -2,6 +2,8 @@
 
 #include "archive/ZipReader.h"
 
+#include <winternl.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -66,11 +68,16 @@ int32_t ReadCentralHeader(ArchiveState& s) noexcept {
     return kArchiveOk;
 }
 
-// Steps forward through the central directory (restarting from the first entry to go back).
+// Steps forward through the central directory. To go back it starts again from the nearest
+// header already passed of every kCheckpointEntries-th: the payload check takes its largest entries
+// first, out of archive order.
+constexpr int32_t kCheckpointEntries = 256;
+
 int32_t GoToEntry(ArchiveState& s, int32_t index) noexcept {
     if (index < s.currentIndex) {
-        s.currentIndex = 0;
-        s.currentHeaderPos = s.centralDirOffset;
+        const size_t k = std::min<size_t>(static_cast<size_t>(index / kCheckpointEntries), s.checkpoints.size());
+        s.currentIndex = static_cast<int32_t>(k) * kCheckpointEntries;
+        s.currentHeaderPos = k == 0 ? s.centralDirOffset : s.checkpoints[k - 1];
         ReadCentralHeader(s);  // failure shows in currentOk
     }
     while (s.currentIndex < index) {
@@ -78,6 +85,14 @@ int32_t GoToEntry(ArchiveState& s, int32_t index) noexcept {
         const CentralHeader& h = s.current;
         s.currentHeaderPos += uint64_t{kCentralHeaderSize} + h.nameLength + h.extraLength + h.commentLength;
         ++s.currentIndex;
+        if (s.currentIndex % kCheckpointEntries == 0 &&
+            s.checkpoints.size() + 1 == static_cast<size_t>(s.currentIndex / kCheckpointEntries)) {
+            try {
+                s.checkpoints.push_back(s.currentHeaderPos);
+            } catch (...) {
+                // Without it a walk back starts further back.
+            }
+        }
         ReadCentralHeader(s);
     }
     return s.currentOk ? kArchiveOk : kArchiveErrCorrupt;
@@ -255,8 +270,37 @@ void CreateTargetFolders(const wchar_t* rootDir, const wchar_t* target) noexcept
 // CREATE_ALWAYS in effect, outcome and error alike. The file is tried with CREATE_NEW first:
 // replacing truncates, and under Wine on ext4 a truncated-then-written file is sent to disk the
 // moment it is closed, so every extracted file would be written through instead of cached.
-HANDLE CreateTarget(const wchar_t* target, DWORD attr) noexcept {
-    const HANDLE file = CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attr, nullptr);
+// The attributes CreateFileW passes on (the driver kit's FILE_ATTRIBUTE_VALID_FLAGS).
+constexpr DWORD kValidAttributes = 0x7fb7;
+
+// CREATE_NEW by the target's name in the folder held open for it; a target CreateFileW would not
+// take (a path of MAX_PATH or more) is left to CreateFileW, which fails as before.
+HANDLE CreateTargetIn(const TargetFolder& in, const wchar_t* target, DWORD attr) noexcept {
+    const size_t length = wcslen(target);
+    const wchar_t* name = wcsrchr(target, L'\\');
+    if (in.folder == nullptr || name == nullptr || name[1] == L'\0' || length >= MAX_PATH)
+        return CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attr, nullptr);
+    ++name;
+    UNICODE_STRING text;
+    text.Buffer = const_cast<wchar_t*>(name);
+    text.Length = static_cast<USHORT>(wcslen(name) * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES object;
+    InitializeObjectAttributes(&object, &text, in.exactName ? 0 : OBJ_CASE_INSENSITIVE, in.folder, nullptr);
+    IO_STATUS_BLOCK io = {};
+    HANDLE file = nullptr;
+    // What CreateFileW asks for CREATE_NEW.
+    const NTSTATUS status = NtCreateFile(&file, GENERIC_WRITE | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &object, &io,
+                                         nullptr, attr & kValidAttributes, 0, FILE_CREATE,
+                                         FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (NT_SUCCESS(status)) return file;
+    ::SetLastError(RtlNtStatusToDosError(status));
+    return INVALID_HANDLE_VALUE;
+}
+
+HANDLE CreateTarget(const wchar_t* target, DWORD attr, const TargetFolder* in) noexcept {
+    const HANDLE file = in != nullptr ? CreateTargetIn(*in, target, attr)
+                                      : CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attr, nullptr);
     if (file != INVALID_HANDLE_VALUE) return file;
     return CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attr, nullptr);
 }
@@ -458,7 +502,8 @@ static int32_t BeginEntryRead(ArchiveHandle* handle, int32_t index, bool destina
     return DescribeEntry(r, index, e);
 }
 
-int32_t CreateEntryTarget(ArchiveHandle* handle, int32_t index, const wchar_t* target, UniqueFile* file) noexcept {
+int32_t CreateEntryTarget(ArchiveHandle* handle, int32_t index, const wchar_t* target, UniqueFile* file,
+                          const TargetFolder* in) noexcept {
     file->reset();
     // An entry that cannot be described is not extracted: creating its target first would leave
     // an empty file behind a corrupt entry.
@@ -467,7 +512,7 @@ int32_t CreateEntryTarget(ArchiveHandle* handle, int32_t index, const wchar_t* t
     if (result != kArchiveOk) return SetResult(result);
     if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);  // folders are made by the caller
     CreateTargetFolders(handle->reader->rootDir, target);
-    file->reset(CreateTarget(target, e.attr));
+    file->reset(CreateTarget(target, e.attr, in));
     return SetResult(*file ? kArchiveOk : kArchiveErrOpenFile);
 }
 
