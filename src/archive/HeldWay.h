@@ -56,6 +56,8 @@ public:
     }
 
     const std::wstring& root() const { return root_; }
+    // The deepest folder held (the last one of the way Hold was given), or null.
+    HANDLE Deepest() const { return held_.empty() ? nullptr : held_.back().handle.get(); }
 
 private:
     struct Level {

@@ -247,13 +247,16 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, 
         written.insert(targetKey);
 
         // Decided on the code returned: the last-error slot is only this thread's last word.
+        // Created in the folder held for it, by its handle; nothing can be there under another case
+        // of the name when it is known absent.
+        const TargetFolder in = {way.Deepest(), knownAbsent};
         UniqueFile file;
-        int32_t result = kArchiveOk;
-        if (filler.Started()) {
-            result = CreateEntryTarget(archive, i, target.c_str(), &file);
-            if (file) filler.Fill(i, std::move(file));
-        } else {
-            result = ExtractEntryKeepOpen(archive, i, target.c_str(), &file);
+        int32_t result = CreateEntryTarget(archive, i, target.c_str(), &file, &in);
+        if (result == kArchiveOk && file) {
+            if (filler.Started())
+                filler.Fill(i, std::move(file));
+            else if ((result = FillEntryTarget(archive, i, file.get())) != kArchiveOk)
+                file.reset();
         }
         // A target that could not even be created was never ours: leave it to its owner.
         if (!(entry.attr & FILE_ATTRIBUTE_DIRECTORY) && result != kArchiveErrOpenFile)
