@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Closing extracted files where a scanner reads each new file as it is closed: the unzip task on
 # the 400 MB benchmark payload with a fixed wait before every close of an extracted file (a model
-# of the scan), closing each file in turn against closing them on the task's closer threads, and
-# without the wait against native unzip. Paired and interleaved runs; prints times, the ratios,
-# peak working sets and the most threads the task ran.
+# of the scan), with everything in turn (no closer threads, and the files filled on the extracting
+# thread) against the task's closer threads and filler, and without the wait against native unzip.
+# Paired and interleaved runs; prints times, the ratios, peak working sets and the most threads
+# the task ran.
 #
 #   bash tools/bench/close-delay.sh <build-dir>      RUNS=3 SEED=1 DELAYS="3 10"
 set -euo pipefail
