@@ -14,6 +14,7 @@
 #include "archive/InflatePath.h"
 #include "archive/ZipArchiveState.h"
 #include "base/ReleasePins.h"
+#include "base/SystemApi.h"
 
 thread_local int32_t lastArchiveError = 0;
 
@@ -278,7 +279,10 @@ constexpr DWORD kValidAttributes = 0x7fb7;
 HANDLE CreateTargetIn(const TargetFolder& in, const wchar_t* target, DWORD attr) noexcept {
     const size_t length = wcslen(target);
     const wchar_t* name = wcsrchr(target, L'\\');
-    if (in.folder == nullptr || name == nullptr || name[1] == L'\0' || length >= MAX_PATH)
+    static const auto create = SystemFunctionAs<decltype(&NtCreateFile)>(SystemFunction::NtCreateFile);
+    static const auto toError = SystemFunctionAs<decltype(&RtlNtStatusToDosError)>(SystemFunction::RtlNtStatusToDosError);
+    if (in.folder == nullptr || name == nullptr || name[1] == L'\0' || length >= MAX_PATH || create == nullptr ||
+        toError == nullptr)
         return CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attr, nullptr);
     ++name;
     UNICODE_STRING text;
@@ -290,11 +294,11 @@ HANDLE CreateTargetIn(const TargetFolder& in, const wchar_t* target, DWORD attr)
     IO_STATUS_BLOCK io = {};
     HANDLE file = nullptr;
     // What CreateFileW asks for CREATE_NEW.
-    const NTSTATUS status = NtCreateFile(&file, GENERIC_WRITE | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &object, &io,
+    const NTSTATUS status = create(&file, GENERIC_WRITE | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &object, &io,
                                          nullptr, attr & kValidAttributes, 0, FILE_CREATE,
                                          FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (NT_SUCCESS(status)) return file;
-    ::SetLastError(RtlNtStatusToDosError(status));
+    ::SetLastError(toError(status));
     return INVALID_HANDLE_VALUE;
 }
 

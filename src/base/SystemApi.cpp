@@ -8,7 +8,7 @@ namespace {
 
 struct SystemFunctionEntry {
     SystemFunction which;
-    const wchar_t* module;  // always loaded: the installer imports from both
+    const wchar_t* module;  // always loaded: the installer imports from them, and ntdll is every process's
     const char* name;
 };
 
@@ -24,6 +24,8 @@ constexpr SystemFunctionEntry kSystemFunctions[] = {
     {SystemFunction::GetDpiForWindow, L"user32.dll", "GetDpiForWindow"},
     {SystemFunction::SleepConditionVariableCS, L"kernel32.dll", "SleepConditionVariableCS"},
     {SystemFunction::WakeConditionVariable, L"kernel32.dll", "WakeConditionVariable"},
+    {SystemFunction::NtCreateFile, L"ntdll.dll", "NtCreateFile"},
+    {SystemFunction::RtlNtStatusToDosError, L"ntdll.dll", "RtlNtStatusToDosError"},
 };
 
 struct SystemDllEntry {

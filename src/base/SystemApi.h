@@ -23,6 +23,8 @@ enum class SystemFunction {
     GetDpiForWindow,         // user32, Windows 10 1607
     SleepConditionVariableCS,  // kernel32, Windows Vista
     WakeConditionVariable,   // kernel32, Windows Vista
+    NtCreateFile,            // ntdll, every Windows: loaded first, but not a known DLL to import from
+    RtlNtStatusToDosError,   // ntdll, every Windows
 };
 
 // The function's address, or null where this Windows lacks it.

@@ -56,10 +56,11 @@ int wmain(int argc, wchar_t** argv) {
     if (argc > 3) task.closerThreads = wcstoul(argv[3], nullptr, 10);
     // As a release that pins its payload: the digest it must have.
     if (const char* pin = std::getenv("VEXO_PAYLOAD_PIN")) task.payloadPin = pin;
-    // Counting threads walks every thread of the system: once every few hundred closes.
+    // Counting threads walks every thread of the system, dozens of calls to Wine's server that the
+    // extraction would wait behind: once every thousand closes (closers are added early and stay).
     std::atomic<unsigned> closes{0}, mostThreads{0};
     task.beforeClose = [&](uint32_t) {
-        if (closes++ % 256 == 0) {
+        if (closes++ % 1024 == 0) {
             const unsigned now = ThreadsOfThisProcess();
             for (unsigned seen = mostThreads; now > seen && !mostThreads.compare_exchange_weak(seen, now);) {}
         }
