@@ -247,11 +247,9 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, 
         written.insert(targetKey);
 
         // Decided on the code returned: the last-error slot is only this thread's last word.
-        // Created in the folder held for it, by its handle; nothing can be there under another case
-        // of the name when it is known absent.
-        const TargetFolder in = {way.Deepest(), knownAbsent};
+        // Created in the folder held for it, by its handle.
         UniqueFile file;
-        int32_t result = CreateEntryTarget(archive, i, target.c_str(), &file, &in);
+        int32_t result = CreateEntryTarget(archive, i, target.c_str(), &file, way.Deepest());
         if (result == kArchiveOk && file) {
             if (filler.Started())
                 filler.Fill(i, std::move(file));

@@ -268,20 +268,18 @@ void CreateTargetFolders(const wchar_t* rootDir, const wchar_t* target) noexcept
     }
 }
 
-// CREATE_ALWAYS in effect, outcome and error alike. The file is tried with CREATE_NEW first:
-// replacing truncates, and under Wine on ext4 a truncated-then-written file is sent to disk the
-// moment it is closed, so every extracted file would be written through instead of cached.
 // The attributes CreateFileW passes on (the driver kit's FILE_ATTRIBUTE_VALID_FLAGS).
 constexpr DWORD kValidAttributes = 0x7fb7;
 
-// CREATE_NEW by the target's name in the folder held open for it; a target CreateFileW would not
-// take (a path of MAX_PATH or more) is left to CreateFileW, which fails as before.
-HANDLE CreateTargetIn(const TargetFolder& in, const wchar_t* target, DWORD attr) noexcept {
+// CREATE_NEW by the target's name in the folder held open for it (by its path without one); a
+// target CreateFileW would not take (a path of MAX_PATH or more) is left to CreateFileW, which
+// fails as before.
+HANDLE CreateTargetIn(HANDLE folder, const wchar_t* target, DWORD attr) noexcept {
     const size_t length = wcslen(target);
     const wchar_t* name = wcsrchr(target, L'\\');
     static const auto create = SystemFunctionAs<decltype(&NtCreateFile)>(SystemFunction::NtCreateFile);
     static const auto toError = SystemFunctionAs<decltype(&RtlNtStatusToDosError)>(SystemFunction::RtlNtStatusToDosError);
-    if (in.folder == nullptr || name == nullptr || name[1] == L'\0' || length >= MAX_PATH || create == nullptr ||
+    if (folder == nullptr || name == nullptr || name[1] == L'\0' || length >= MAX_PATH || create == nullptr ||
         toError == nullptr)
         return CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attr, nullptr);
     ++name;
@@ -290,21 +288,23 @@ HANDLE CreateTargetIn(const TargetFolder& in, const wchar_t* target, DWORD attr)
     text.Length = static_cast<USHORT>(wcslen(name) * sizeof(wchar_t));
     text.MaximumLength = text.Length;
     OBJECT_ATTRIBUTES object;
-    InitializeObjectAttributes(&object, &text, in.exactName ? 0 : OBJ_CASE_INSENSITIVE, in.folder, nullptr);
+    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
     IO_STATUS_BLOCK io = {};
     HANDLE file = nullptr;
     // What CreateFileW asks for CREATE_NEW.
-    const NTSTATUS status = create(&file, GENERIC_WRITE | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &object, &io,
-                                         nullptr, attr & kValidAttributes, 0, FILE_CREATE,
-                                         FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    const NTSTATUS status = create(&file, GENERIC_WRITE | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &object, &io, nullptr,
+                                   attr & kValidAttributes, 0, FILE_CREATE,
+                                   FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
     if (NT_SUCCESS(status)) return file;
     ::SetLastError(toError(status));
     return INVALID_HANDLE_VALUE;
 }
 
-HANDLE CreateTarget(const wchar_t* target, DWORD attr, const TargetFolder* in) noexcept {
-    const HANDLE file = in != nullptr ? CreateTargetIn(*in, target, attr)
-                                      : CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attr, nullptr);
+// CREATE_ALWAYS in effect, outcome and error alike. The file is tried with CREATE_NEW first:
+// replacing truncates, and under Wine on ext4 a truncated-then-written file is sent to disk the
+// moment it is closed, so every extracted file would be written through instead of cached.
+HANDLE CreateTarget(const wchar_t* target, DWORD attr, HANDLE folder) noexcept {
+    const HANDLE file = CreateTargetIn(folder, target, attr);
     if (file != INVALID_HANDLE_VALUE) return file;
     return CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attr, nullptr);
 }
@@ -507,7 +507,7 @@ static int32_t BeginEntryRead(ArchiveHandle* handle, int32_t index, bool destina
 }
 
 int32_t CreateEntryTarget(ArchiveHandle* handle, int32_t index, const wchar_t* target, UniqueFile* file,
-                          const TargetFolder* in) noexcept {
+                          HANDLE folder) noexcept {
     file->reset();
     // An entry that cannot be described is not extracted: creating its target first would leave
     // an empty file behind a corrupt entry.
@@ -516,7 +516,7 @@ int32_t CreateEntryTarget(ArchiveHandle* handle, int32_t index, const wchar_t* t
     if (result != kArchiveOk) return SetResult(result);
     if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);  // folders are made by the caller
     CreateTargetFolders(handle->reader->rootDir, target);
-    file->reset(CreateTarget(target, e.attr, in));
+    file->reset(CreateTarget(target, e.attr, folder));
     return SetResult(*file ? kArchiveOk : kArchiveErrOpenFile);
 }
 

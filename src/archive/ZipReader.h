@@ -81,15 +81,10 @@ struct ArchiveHandle {
 // ExtractEntryKeepOpen in two steps, which may run on different threads with readers of their
 // own on the same archive: the target created empty (nothing for a folder), then its data and times
 // written. The outcome is the same.
-// With `in`, the target's folder, held open by the caller: the file is created in it by the folder's
-// handle, so nothing on the way is looked up again. exactName: the caller knows no name that differs
-// only in case is there, so the look-up can be exact (under Wine a case-blind one reads the folder).
-struct TargetFolder {
-    HANDLE folder;
-    bool exactName;
-};
+// With `folder`, the target's folder held open by the caller: the file is created in it by the
+// folder's handle, so nothing on the way to it is looked up again.
 [[nodiscard]] int32_t CreateEntryTarget(ArchiveHandle* handle, int32_t index, const wchar_t* target,
-                                        UniqueFile* file, const TargetFolder* in = nullptr) noexcept;
+                                        UniqueFile* file, HANDLE folder = nullptr) noexcept;
 [[nodiscard]] int32_t FillEntryTarget(ArchiveHandle* handle, int32_t index, HANDLE file) noexcept;
 // Reads an entry whole into `data` (empty for a folder); an entry larger than maxBytes fails
 // with 0x400 before anything is allocated for it.
