@@ -20,13 +20,14 @@ bench_archive() {
 }
 
 # Puts the unzip task's benchmark beside the archive as "platform.zip", as the installer finds its
-# payload, and maps drive X: to <build>/bench/out-task, so the install folder X:\kavix is as short
-# as a real one (every file operation resolves the whole path). Prints the program's path.
+# payload, and maps drive X: to <build>/bench/out-task (or the folder given), so the install folder
+# X:\kavix is as short as a real one (every file operation resolves the whole path). Prints the
+# program's path.
 stage_unzip_task() {
-    local build=$1 archive=$2 stage="$1/bench/task"
-    mkdir -p "$stage" "$build/bench/out-task"
+    local build=$1 archive=$2 stage="$1/bench/task" drive=${3:-$1/bench/out-task}
+    mkdir -p "$stage" "$drive"
     cp "$build/tools/bench/unzip_task_bench.exe" "$stage/"
     ln -f "$archive" "$stage/platform.zip"
-    ln -sfn "$build/bench/out-task" "$build/wine/win32/dosdevices/x:"
+    ln -sfn "$drive" "$build/wine/win32/dosdevices/x:"
     printf '%s\n' "$stage/unzip_task_bench.exe"
 }

@@ -6,6 +6,9 @@
 #   bash tools/bench/zip-extract.sh <build-dir>
 #   SEED=<n> RUNS=<n> to change the archive or the number of timed runs; MODE=reader|task;
 #   SHAPE=payload|names: an emulator-like payload, or 65,535 small files with 243-byte names.
+#   OUT=<folder>: where both sides extract (default <build-dir>/bench), say a tmpfs, to take the
+#   disk out of the comparison; here ext4 without a journal makes a new file step over every file
+#   deleted in the last minute, and each run follows a deletion.
 set -euo pipefail
 
 [ $# -eq 1 ] || { echo "usage: $0 <build-dir>" >&2; exit 2; }
@@ -21,8 +24,11 @@ cmake -S "$src" -B "$build" >/dev/null
 cmake --build "$build" --target zip_bench unzip_task_bench >/dev/null
 archive=$(bench_archive "$build" "$shape" "$seed")
 cache="$build/bench"
-out_reader="$cache/out-reader"
-out_unzip="$cache/out-unzip"
+out=${OUT:-$cache}
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+out_reader="$out/out-reader"
+out_unzip="$out/out-unzip"
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 export VEXO_BUILD_DIR="$build"
@@ -32,8 +38,8 @@ trap '"$src/tools/wine/wine-session.sh" stop; rm -rf "$out_reader" "$out_unzip"'
 
 if [ "$mode" = task ]; then
     # The task reads "platform.zip" beside itself and extracts into a product folder.
-    out_reader="$cache/out-task/kavix"
-    reader_cmd="$build/wine-run.sh $(stage_unzip_task "$build" "$archive") 'X:\\kavix'"
+    out_reader="$out/out-task/kavix"
+    reader_cmd="$build/wine-run.sh $(stage_unzip_task "$build" "$archive" "$out/out-task") 'X:\\kavix'"
 else
     reader_cmd="$build/wine-run.sh $build/tools/bench/zip_bench.exe '$(winpath "$archive")' '$(winpath "$out_reader")'"
 fi
