@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <utility>
 #include <vector>
 
 
@@ -93,8 +94,13 @@ bool LeadsThroughLink(const std::wstring& folder, const std::wstring& relative) 
     return false;
 }
 
-uint64_t PathKey(std::wstring path) {
+std::wstring FoldCase(std::wstring path) {
     if (!path.empty()) ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
+    return path;
+}
+
+uint64_t PathKey(std::wstring path) {
+    path = FoldCase(std::move(path));
     uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the UTF-16 units
     for (const wchar_t c : path) {
         hash ^= static_cast<uint16_t>(c);

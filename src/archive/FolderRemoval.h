@@ -25,6 +25,9 @@ bool IsSafeEntryName(const std::wstring& name);
 // Where an entry is extracted: installPath, "\", then the name with "/" as "\", its "." and empty
 // components dropped and each component's trailing dots and blanks removed, as Windows would; a
 // folder entry keeps its trailing "\". False when the name is not safe or names no file.
+// A name or path as Windows compares it, without regard to case.
+std::wstring FoldCase(std::wstring path);
+
 // A path as a 64-bit key, case folded as Windows compares names: what is remembered of many long
 // paths without keeping them. A collision only sends the caller to ask the file system.
 uint64_t PathKey(std::wstring path);

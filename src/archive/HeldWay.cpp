@@ -4,15 +4,11 @@
 
 #include <iterator>
 
+#include "archive/FolderRemoval.h"
 #include "base/Log.h"
 #include "base/SystemApi.h"
 
 namespace {
-
-std::wstring FoldCase(std::wstring name) {
-    if (!name.empty()) ::CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
-    return name;
-}
 
 // The folder itself, not what a link leads to; sharing is only enforced between handles with data
 // access, hence the listing right.

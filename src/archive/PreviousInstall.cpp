@@ -79,9 +79,7 @@ bool InstalledServiceNames(std::set<std::wstring>* names) {
         if (!ok && ::GetLastError() != ERROR_MORE_DATA) return false;
         const auto* entries = reinterpret_cast<const ENUM_SERVICE_STATUSW*>(buffer.data());
         for (DWORD i = 0; i < count; ++i) {
-            std::wstring name = entries[i].lpServiceName;
-            ::CharUpperBuffW(&name[0], static_cast<DWORD>(name.size()));
-            names->insert(name);
+            names->insert(FoldCase(entries[i].lpServiceName));
         }
         if (ok) return true;
         if (needed > buffer.size()) buffer.resize(needed);
@@ -119,12 +117,6 @@ void WaitForEnd(const std::vector<UniqueHandle>& ending) {
 
 void TraceFailedDelete(const std::wstring& path) {
     if (!DeleteTree(path)) DebugTrace(L"failed to delete file");
-}
-
-// Windows compares names without regard to case.
-std::wstring FoldCase(std::wstring path) {
-    if (!path.empty()) ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
-    return path;
 }
 
 // Where the payload's entries land below installPath, relative to it, as the extraction maps them:
@@ -210,10 +202,8 @@ void EndProductServicesAndProcesses() {
     for (int slot = 1; slot <= kLastServiceSlot; ++slot) {
         for (int which = 0; which < 2; ++which) {
             std::wstring name = PreviousServiceName(slot, which);
-            std::wstring key = name;
-            ::CharUpperBuffW(&key[0], static_cast<DWORD>(key.size()));
             // A name the list lacks could not be opened either: nothing would happen to it.
-            if (listed && installed.count(key) == 0) continue;
+            if (listed && installed.count(FoldCase(name)) == 0) continue;
             RemoveService(name.c_str());
         }
     }

@@ -30,12 +30,6 @@ constexpr size_t kKeptFolders = 1024;
 // What a path kept costs beside its characters, about.
 constexpr size_t kPathOverhead = 48;
 
-// Windows compares names without regard to case.
-std::wstring FoldCase(std::wstring path) {
-    if (!path.empty()) ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
-    return path;
-}
-
 size_t CostOf(const std::wstring& path) { return path.size() * sizeof(wchar_t) + kPathOverhead; }
 
 // An entry's target exactly as the extraction builds it; empty for a name it refuses.
@@ -200,6 +194,12 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, 
         for (; !owedProgress.empty() && owedProgress.front().first < closedBelow; owedProgress.pop_front())
             PostProgress(mainWindow, owedProgress.front().second);
     };
+    // Every file handed over filled and closed; false when one of them failed.
+    const auto finishAll = [&] {
+        const bool filled = filler.Finish() == kArchiveOk;
+        closer.Drain();
+        return filled && closer.FirstFailure() == FileCloser::kNone;
+    };
     bool success = false;
     for (int32_t i = 0; i < count && closer.FirstFailure() == FileCloser::kNone && !filler.Failed(); ++i) {
         entry = {};
@@ -239,15 +239,13 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, 
         if (!knownAbsent && ::GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
             // A file is replaced only once all before it are closed whole: it may be one of them,
             // and a failure among them would have kept it.
-            const bool filled = filler.Finish() == kArchiveOk;
-            closer.Drain();
-            if (!filled || closer.FirstFailure() != FileCloser::kNone) break;
+            if (!finishAll()) break;
             ::DeleteFileW(target.c_str());
         }
         written.insert(targetKey);
 
-        // Decided on the code returned: the last-error slot is only this thread's last word.
-        // Created in the folder held for it, by its handle.
+        // Created in the folder held for it, by its handle. Decided on the code returned: the
+        // last-error slot is only this thread's last word.
         UniqueFile file;
         int32_t result = CreateEntryTarget(archive, i, target.c_str(), &file, way.Deepest());
         if (result == kArchiveOk && file) {
@@ -272,8 +270,7 @@ bool UnZipTask::ExtractAll(ArchiveHandle* archive, const std::wstring& payload, 
         postClosed();
     }
     // Every file filled and closed before anything is decided or removed.
-    if (filler.Finish() != kArchiveOk) success = false;
-    closer.Drain();
+    if (!finishAll()) success = false;
     postClosed();
     DWORD error = ERROR_SUCCESS;
     const uint32_t closeFailed = closer.FirstFailure(&error);
