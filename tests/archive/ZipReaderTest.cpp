@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <vector>
@@ -366,6 +367,26 @@ TEST(ZipNames, LongNames) {
         ASSERT_LT(n, 260u);
         EXPECT_EQ(std::wstring(e.name), std::wstring(n, i == 1 ? L'b' : L'c'));
         EXPECT_EQ(e.uncompSize, 4);
+    }
+}
+
+// Going back, a reader starts again from a header it passed: entries asked for in any order, back
+// and forth across those it starts from, are the entries asked for.
+TEST(ZipWalk, EntriesInAnyOrder) {
+    Archive a = Open(L"many.zip");
+    ASSERT_TRUE(a);
+    std::vector<int32_t> order;
+    for (int32_t i = 699; i >= 0; i -= 7) order.push_back(i);
+    for (const int32_t i : {0, 699, 256, 255, 511, 512, 1, 600, 257}) order.push_back(i);
+    for (const int32_t i : order) {
+        ArchiveEntry e;
+        ASSERT_EQ(GetArchiveEntry(a.get(), i, &e), kArchiveOk) << i;
+        wchar_t name[16];
+        std::swprintf(name, 16, L"e%03d.txt", static_cast<int>(i));
+        EXPECT_STREQ(e.name, name);
+        std::string data;
+        ASSERT_EQ(ReadEntryToMemory(a.get(), i, &data, 100), kArchiveOk) << i;
+        EXPECT_EQ(data, std::to_string(i));
     }
 }
 

@@ -174,6 +174,9 @@ def main():
     save("longnames.zip", zip_bytes([(c * n, c.encode() * 4, zipfile.ZIP_STORED)
                                      for c, n in (("a", 258), ("b", 259), ("c", 300))]))
 
+    # More entries than a reader walks between its checkpoints, to be asked for out of order.
+    save("many.zip", zip_bytes([(f"e{i:03}.txt", str(i).encode(), zipfile.ZIP_STORED) for i in range(700)]))
+
     save("empty.zip", zip_bytes([]))
     save("notzip.bin", rng.randbytes(3000))
 
