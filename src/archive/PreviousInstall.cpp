@@ -119,12 +119,13 @@ void TraceFailedDelete(const std::wstring& path) {
     if (!DeleteTree(path)) DebugTrace(L"failed to delete file");
 }
 
-// Where the payload's entries land below installPath, relative to it, as the extraction maps them:
-// its files, and every folder on their way (once each). False, with none, when the archive cannot be read to its end.
-bool PayloadTargets(const std::wstring& payloadPath, const std::wstring& installPath, std::vector<std::wstring>* files,
-                    std::vector<std::wstring>* folders) {
-    files->clear();
-    folders->clear();
+// Where the payload's entries land below installPath, relative to it, as the extraction maps them,
+// in archive order: each file to onFile, and every folder on their way, once each, to folders
+// (when given).
+// False when the archive cannot be read to its end; what was visited by then stays visited.
+template <typename OnFile>
+bool VisitPayloadTargets(const std::wstring& payloadPath, const std::wstring& installPath, OnFile&& onFile,
+                         std::vector<std::wstring>* folders) {
     const UniqueArchive archive(OpenArchive(payloadPath.c_str()));
     if (!archive) return false;
     ArchiveEntry entry = {};
@@ -132,11 +133,7 @@ bool PayloadTargets(const std::wstring& payloadPath, const std::wstring& install
     const int32_t count = entry.index;
     std::set<std::wstring> known;
     for (int32_t i = 0; i < count; ++i) {
-        if (GetArchiveEntry(archive.get(), i, &entry) != kArchiveOk) {
-            files->clear();
-            folders->clear();
-            return false;
-        }
+        if (GetArchiveEntry(archive.get(), i, &entry) != kArchiveOk) return false;
         std::wstring target;
         if (!EntryTargetPath(installPath, entry.name, &target)) continue;
         // A folder entry's ends in "\"; an empty one is the install folder itself.
@@ -146,8 +143,9 @@ bool PayloadTargets(const std::wstring& payloadPath, const std::wstring& install
             if (entry.attr & FILE_ATTRIBUTE_DIRECTORY)
                 relative += L'\\';
             else
-                files->push_back(relative);
+                onFile(relative);
         }
+        if (folders == nullptr) continue;
         for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos;
              slash = relative.find(L'\\', slash + 1)) {
             std::wstring folder = relative.substr(0, slash);
@@ -155,6 +153,20 @@ bool PayloadTargets(const std::wstring& payloadPath, const std::wstring& install
         }
     }
     return true;
+}
+
+// A folder that is not there, or holds nothing, has nothing of an earlier installation in it.
+bool HoldsAnything(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return ::GetLastError() != ERROR_FILE_NOT_FOUND &&
+                                                ::GetLastError() != ERROR_PATH_NOT_FOUND;
+    bool any = false;
+    do {
+        any = wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0;
+    } while (!any && ::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return any;
 }
 
 }  // namespace
@@ -177,6 +189,9 @@ void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& pa
     }
     std::wstring base = installPath;
     while (!base.empty() && (base.back() == L'\\' || base.back() == L'/')) base.pop_back();
+    // Asking for each of the payload's names in a folder just chosen or made would cost a round
+    // trip a name, for nothing.
+    if (!HoldsAnything(base)) return;
     // What the earlier installation listed is known to be its own, and nothing else is.
     std::vector<std::wstring> lines;
     if (ReadInstallList(base, &lines)) {
@@ -184,11 +199,15 @@ void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& pa
         return;
     }
     // Otherwise only what the payload itself holds: a folder of the user's may share a name with
-    // one of the payload's and hold files of the user's own.
-    std::vector<std::wstring> files, folders;
-    if (!PayloadTargets(payloadPath, base, &files, &folders)) return;
+    // one of the payload's and hold files of the user's own. Nothing goes unless the payload reads
+    // to its end; the files are not kept meanwhile, only the folders (a payload's names can take
+    // tens of megabytes).
+    std::vector<std::wstring> folders;
+    if (!VisitPayloadTargets(payloadPath, base, [](const std::wstring&) {}, &folders)) return;
     Removal removal(base);
-    for (const auto& file : files) (void)removal.RemoveFile(file);  // what stays is logged
+    // What stays is logged.
+    const auto remove = [&](const std::wstring& file) { (void)removal.RemoveFile(file); };
+    if (!VisitPayloadTargets(payloadPath, base, remove, nullptr)) return;
     // Deepest first, and only those left empty: the rest hold what is not the payload's.
     std::stable_sort(folders.begin(), folders.end(), [](const std::wstring& a, const std::wstring& b) {
         return std::count(a.begin(), a.end(), L'\\') > std::count(b.begin(), b.end(), L'\\');

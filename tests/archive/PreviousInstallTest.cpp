@@ -173,10 +173,12 @@ TEST(PreviousInstall, UserFolderLosesOnlyThePayloadsNames) {
     MakeFile(folder + L"\\readme.txt");
     MakeFile(parent + L"\\evil");  // what "../evil" would reach
 
-    // Without a readable payload nothing is known to be ours.
-    RemovePreviousFiles(folder, parent + L"\\missing.zip");
-    EXPECT_TRUE(PathExists(folder + L"\\ZavozidaDedor.exe"));
-    EXPECT_TRUE(PathExists(folder + L"\\assets\\software\\vc.exe"));
+    // Without a payload readable to its end nothing is known to be ours.
+    for (const std::wstring& payload : {parent + L"\\missing.zip", ModuleDirectory() + L"\\cut-platform.zip"}) {
+        RemovePreviousFiles(folder, payload);
+        EXPECT_TRUE(PathExists(folder + L"\\ZavozidaDedor.exe"));
+        EXPECT_TRUE(PathExists(folder + L"\\assets\\software\\vc.exe"));
+    }
 
     RunCleanup(folder);
 
