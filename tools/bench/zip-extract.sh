@@ -7,8 +7,13 @@
 #   SEED=<n> RUNS=<n> to change the archive or the number of timed runs; MODE=reader|task;
 #   SHAPE=payload|names: an emulator-like payload, or 65,535 small files with 243-byte names.
 #   OUT=<folder>: where both sides extract (default <build-dir>/bench), say a tmpfs, to take the
-#   disk out of the comparison; here ext4 without a journal makes a new file step over every file
-#   deleted in the last minute, and each run follows a deletion.
+#   disk out of the comparison.
+# With MODE=task a third side writes the same tree with zeros, nothing read or inflated
+# (create_floor): what any Windows program pays here to create these files, one after another.
+# Every run writes a folder of its own, and all go at the end: on ext4 without a journal a new file
+# steps over every file deleted in the last minute, which made a run after a deletion (unzip
+# included) up to ten times slower, by chance. SETTLE=<s> is the wait for the deletions before
+# (default 60).
 set -euo pipefail
 
 [ $# -eq 1 ] || { echo "usage: $0 <build-dir>" >&2; exit 2; }
@@ -21,7 +26,7 @@ shape=${SHAPE:-payload}
 . "$src/tools/bench/bench-lib.sh"
 
 cmake -S "$src" -B "$build" >/dev/null
-cmake --build "$build" --target zip_bench unzip_task_bench >/dev/null
+cmake --build "$build" --target zip_bench unzip_task_bench create_floor >/dev/null
 archive=$(bench_archive "$build" "$shape" "$seed")
 cache="$build/bench"
 out=${OUT:-$cache}
@@ -29,28 +34,36 @@ mkdir -p "$out"
 out=$(cd "$out" && pwd)
 out_reader="$out/out-reader"
 out_unzip="$out/out-unzip"
+runs_dir="$out/runs"  # runs_dir/<n>: the folder of timed run n
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
 export VEXO_BUILD_DIR="$build"
 "$src/tools/wine/wine-session.sh" start
-# The extracted trees (about 0.8 GB) go; the generated archive stays cached for the next run.
-trap '"$src/tools/wine/wine-session.sh" stop; rm -rf "$out_reader" "$out_unzip"' EXIT
+# The extracted trees go at the end (up to 10 GB); the generated archive stays cached.
+trap '"$src/tools/wine/wine-session.sh" stop; rm -rf "$out_reader" "$out_unzip" "$runs_dir"' EXIT
+rm -rf "$runs_dir"
+mkdir -p "$runs_dir"
 
+# Each command names its folder through {n}: "x" for the untimed runs, the run's number after.
 if [ "$mode" = task ]; then
-    # The task reads "platform.zip" beside itself and extracts into a product folder.
-    out_reader="$out/out-task/kavix"
-    reader_cmd="$build/wine-run.sh $(stage_unzip_task "$build" "$archive" "$out/out-task") 'X:\\kavix'"
+    # The task reads "platform.zip" beside itself and extracts into a product folder; X: is
+    # runs_dir, so the install folder X:\<n>\kavix is as short as a real one.
+    out_reader="$runs_dir/x/kavix"
+    program=$(stage_unzip_task "$build" "$archive" "$runs_dir")
+    reader_cmd="$build/wine-run.sh $program 'X:\\{n}\\kavix'"
+    floor_cmd="$build/wine-run.sh $build/tools/bench/create_floor.exe '$(winpath "$archive")' 'X:\\{n}\\floor'"
 else
-    reader_cmd="$build/wine-run.sh $build/tools/bench/zip_bench.exe '$(winpath "$archive")' '$(winpath "$out_reader")'"
+    out_reader="$runs_dir/x/reader"
+    reader_cmd="$build/wine-run.sh $build/tools/bench/zip_bench.exe '$(winpath "$archive")' '$(winpath "$runs_dir")\\{n}\\reader'"
 fi
-unzip_cmd="unzip -q -o '$archive' -d '$out_unzip'"
+out_unzip="$runs_dir/x/unzip"
+unzip_cmd="unzip -q -o '$archive' -d '$runs_dir/{n}/unzip'"
+untimed() { mkdir -p "$runs_dir/x"; eval "${1//\{n\}/x}"; }
 
 # One untimed run each: the reader's own figures, peak memory, and a check that both agree.
-rm -rf "$out_reader" "$out_unzip"
-mkdir -p "$(dirname "$out_reader")"
-reader_report=$(eval "$reader_cmd" | tr -d '\r')
-reader_rss=$( { /usr/bin/time -f '%M' bash -c "rm -rf '$out_reader'; $reader_cmd" >/dev/null; } 2>&1 | tail -1)
-unzip_rss=$( { /usr/bin/time -f '%M' bash -c "$unzip_cmd" >/dev/null; } 2>&1 | tail -1)
+reader_report=$(untimed "$reader_cmd" | tr -d '\r')
+reader_rss=$( { /usr/bin/time -f '%M' bash -c "rm -rf '$out_reader'; ${reader_cmd//\{n\}/x}" >/dev/null; } 2>&1 | tail -1)
+unzip_rss=$( { /usr/bin/time -f '%M' bash -c "${unzip_cmd//\{n\}/x}" >/dev/null; } 2>&1 | tail -1)
 # The task also lists what it made, in its install folder.
 diff_exclude=()
 [ "$mode" = task ] && diff_exclude=(-x install.lst)
@@ -64,25 +77,32 @@ fi
 # the disk's writeback and the page cache drift over a minute more than the difference measured.
 # Each timed run starts with the previous run's writes flushed, so neither side pays for the other.
 json="$cache/timings-$shape-$mode.json"
-clean="rm -rf '$out_reader' '$out_unzip'; mkdir -p '$(dirname "$out_reader")'; sync"
-sides=("$mode" "$reader_cmd" "$clean" unzip "$unzip_cmd" "$clean")
+sides=("$mode" "$reader_cmd" unzip "$unzip_cmd")
 if [ "$mode" = task ]; then
     pin=$(sha256sum "$archive" | cut -c1-64)
-    pinned_report=$(eval "rm -rf '$out_reader'; VEXO_PAYLOAD_PIN=$pin $reader_cmd" | tr -d '\r')
+    pinned_report=$(untimed "rm -rf '$out_reader'; VEXO_PAYLOAD_PIN=$pin $reader_cmd" | tr -d '\r')
     grep -qx 'failed=0' <<<"$pinned_report" || { echo "the pinned task failed: $pinned_report" >&2; exit 1; }
-    sides+=(pinned "VEXO_PAYLOAD_PIN=$pin $reader_cmd" "$clean")
+    floor_report=$(untimed "$floor_cmd" | tr -d '\r')
+    grep -qx 'failures=0' <<<"$floor_report" || { echo "the floor failed: $floor_report" >&2; exit 1; }
+    sides+=(pinned "VEXO_PAYLOAD_PIN=$pin $reader_cmd" floor "$floor_cmd")
 fi
-/usr/bin/python3 - "$json" "$runs" "$mode" "${sides[@]}" <<'PY'
-import json, statistics, subprocess, sys, time
-out, runs, mode = sys.argv[1:4]
-args = sys.argv[4:]
-sides = {args[i]: (args[i + 1], args[i + 2]) for i in range(0, len(args), 3)}
+rm -rf "$runs_dir/x"
+sync
+sleep "${SETTLE:-60}"
+/usr/bin/python3 - "$json" "$runs" "$mode" "$runs_dir" "${sides[@]}" <<'PY'
+import json, os, statistics, subprocess, sys, time
+out, runs, mode, runs_dir = sys.argv[1:5]
+args = sys.argv[5:]
+sides = {args[i]: args[i + 1] for i in range(0, len(args), 2)}
 times = {name: [] for name in sides}
+n = 0
 for k in range(int(runs) + 1):  # the first round warms the caches and is not counted
     order = list(sides) if k % 2 == 0 else list(reversed(sides))
     for name in order:
-        cmd, prep = sides[name]
-        subprocess.run(prep, shell=True, check=True)
+        n += 1
+        os.makedirs(os.path.join(runs_dir, str(n)))
+        cmd = sides[name].replace("{n}", str(n))
+        subprocess.run("sync", shell=True, check=True)
         start = time.perf_counter()
         subprocess.run(cmd, shell=True, check=True, stdout=subprocess.DEVNULL)
         if k:
@@ -90,6 +110,8 @@ for k in range(int(runs) + 1):  # the first round warms the caches and is not co
 results = [{"command": n, "mean": statistics.mean(t), "min": min(t), "stddev": statistics.pstdev(t), "times": t}
            for n, t in times.items()]
 ratios = {n: statistics.median([a / b for a, b in zip(t, times["unzip"])]) for n, t in times.items() if n != "unzip"}
+if "floor" in times:
+    ratios["over_floor"] = statistics.median([a / b for a, b in zip(times[mode], times["floor"])])
 json.dump({"results": results, "pair_ratio_median": ratios[mode], "ratios": ratios,
            "pinned_over_task": statistics.median([p - t for p, t in zip(times.get("pinned", []), times[mode])] or [0])},
           open(out, "w"))
@@ -128,4 +150,8 @@ if "pinned" in data:
     print(f"{'unzip task, payload pinned':34s} {p['mean']:.3f} s  (min {p['min']:.3f}, sd {p['stddev']:.3f})  "
           f"time ratio pinned/unzip {timings['ratios']['pinned']:.2f} median of the pairs; "
           f"the pin costs {timings['pinned_over_task']:+.3f} s over the task (median of the rounds)")
+if "floor" in data:
+    f = data["floor"]
+    print(f"{'creating the same files (Wine)':34s} {f['mean']:.3f} s  (min {f['min']:.3f}, sd {f['stddev']:.3f})  "
+          f"time ratio task/this floor {timings['ratios']['over_floor']:.2f} median of the pairs")
 PY
