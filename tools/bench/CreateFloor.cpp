@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchArchive.h"
 #include "archive/ZipReader.h"
 
 namespace {
@@ -27,15 +28,12 @@ int wmain(int argc, wchar_t** argv) {
         fprintf(stderr, "usage: create_floor <archive> <target-folder>\n");
         return 2;
     }
-    ArchiveHandle* archive = OpenArchive(argv[1]);
-    if (!archive) {
-        fprintf(stderr, "open failed: %d\n", lastArchiveError);
-        return 1;
-    }
+    int32_t count = 0;
+    ArchiveHandle* archive = OpenBenchArchive(argv[1], &count);
+    if (!archive) return 1;
     ArchiveEntry entry;
-    if (GetArchiveEntry(archive, -1, &entry) != kArchiveOk) return 1;
     std::vector<Item> items;
-    for (int32_t i = 0, count = entry.index; i < count; ++i) {
+    for (int32_t i = 0; i < count; ++i) {
         if (GetArchiveEntry(archive, i, &entry) != kArchiveOk) return 1;
         Item item{std::wstring(argv[2]) + L"\\" + entry.name, static_cast<uint32_t>(entry.uncompSize),
                   (entry.attr & FILE_ATTRIBUTE_DIRECTORY) != 0};

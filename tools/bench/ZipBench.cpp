@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string>
 
+#include "BenchArchive.h"
 #include "PeakMemory.h"
 #include "archive/ZipReader.h"
 
@@ -27,14 +28,10 @@ int wmain(int argc, wchar_t** argv) {
         fprintf(stderr, "cannot enter the target folder\n");
         return 1;
     }
-    ArchiveHandle* archive = OpenArchive(argv[1]);
-    if (!archive) {
-        fprintf(stderr, "open failed: %d\n", lastArchiveError);
-        return 1;
-    }
+    int32_t count = 0;
+    ArchiveHandle* archive = OpenBenchArchive(argv[1], &count);
+    if (!archive) return 1;
     ArchiveEntry entry;
-    if (GetArchiveEntry(archive, -1, &entry) != kArchiveOk) return 1;
-    const int32_t count = entry.index;
     uint64_t bytes = 0;
     int failures = 0;
     std::wstring target;
