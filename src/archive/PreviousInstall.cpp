@@ -156,7 +156,8 @@ bool VisitPayloadTargets(const std::wstring& payloadPath, const std::wstring& in
 }
 
 // A folder that is not there, or holds nothing, has nothing of an earlier installation in it.
-bool HoldsAnything(const std::wstring& folder) {
+bool HoldsAnything(std::wstring folder) {
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
     WIN32_FIND_DATAW found;
     const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE) return ::GetLastError() != ERROR_FILE_NOT_FOUND &&
@@ -232,7 +233,8 @@ void EndProductServicesAndProcesses() {
 }
 
 bool EarlierInstallationMayExist(const std::wstring& installPath) {
-    if (::GetFileAttributesW(installPath.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    // The folder check makes the install folder before the task: only something in it tells.
+    if (HoldsAnything(installPath)) return true;
     for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
         UniqueRegKey key;
         if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE | view, key.out()) == ERROR_SUCCESS)

@@ -21,8 +21,8 @@ void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& pa
 // both use it. Every step is attempted; none fails the caller.
 void EndProductServicesAndProcesses();
 
-// Whether an earlier installation may be there to clean: the install folder exists, or the
-// product's uninstall entry does (in either view of the registry).
+// Whether an earlier installation may be there to clean: the install folder holds something, or
+// the product's uninstall entry exists (in either view of the registry).
 bool EarlierInstallationMayExist(const std::wstring& installPath);
 
 // The above (when an earlier installation may exist), then removes the files with the payload
