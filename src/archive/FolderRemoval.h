@@ -22,9 +22,6 @@ bool IsDeviceName(const std::wstring& component);
 // wildcard or control character. "." components are allowed: they are dropped.
 bool IsSafeEntryName(const std::wstring& name);
 
-// Where an entry is extracted: installPath, "\", then the name with "/" as "\", its "." and empty
-// components dropped and each component's trailing dots and blanks removed, as Windows would; a
-// folder entry keeps its trailing "\". False when the name is not safe or names no file.
 // A name or path as Windows compares it, without regard to case.
 std::wstring FoldCase(std::wstring path);
 
@@ -32,6 +29,9 @@ std::wstring FoldCase(std::wstring path);
 // paths without keeping them. A collision only sends the caller to ask the file system.
 uint64_t PathKey(std::wstring path);
 
+// Where an entry is extracted: installPath, "\", then the name with "/" as "\", its "." and empty
+// components dropped and each component's trailing dots and blanks removed, as Windows would; a
+// folder entry keeps its trailing "\". False when the name is not safe or names no file.
 bool EntryTargetPath(const std::wstring& installPath, const std::wstring& name, std::wstring* target);
 
 // True when a folder on the way from `folder` to `relative` (a relative path, "\"-separated; a

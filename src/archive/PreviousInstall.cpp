@@ -14,6 +14,7 @@
 #include "base/Owners.h"
 #include "base/Product.h"
 #include "archive/FolderRemoval.h"
+#include "archive/HeldWay.h"
 #include "archive/InstallList.h"
 #include "archive/Removal.h"
 #include "archive/ZipReader.h"
@@ -159,15 +160,13 @@ bool VisitPayloadTargets(const std::wstring& payloadPath, const std::wstring& in
 bool HoldsAnything(std::wstring folder) {
     while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
     WIN32_FIND_DATAW found;
-    const HANDLE search = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return ::GetLastError() != ERROR_FILE_NOT_FOUND &&
-                                                ::GetLastError() != ERROR_PATH_NOT_FOUND;
-    bool any = false;
+    const UniqueFind search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    // A folder that cannot be listed may hold anything.
+    if (!search) return !IsNotFound(::GetLastError());
     do {
-        any = wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0;
-    } while (!any && ::FindNextFileW(search, &found));
-    ::FindClose(search);
-    return any;
+        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) return true;
+    } while (::FindNextFileW(search.get(), &found));
+    return false;
 }
 
 }  // namespace
