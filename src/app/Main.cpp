@@ -5,6 +5,7 @@
 #include "app/CommandLine.h"
 #include "app/InstallChain.h"
 #include "app/SilentInstall.h"
+#include "archive/FolderSwap.h"
 #include "base/Log.h"
 #include "base/ModulePath.h"
 #include "base/Owners.h"
@@ -66,6 +67,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLineText, int) {
             return 0;
         }
     }
+
+    // Before anything else this run does: an upgrade that an earlier run left halfway is finished or
+    // undone, so the install folder holds one whole version whatever this run then does.
+    ClearUnfinishedSwaps();
 
     // The settings (checked as they were read) and the skin must be the release's own before they
     // are used; held from here to the end, so the skin checked is the skin read.

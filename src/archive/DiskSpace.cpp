@@ -93,17 +93,21 @@ uint64_t FilesSize(const std::wstring& folder, uint64_t clusterBytes) {
     return total;
 }
 
-bool PayloadFitsOnDrive(const std::wstring& installPath, PayloadCheck* payload) {
+PayloadRoom RoomForPayload(const std::wstring& installPath, PayloadCheck* payload) {
     uint64_t freeBytes = 0, cluster = 0;
     const bool known = DriveSpace(installPath, &freeBytes, &cluster);
     payload->Walk(known ? cluster : 1);
-    if (!known || !payload->Sized()) return true;
+    if (!known || !payload->Sized()) return PayloadRoom::kBeside;
     const uint64_t needed = payload->NeededBytes();
+    if (needed <= freeBytes) return PayloadRoom::kBeside;
     // Only a product folder goes whole; in any other folder the cleanup's share is left out.
     const uint64_t freed = IsProductFolder(installPath) ? FilesSize(installPath, cluster) : 0;
-    if (needed <= freeBytes + freed) return true;
-    LogFormatW(g_log, L"not enough disk space for %s: %s bytes needed, %s free and %s held by the earlier installation",
+    const bool inPlace = needed <= freeBytes + freed;
+    LogFormatW(g_log,
+               inPlace ? L"not enough disk space for %s beside the earlier installation: %s bytes needed, %s free and "
+                         L"%s held by the earlier installation; it is removed first"
+                       : L"not enough disk space for %s: %s bytes needed, %s free and %s held by the earlier installation",
                installPath.c_str(), std::to_wstring(needed).c_str(), std::to_wstring(freeBytes).c_str(),
                std::to_wstring(freed).c_str());
-    return false;
+    return inPlace ? PayloadRoom::kInPlace : PayloadRoom::kNone;
 }

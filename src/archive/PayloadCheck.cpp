@@ -145,7 +145,7 @@ std::wstring Describe(int32_t index, const wchar_t* name, const wchar_t* what, i
 
 // Entry i's description, name and folder, as the extraction will meet them. False with *problem
 // set at the first refusal.
-bool NamesHold(const ArchiveEntry& entry, int32_t result, int32_t i, const std::wstring& root, bool cleared,
+bool EntryNamesHold(const ArchiveEntry& entry, int32_t result, int32_t i, const std::wstring& root, bool cleared,
                std::unordered_set<uint64_t>* foldersSeen, std::unordered_set<uint64_t>* waySeen,
                std::unordered_set<uint64_t>* filesSeen, std::wstring* problem) {
     std::unordered_set<uint64_t>& folders = *foldersSeen;
@@ -228,7 +228,11 @@ void PayloadCheck::Walk(uint64_t clusterBytes) {
         archive_.reset();
         return;
     }
-    std::unordered_set<uint64_t> folders = {PathKey(root_)};
+    // A cleared folder is made again by its first top-level entry, one level per entry: an entry in
+    // a sub-folder cannot come first.
+    const size_t slash = root_.rfind(L'\\');
+    std::unordered_set<uint64_t> folders = {
+        PathKey(cleared && slash != std::wstring::npos ? root_.substr(0, slash) : root_)};
     // Every folder on an entry's way, each looked at once, and every file's target: a name cannot be
     // both, in Windows' eyes, and a way cannot cross a link.
     std::unordered_set<uint64_t> way = {PathKey(root_)};
@@ -245,7 +249,7 @@ void PayloadCheck::Walk(uint64_t clusterBytes) {
         sizes_.push_back(size);
         if (sized_ && !(entry.attr & FILE_ATTRIBUTE_DIRECTORY))
             neededBytes_ += (uint64_t{size} + clusterBytes - 1) / clusterBytes * clusterBytes;
-        if (refused_ == count_ && !NamesHold(entry, result, i, root_, cleared, &folders, &way, &files, &refusal_))
+        if (refused_ == count_ && !EntryNamesHold(entry, result, i, root_, cleared, &folders, &way, &files, &refusal_))
             refused_ = i;
     }
     if (!sized_) neededBytes_ = 0;
@@ -280,6 +284,12 @@ bool PayloadCheck::DataWhole(std::wstring* problem) {
         return false;
     }
     return true;
+}
+
+bool PayloadCheck::NamesHold(std::wstring* problem) const {
+    if (archive_ && sized_ && refused_ == count_) return true;
+    *problem = refusal_;
+    return false;
 }
 
 bool PayloadIsWhole(const std::wstring& payloadPath, const std::wstring& installPath, std::wstring* problem,

@@ -33,6 +33,10 @@ public:
     uint64_t NeededBytes() const { return neededBytes_; }
     // False at the first entry, in archive order, whose name, way or data fails.
     bool DataWhole(std::wstring* problem);
+    // The walk's part alone: false when the archive cannot be read or an entry's name or way is
+    // refused. Where the earlier installation stays aside, a damaged entry's data fails the
+    // extraction with nothing else changed, so the data need not be read first.
+    bool NamesHold(std::wstring* problem) const;
 
 private:
     std::wstring payloadPath_;

@@ -231,20 +231,7 @@ void EndProductServicesAndProcesses() {
     WaitForEnd(ending);
 }
 
-bool EarlierInstallationMayExist(const std::wstring& installPath) {
-    // The folder check makes the install folder before the task: only something in it tells.
-    if (HoldsAnything(installPath)) return true;
-    for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        UniqueRegKey key;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE | view, key.out()) == ERROR_SUCCESS)
-            return true;
-    }
-    return false;
-}
-
 void CleanPreviousInstall(const TaskBase& task) {
-    // Listing the services and the processes costs tens of milliseconds on every run; a first
-    // installation has none to end.
-    if (EarlierInstallationMayExist(task.installPath)) EndProductServicesAndProcesses();
+    EndProductServicesAndProcesses();
     RemovePreviousFiles(task.installPath, ModuleDirectory() + kPayloadFile);
 }

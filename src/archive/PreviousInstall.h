@@ -21,10 +21,6 @@ void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& pa
 // both use it. Every step is attempted; none fails the caller.
 void EndProductServicesAndProcesses();
 
-// Whether an earlier installation may be there to clean: the install folder holds something, or
-// the product's uninstall entry exists (in either view of the registry).
-bool EarlierInstallationMayExist(const std::wstring& installPath);
-
-// The above (when an earlier installation may exist), then removes the files with the payload
-// beside the executable.
+// The above, then removes the files with the payload beside the executable. The services and
+// processes are ended on every run: an installation elsewhere has them too.
 void CleanPreviousInstall(const TaskBase& task);

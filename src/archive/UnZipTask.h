@@ -7,16 +7,22 @@
 #include <vector>
 
 #include "archive/FileCloser.h"
+#include "archive/FolderSwap.h"
 #include "base/ReleasePins.h"
 #include "tasks/TaskBase.h"
 
 struct ArchiveHandle;
+class PinHashing;
 
-// Extracts "platform.zip" beside the installer into the install folder, after clearing an
-// earlier installation away. On success it chains the next task; on any failure it removes
-// what belongs to the product, reports a full disk to the window and ends the chain. A payload
-// the drive has no room for, that is damaged, or that is not the release's own (its pin) fails the
-// same way before anything is removed or written.
+// Extracts "platform.zip" beside the installer into the install folder. The product's own folder
+// is replaced whole: the new version is extracted beside it, and only once it is whole are the
+// earlier installation's services and processes ended and the two folders swapped, so a failure
+// or an interruption at any moment leaves one whole version there. Where the drive has no room for
+// both, and in a folder of the user's, the earlier installation is cleared away first, as it
+// always was. On success it chains the next task; on any failure it takes back what it made,
+// reports a full disk to the window and ends the chain. A payload the drive has no room for, whose
+// names are refused, or that is not the release's own (its pin) fails the same way with the
+// earlier installation untouched.
 class UnZipTask : public TaskBase {
 public:
     // successor: makes the task that follows a successful extraction.
@@ -26,28 +32,22 @@ public:
     void Run() override;
 
     int32_t progressBase = 0;
-    // The most the names of the new folders remembered may take, and the most the paths read back
-    // at a time (for a failure's removal) may take. Less costs time, never a different outcome.
+    // As ExtractionOptions: the memory for paths, the closer threads, and for benchmarks and tests
+    // a model of a scanner or of a failing close.
     size_t pathMemoryBytes = 4 * 1024 * 1024;
-    // Closing a new file can wait on a scanner, so up to this many threads close them while the
-    // extraction goes on, and another fills the files while this one creates the next; 0 does
-    // everything in turn, one entry after another. The outcome is the same either way.
     unsigned closerThreads = FileCloser::kMostThreads;
-    // Benchmarks and tests only: a model of a scanner or of a failing close (FileCloser).
     FileCloser::BeforeClose beforeClose;
     // What the payload must hash to (ReleasePins); empty: whatever it is.
     std::string payloadPin = PinRequiredFor(kPinnedPayload);
+    // How long files of the earlier installation held open by other programs are waited for
+    // before the swap gives up, leaving that installation as it was.
+    DWORD heldWaitMs = 5000;
+    // Tests only: called at the swap's moments.
+    FolderSwap::StepHook swapHook;
 
 private:
-    bool ExtractAll(ArchiveHandle* archive, const std::wstring& payload, HANDLE heldPayload, int32_t* progress);
-    void RemoveAfterFailure(ArchiveHandle* archive) const;
-    bool WriteList(ArchiveHandle* archive) const;
+    void ReplaceBeside(const std::wstring& payload, HANDLE held, PinHashing* pin);
+    void Fail();
 
     TaskFactory successor_;
-    // What this run made, so a failure in a folder of the user's own removes only that and the
-    // install list names it: the entries, in extraction order, whose folder (createdFolders_) or
-    // target (createdFiles_) this run created. Their paths are read again from the archive, which
-    // stays open until then; kept as text, they took a kilobyte an entry.
-    std::vector<uint32_t> createdFolders_;
-    std::vector<uint32_t> createdFiles_;
 };

@@ -38,5 +38,8 @@ constexpr wchar_t kSkinArchiveName[] = L"res.zip";
 
 // Under the current user: channel, install time, client id.
 constexpr wchar_t kProductKey[] = L"Software\\kavix";
+// Under the local machine, which only administrators write: an upgrade under way, one value a
+// folder, so that the next start finishes or undoes a run that was cut short.
+constexpr wchar_t kUnfinishedSwapsKey[] = L"SOFTWARE\\kavix\\Unfinished";
 // Under the local machine: the entry among the installed programs.
 constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\kavix";

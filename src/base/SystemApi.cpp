@@ -38,7 +38,7 @@ constexpr SystemDllEntry kSystemDlls[] = {
     {SystemDll::Version, L"version.dll", false},   {SystemDll::WinHttp, L"winhttp.dll", false},
     {SystemDll::GdiPlus, L"gdiplus.dll", true},    {SystemDll::WinTrust, L"wintrust.dll", false},
     {SystemDll::Crypt32, L"crypt32.dll", false},   {SystemDll::OleAcc, L"oleacc.dll", false},
-    {SystemDll::ComCtl32, L"comctl32.dll", true},
+    {SystemDll::ComCtl32, L"comctl32.dll", true},  {SystemDll::RstrtMgr, L"rstrtmgr.dll", false},
 };
 constexpr size_t kSystemDllCount = std::size(kSystemDlls);
 

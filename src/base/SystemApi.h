@@ -43,6 +43,7 @@ enum class SystemDll {
     Crypt32,   // the signer's certificate
     OleAcc,    // the window's accessibility object
     ComCtl32,  // the window's tooltips; version 6, from the side-by-side store the manifest names
+    RstrtMgr,  // which program holds a file open (Windows Vista and later)
 };
 
 // The DLL loaded from the system folder (GDI+ through the manifest's assembly), or null.

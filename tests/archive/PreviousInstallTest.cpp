@@ -14,11 +14,7 @@ namespace {
 
 void MakeFile(const std::wstring& path);
 
-// The folder is made when missing, with a file of the earlier installation: the services and
-// processes are ended only where one may be.
 void RunCleanup(const std::wstring& installPath) {
-    if (::CreateDirectoryW(installPath.c_str(), nullptr)) MakeFile(installPath + L"\\earlier.dat");
-    ASSERT_TRUE(EarlierInstallationMayExist(installPath));
     TaskBase task(nullptr);
     task.SetInstallPath(installPath);
     CleanPreviousInstall(task);
@@ -147,30 +143,6 @@ TEST_F(ProcessFixture, MatchingProcessesEndWithCode9ButNotThisOne) {
         EXPECT_EQ(code, 9u);
     }
     for (HANDLE h : keptHandles) EXPECT_EQ(WaitForSingleObject(h, 0), static_cast<DWORD>(WAIT_TIMEOUT));
-}
-
-// The folder check makes the install folder first: empty, it tells of no earlier installation,
-// while an uninstall entry does, wherever that installation is.
-TEST(PreviousInstall, EarlierInstallationIsWhatTheFolderHoldsOrTheUninstallEntry) {
-    const auto deleteEntry = [] {
-        for (const REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, view, 0);
-    };
-    deleteEntry();
-    const std::wstring folder = FreshScratch(L"earlier") + L"\\kavix";
-    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-    EXPECT_FALSE(EarlierInstallationMayExist(folder));
-    EXPECT_FALSE(EarlierInstallationMayExist(folder + L"\\"));
-
-    UniqueRegKey entry;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, REG_OPTION_VOLATILE,
-                              KEY_WRITE | KEY_WOW64_32KEY, nullptr, entry.out(), nullptr),
-              ERROR_SUCCESS);
-    EXPECT_TRUE(EarlierInstallationMayExist(folder));
-    entry.reset();
-    deleteEntry();
-
-    MakeFile(folder + L"\\old.dat");
-    EXPECT_TRUE(EarlierInstallationMayExist(folder + L"\\"));
 }
 
 TEST(PreviousInstall, ProductFolderGoesWhole) {

@@ -34,6 +34,13 @@ def main(out):
         ("assets/software/vc.exe", "runtime"),
         ("readme.txt", "hello\n" * 100),
     ])
+    # Two versions of a product for upgrades: some names kept with new data, some dropped, some new.
+    for version, names in (("old", ("kept", "dropped")), ("new", ("kept", "added"))):
+        entries = [("ZavozidaDedor.exe", f"emulator {version}"), ("assets/", "")]
+        for folder in names:
+            entries += [(f"assets/{folder}/", "")]
+            entries += [(f"assets/{folder}/f{i}.dat", f"{version} {folder} {i}\n" * (i + 1)) for i in range(20)]
+        write(os.path.join(out, f"upgrade_{version}.zip"), entries)
     write(os.path.join(out, "subfirst.zip"), [("sub/a.txt", "a"), ("b.txt", "b")])
 
     # Folders left and come back to (one in another case), a target written twice, a folder made by
