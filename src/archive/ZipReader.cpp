@@ -393,7 +393,7 @@ static int32_t StreamEntry(ArchiveReader& r, int32_t index, Sink sink) noexcept 
 
     if (ReadsWhole(s) && ReadEntryWhole(s) == kArchiveOk) {
         const uint32_t size = s.current.uncompSize;
-        return size == 0 || sink(s.wholeOutput.data(), static_cast<DWORD>(size)) ? kArchiveOk : kArchiveErrExtract;
+        return size == 0 || sink(s.whole.data(), static_cast<DWORD>(size)) ? kArchiveOk : kArchiveErrExtract;
     }
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kZipBufferSize]);
     if (!buffer) return kArchiveErrExtract;
@@ -512,8 +512,8 @@ int32_t VerifyEntry(ArchiveHandle* handle, int32_t index) noexcept {
     return SetResult(StreamEntry(*handle->reader, index, [](const uint8_t*, DWORD) { return true; }));
 }
 
-void SetWholeEntryLimit(ArchiveHandle* handle, uint32_t bytes) noexcept {
-    if (CheckHandle(handle) == kArchiveOk) handle->reader->archive->wholeLimit = bytes;
+uint32_t WholeEntryBufferBytes(ArchiveHandle* handle) noexcept {
+    return CheckHandle(handle) == kArchiveOk ? handle->reader->archive->whole.capacity : 0;
 }
 
 int32_t CloseArchive(ArchiveHandle* handle) noexcept {
