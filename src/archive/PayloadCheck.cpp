@@ -23,9 +23,6 @@ namespace {
 // the end. (Out of order, a reader walks its directory back.)
 constexpr int32_t kBatchEntries = 1024;
 constexpr uint32_t kLargeEntryBytes = 1u << 20;
-// What the threads' whole-entry buffers may take together.
-constexpr uint32_t kWholeBuffersBytes = 16u << 20;
-constexpr uint32_t kLeastWholeEntryBytes = 256u << 10;
 constexpr SIZE_T kVerifierStack = 64 * 1024;
 
 // One batch: the entries of `order` are shared out one at a time; the failing entry found first in
@@ -107,13 +104,11 @@ std::vector<Verifier> Verifiers(const std::wstring& payloadPath, HANDLE heldPayl
         ::GetSystemInfo(&info);
         threads = std::max<DWORD>(1, info.dwNumberOfProcessors);
     }
-    const uint32_t wholeLimit = std::max(kLeastWholeEntryBytes, std::min(kWholeEntryBytes, kWholeBuffersBytes / threads));
     std::vector<Verifier> verifiers;
     for (unsigned k = 0; k < threads; ++k) {
         Verifier verifier;
         verifier.archive.reset(OpenArchive(payloadPath.c_str(), heldPayload));
         if (!verifier.archive) break;
-        SetWholeEntryLimit(verifier.archive.get(), wholeLimit);
         verifiers.push_back(std::move(verifier));
     }
     return verifiers;

@@ -13,8 +13,6 @@
 
 constexpr uint32_t kZipBufferSize = 16384;
 
-struct libdeflate_decompressor;
-
 // A buffer that only grows, kept from one entry to the next.
 struct GrowingBuffer {
     std::unique_ptr<uint8_t[]> bytes;
@@ -22,6 +20,8 @@ struct GrowingBuffer {
 
     bool Reserve(uint32_t size) noexcept {
         if (size <= capacity) return true;
+        // The old bytes go first: never both at once.
+        bytes.reset();
         bytes.reset(new (std::nothrow) uint8_t[size]);
         capacity = bytes ? size : 0;
         return bytes != nullptr;
@@ -99,12 +99,12 @@ struct ArchiveState {
 
     std::unique_ptr<EntryReadState> read;
 
-    // Entries whose compressed and uncompressed bytes together fit in wholeLimit are read in one
-    // piece and inflated in one call; the buffers are kept for the next entry.
-    uint32_t wholeLimit = 0;
-    libdeflate_decompressor* inflater = nullptr;
-    GrowingBuffer wholeInput;
-    GrowingBuffer wholeOutput;
+    // Entries whose compressed and uncompressed bytes together fit kWholeEntryBytes are read in one
+    // piece into one buffer, the data at its start and the compressed bytes after it, and inflated
+    // in one call by the decoder streaming uses; buffer and decoder are kept for the next entry.
+    GrowingBuffer whole;
+    z_stream wholeStream{};
+    bool wholeStreamReady = false;
 
     ArchiveState();
     ~ArchiveState();
@@ -120,6 +120,6 @@ int32_t ReadEntryStream(ArchiveState& state, uint8_t* out, uint32_t size) noexce
 int32_t CloseEntryStream(ArchiveState& state) noexcept;
 // Whether the current entry is one to read whole under the inflate path in force.
 bool ReadsWhole(const ArchiveState& state) noexcept;
-// The current entry's data in one piece, CRC checked, in state.wholeOutput (its declared size);
-// kArchiveErrExtract when it cannot be had so.
+// The current entry's data in one piece, CRC checked, at the start of state.whole (its declared
+// size); kArchiveErrExtract when it cannot be had so.
 int32_t ReadEntryWhole(ArchiveState& state) noexcept;

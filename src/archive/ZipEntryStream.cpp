@@ -1,4 +1,5 @@
-// Reading one entry's data: stored bytes straight through, deflated ones through zlib's raw inflate.
+// Reading one entry's data: stored bytes straight through, deflated ones through zlib's raw inflate,
+// whole or streamed.
 
 #include <libdeflate.h>
 
@@ -22,10 +23,10 @@ InflatePath ForcedInflatePath() noexcept { return forcedPath; }
 void ForceCheckThreads(unsigned threads) noexcept { forcedCheckThreads = threads; }
 unsigned ForcedCheckThreads() noexcept { return forcedCheckThreads; }
 
-ArchiveState::ArchiveState() : wholeLimit(kWholeEntryBytes) {}
+ArchiveState::ArchiveState() = default;
 
 ArchiveState::~ArchiveState() {
-    if (inflater) libdeflate_free_decompressor(inflater);
+    if (wholeStreamReady) inflateEnd(&wholeStream);
 }
 
 int32_t OpenEntryStream(ArchiveState& state) noexcept {
@@ -118,34 +119,46 @@ int32_t CloseEntryStream(ArchiveState& state) noexcept {
 bool ReadsWhole(const ArchiveState& state) noexcept {
     const InflatePath path = forcedPath;
     if (path != InflatePath::kChosen) return path == InflatePath::kWhole;
-    return uint64_t{state.current.compSize} + state.current.uncompSize <= state.wholeLimit;
+    return uint64_t{state.current.compSize} + state.current.uncompSize <= kWholeEntryBytes;
 }
 
 // Read whole, an entry must give what streaming gives: its declared size, CRC checked. Whatever
 // fails here is left to streaming, which decides the code as it always has (streaming also takes
-// data that ends before all its compressed bytes are in the file, or goes on past the size).
+// data that ends before all its compressed bytes are in the file). Both inflate with zlib, so what
+// succeeds here succeeds streamed: the same decoder over the same bytes, streaming seeing no further
+// than this one call does.
 int32_t ReadEntryWhole(ArchiveState& state) noexcept {
     const CentralHeader& h = state.current;
     const uint32_t size = h.uncompSize;
+    // Streaming reads nothing for no data.
+    if (size == 0) return h.crc == 0 ? kArchiveOk : kArchiveErrExtract;
     if (h.method == 0 && h.compSize < size) return kArchiveErrExtract;
     // Streaming reads stored bytes in whole blocks, up to the block that holds the last byte
     // wanted: those must all be in the file here too.
     const uint64_t blocks = (uint64_t{size} + kZipBufferSize - 1) / kZipBufferSize * kZipBufferSize;
     const uint32_t comp = h.method == 0 ? static_cast<uint32_t>(std::min<uint64_t>(blocks, h.compSize)) : h.compSize;
-    if (h.method != 0 && !state.inflater) {
-        state.inflater = libdeflate_alloc_decompressor();
-        if (!state.inflater) return kArchiveErrExtract;
-    }
-    // Stored bytes are read straight where the data is wanted.
-    GrowingBuffer& in = h.method == 0 ? state.wholeOutput : state.wholeInput;
-    if (!in.Reserve(comp) || !state.wholeOutput.Reserve(std::max(size, h.method == 0 ? comp : 0u)))
-        return kArchiveErrExtract;
-    if (comp != 0 && !ReadArchiveAt(state.file, state.dataPos, in.data(), comp)) return kArchiveErrExtract;
+    // Stored bytes are read straight where the data is wanted, compressed ones after it: within
+    // compSize + uncompSize, the input never overlaps the output.
+    const uint32_t inputAt = h.method == 0 ? 0 : size;
+    const uint64_t need = uint64_t{inputAt} + comp;
+    if (need > UINT32_MAX || !state.whole.Reserve(static_cast<uint32_t>(need))) return kArchiveErrExtract;
+    uint8_t* const data = state.whole.data();
+    if (comp != 0 && !ReadArchiveAt(state.file, state.dataPos, data + inputAt, comp)) return kArchiveErrExtract;
     if (h.method != 0) {
-        size_t produced = 0;
-        const libdeflate_result result =
-            libdeflate_deflate_decompress(state.inflater, in.data(), comp, state.wholeOutput.data(), size, &produced);
-        if (result != LIBDEFLATE_SUCCESS || produced != size) return kArchiveErrExtract;
+        z_stream& z = state.wholeStream;
+        if (!state.wholeStreamReady) {
+            if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return kArchiveErrExtract;
+            state.wholeStreamReady = true;
+        } else if (inflateReset(&z) != Z_OK) {
+            return kArchiveErrExtract;
+        }
+        z.next_in = data + inputAt;
+        z.avail_in = comp;
+        z.next_out = data;
+        z.avail_out = size;
+        // As streamed, the declared size ends the entry, whether or not the stream ends there.
+        const int ret = inflate(&z, Z_SYNC_FLUSH);
+        if ((ret != Z_OK && ret != Z_STREAM_END) || z.avail_out != 0) return kArchiveErrExtract;
     }
-    return libdeflate_crc32(0, state.wholeOutput.data(), size) == h.crc ? kArchiveOk : kArchiveErrExtract;
+    return libdeflate_crc32(0, data, size) == h.crc ? kArchiveOk : kArchiveErrExtract;
 }

@@ -8,6 +8,7 @@
 
 #include "ArchiveTestUtil.h"
 #include "base/Owners.h"
+#include "archive/InflatePath.h"
 #include "archive/ZipReader.h"
 
 namespace {
@@ -399,6 +400,19 @@ struct DamageCase {
     int32_t extract;
 };
 
+// Whatever entries come one after another, what a reader holds for whole entries stays within the
+// bound: one buffer, the data first, its compressed bytes after it.
+TEST_F(ZipTest, WholeEntriesStayWithinTheirBound) {
+    Archive a = Open(L"whole_budget.zip");
+    ASSERT_TRUE(a);
+    for (int32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(VerifyEntry(a.get(), i), kArchiveOk) << i;
+        EXPECT_LE(WholeEntryBufferBytes(a.get()), kWholeEntryBytes) << i;
+    }
+    // Read whole indeed: the largest entry's data and compressed bytes.
+    EXPECT_GE(WholeEntryBufferBytes(a.get()), 2000000u);
+}
+
 TEST_F(ZipTest, DamagedEntriesFailWithTheirCode) {
     const DamageCase cases[] = {
         {L"badcrc.zip", 0, kArchiveOk, kArchiveErrExtract},      // deflated, only the CRC tells
@@ -416,6 +430,13 @@ TEST_F(ZipTest, DamagedEntriesFailWithTheirCode) {
         {L"badcentral.zip", 1, kArchiveErrCorrupt, kArchiveErrCorrupt},
         {L"badcentral.zip", 2, kArchiveErrCorrupt, kArchiveErrCorrupt},  // behind the broken one
         {L"badextra.zip", 0, kArchiveErrExtraField, kArchiveErrExtraField},
+        // Deflate data a lenient decoder makes sense of, headers declaring what it makes.
+        {L"deflate_288_lengths.zip", 0, kArchiveOk, kArchiveErrExtract},
+        {L"deflate_32_distances.zip", 0, kArchiveOk, kArchiveErrExtract},
+        {L"deflate_length_286.zip", 0, kArchiveOk, kArchiveErrExtract},
+        {L"deflate_length_287.zip", 0, kArchiveOk, kArchiveErrExtract},
+        {L"deflate_distance_30.zip", 0, kArchiveOk, kArchiveErrExtract},
+        {L"deflate_distance_31.zip", 0, kArchiveOk, kArchiveErrExtract},
     };
     int n = 0;
     for (const auto& c : cases) {

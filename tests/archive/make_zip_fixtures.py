@@ -94,6 +94,131 @@ def run(args, **kw):
     subprocess.run(args, check=True, env=env, **kw)
 
 
+class Bits:
+    """A deflate bit stream: fields least significant bit first, Huffman codes most significant first."""
+
+    def __init__(self):
+        self.out, self.acc, self.n = bytearray(), 0, 0
+
+    def put(self, value, count):
+        self.acc |= value << self.n
+        self.n += count
+        while self.n >= 8:
+            self.out.append(self.acc & 0xFF)
+            self.acc >>= 8
+            self.n -= 8
+
+    def code(self, code, length):
+        self.put(int(format(code, f"0{length}b")[::-1], 2), length)
+
+    def done(self):
+        if self.n:
+            self.out.append(self.acc & 0xFF)
+        return bytes(self.out)
+
+
+def canonical(lengths):
+    """Codes of a canonical Huffman code of these lengths, by symbol."""
+    codes, code = {}, 0
+    for length in range(1, 16):
+        for symbol, n in enumerate(lengths):
+            if n == length:
+                codes[symbol] = (code, length)
+                code += 1
+        code <<= 1
+    return codes
+
+
+FIXED_LITLEN = canonical([8] * 144 + [9] * 112 + [7] * 24 + [8] * 8)
+FIXED_DIST = canonical([5] * 32)
+
+
+def fixed_block(ops):
+    """A final fixed block of ops: (literal,), (length symbol, extra, extra bits, distance symbol,
+    extra, extra bits)."""
+    bits = Bits()
+    bits.put(1, 1)
+    bits.put(1, 2)
+    for op in ops:
+        bits.code(*FIXED_LITLEN[op[0]])
+        if len(op) > 1:
+            bits.put(op[1], op[2])
+            bits.code(*FIXED_DIST[op[3]])
+            bits.put(op[4], op[5])
+    bits.code(*FIXED_LITLEN[256])
+    return bits.done()
+
+
+def dynamic_block(litlen, dist, data):
+    """A final dynamic block of literals with these code lengths, each length sent as itself."""
+    used = sorted(set(litlen + dist))
+    order = [16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15]
+    cl = [0] * 19
+    for symbol, n in zip(used, {4: (2, 2, 2, 2), 5: (2, 2, 2, 3, 3)}[len(used)]):
+        cl[symbol] = n
+    count = max(order.index(s) for s in used) + 1
+    bits = Bits()
+    bits.put(1, 1)
+    bits.put(2, 2)
+    bits.put(len(litlen) - 257, 5)
+    bits.put(len(dist) - 1, 5)
+    bits.put(count - 4, 4)
+    for symbol in order[:count]:
+        bits.put(cl[symbol], 3)
+    lengths = canonical(cl)
+    for n in litlen + dist:
+        bits.code(*lengths[n])
+    codes = canonical(litlen)
+    for byte in data:
+        bits.code(*codes[byte])
+    bits.code(*codes[256])
+    return bits.done()
+
+
+def deflated_zip(name, stream, data):
+    """One deflated entry of this raw stream, its headers declaring `data`."""
+    buf = zip_bytes([(name, data, zipfile.ZIP_DEFLATED)])
+    start = 30 + len(name)
+    old = struct.unpack_from("<I", buf, 18)[0]
+    buf[start:start + old] = stream
+    delta = len(stream) - old
+    end = end_record(buf)
+    put(buf, end + 16, "<I", struct.unpack_from("<I", buf, end + 16)[0] + delta)
+    put(buf, central_headers(buf)[0] + 20, "<I", len(stream))
+    put(buf, local_header(buf, 0) + 18, "<I", len(stream))
+    return buf
+
+
+def crafted_deflate():
+    """Deflate data one decoder may take and another refuse: more length or distance codes than
+    the format has, and the fixed codes' reserved symbols. Each entry declares what a lenient
+    decoder makes of it, so only the decoder tells."""
+    line = b"crafted entry\n"
+    # Complete codes: the fixed lengths for 288 symbols; for 286, two symbols a bit shorter.
+    lit288 = [8] * 144 + [9] * 112 + [7] * 24 + [8] * 8
+    lit286 = [8] * 144 + [9] * 112 + [7] * 24 + [8] * 4 + [7] * 2
+    dist30 = [5] * 28 + [4] * 2
+    save("deflate_288_lengths.zip", deflated_zip("lengths.txt", dynamic_block(lit288, dist30, line * 20), line * 20))
+    save("deflate_32_distances.zip", deflated_zip("distances.txt", dynamic_block(lit286, [5] * 32, line * 20),
+                                                  line * 20))
+    head = b"0123456789"
+    for symbol in (286, 287):
+        ops = [(c,) for c in head] + [(symbol, 0, 0, 0, 0, 0)]
+        save(f"deflate_length_{symbol}.zip",
+             deflated_zip("length.txt", fixed_block(ops), head + head[-1:] * 258))
+    # Distances 30 and 31 need 24,577 bytes behind them: ten literals, then copies of them.
+    for symbol in (30, 31):
+        data = bytearray(head)
+        ops = [(c,) for c in head]
+        while len(data) < 30000:
+            ops.append((285, 0, 0, 6, 1, 2))  # length 258, distance 10
+            data += data[-10:] * 26
+            del data[len(data) - 2:]
+        ops.append((257, 0, 0, symbol, 0, 13))  # length 3, distance 24,577
+        data += bytes(data[len(data) - 24577 + k] for k in range(3))
+        save(f"deflate_distance_{symbol}.zip", deflated_zip("distance.txt", fixed_block(ops), bytes(data)))
+
+
 def main():
     shutil.rmtree(OUT, ignore_errors=True)
     os.makedirs(DATA)
@@ -255,6 +380,14 @@ def main():
     buf = zip_bytes([("tail.txt", b"tail\n", zipfile.ZIP_STORED)])
     put(buf, local_header(buf, 0) + 28, "<H", 0xFFFF)
     save("badextra.zip", buf)
+
+    crafted_deflate()
+
+    # Entries each read whole, that two buffers (one for input, one for output) would take about
+    # 3 MB for: large stored, then large on both sides, then large output only.
+    save("whole_budget.zip", zip_bytes([("stored.bin", rng.randbytes(1000000), zipfile.ZIP_STORED),
+                                        ("random.bin", rng.randbytes(1000000), zipfile.ZIP_DEFLATED),
+                                        ("zeros.bin", bytes(2000000), zipfile.ZIP_DEFLATED)]))
 
 
 if __name__ == "__main__":
