@@ -51,10 +51,16 @@ private:
     bool begun_ = false;
 };
 
+// Undoes or finishes a swap of `installPath` that a run left: before the new folder was renamed
+// into place the earlier installation goes back, after it only the earlier one's leftovers remain.
+// True when nothing of it is left beside the folder.
+bool ClearSwapOf(const std::wstring& installPath);
+
 // What an interrupted run left (recorded under the local machine's key, which only
 // administrators can write): before the new folder was renamed into place the swap is undone,
 // after it finished, and the folders beside the install folder go. Run at start-up, before
-// anything else; a record whose folders cannot be cleared yet stays for the next start.
+// anything else; a record whose folders cannot be cleared yet stays for the next start. A run in a
+// folder of the user's is cleared too (RestoreFilesAside).
 void ClearUnfinishedSwaps();
 
 // For the unhandled-exception path: puts back the earlier installation when this process is

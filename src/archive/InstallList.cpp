@@ -21,9 +21,8 @@ constexpr LONGLONG kMaxListBytes = 3 + sizeof kInstallListHeader + 2 + 65535LL *
 
 std::wstring ListPath(const std::wstring& installPath) { return installPath + kInstallListFile; }
 
-// A line as a path below the install folder, read as the extraction reads an entry's name;
-// empty for one that is absolute, climbs out, names a device, a wildcard, a stream or a control
-// character, or names the install folder itself ("", "." or "./"). `folder`: it ends in a separator.
+}  // namespace
+
 std::wstring ListedPath(const std::wstring& line, bool* folder) {
     std::wstring target;
     if (line.empty() || !EntryTargetPath(std::wstring(), line, &target)) return {};
@@ -32,7 +31,6 @@ std::wstring ListedPath(const std::wstring& line, bool* folder) {
     return target.size() > 1 ? target.substr(1) : std::wstring();
 }
 
-}  // namespace
 
 InstallListWriter::InstallListWriter(const std::wstring& installPath)
     : prefix_(installPath + L"\\"), path_(ListPath(installPath)) {

@@ -40,6 +40,11 @@ private:
 // kInstallListHeader: a list the installer did not write is not followed.
 bool ReadInstallList(const std::wstring& installPath, std::vector<std::wstring>* lines);
 
+// A list's line as a path below the install folder, read as the extraction reads an entry's name;
+// empty for one that is absolute, climbs out, names a device, a wildcard, a stream or a control
+// character, or names the install folder itself. `folder`: it ends in a separator.
+std::wstring ListedPath(const std::wstring& line, bool* folder);
+
 // Removes what the list names: its files, then its folders whole, deepest first; the product's
 // own folder (IsProductFolder) goes whole besides, and any other keeps everything not listed. A
 // line that is absolute, climbs out, names the folder itself, a device, a wildcard, a stream or a

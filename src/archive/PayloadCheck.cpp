@@ -23,6 +23,7 @@ namespace {
 // the end. (Out of order, a reader walks its directory back.)
 constexpr int32_t kBatchEntries = 1024;
 constexpr uint32_t kLargeEntryBytes = 1u << 20;
+constexpr unsigned kMostVerifiers = 8;
 constexpr SIZE_T kVerifierStack = 64 * 1024;
 
 // One batch: the entries of `order` are shared out one at a time; the failing entry found first in
@@ -102,7 +103,8 @@ std::vector<Verifier> Verifiers(const std::wstring& payloadPath, HANDLE heldPayl
     if (threads == 0) {
         SYSTEM_INFO info = {};
         ::GetSystemInfo(&info);
-        threads = std::max<DWORD>(1, info.dwNumberOfProcessors);
+        // Each reader may hold a whole entry's buffer: a 32-bit process keeps their sum bounded.
+        threads = std::min<DWORD>(kMostVerifiers, std::max<DWORD>(1, info.dwNumberOfProcessors));
     }
     std::vector<Verifier> verifiers;
     for (unsigned k = 0; k < threads; ++k) {

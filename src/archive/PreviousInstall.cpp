@@ -16,6 +16,7 @@
 #include "archive/FolderRemoval.h"
 #include "archive/HeldWay.h"
 #include "archive/InstallList.h"
+#include "archive/PayloadTargets.h"
 #include "archive/Removal.h"
 #include "archive/ZipReader.h"
 #include "tasks/TaskBase.h"
@@ -118,42 +119,6 @@ void WaitForEnd(const std::vector<UniqueHandle>& ending) {
 
 void TraceFailedDelete(const std::wstring& path) {
     if (!DeleteTree(path)) DebugTrace(L"failed to delete file");
-}
-
-// Where the payload's entries land below installPath, relative to it, as the extraction maps them,
-// in archive order: each file to onFile, and every folder on their way, once each, to folders
-// (when given).
-// False when the archive cannot be read to its end; what was visited by then stays visited.
-template <typename OnFile>
-bool VisitPayloadTargets(const std::wstring& payloadPath, const std::wstring& installPath, OnFile&& onFile,
-                         std::vector<std::wstring>* folders) {
-    const UniqueArchive archive(OpenArchive(payloadPath.c_str()));
-    if (!archive) return false;
-    ArchiveEntry entry = {};
-    if (GetArchiveEntry(archive.get(), -1, &entry) != kArchiveOk) return false;
-    const int32_t count = entry.index;
-    std::set<std::wstring> known;
-    for (int32_t i = 0; i < count; ++i) {
-        if (GetArchiveEntry(archive.get(), i, &entry) != kArchiveOk) return false;
-        std::wstring target;
-        if (!EntryTargetPath(installPath, entry.name, &target)) continue;
-        // A folder entry's ends in "\"; an empty one is the install folder itself.
-        std::wstring relative = target.substr(installPath.size() + 1);
-        if (relative.empty()) continue;
-        if (relative.back() != L'\\') {
-            if (entry.attr & FILE_ATTRIBUTE_DIRECTORY)
-                relative += L'\\';
-            else
-                onFile(relative);
-        }
-        if (folders == nullptr) continue;
-        for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos;
-             slash = relative.find(L'\\', slash + 1)) {
-            std::wstring folder = relative.substr(0, slash);
-            if (known.insert(FoldCase(folder)).second) folders->push_back(std::move(folder));
-        }
-    }
-    return true;
 }
 
 // A folder that is not there, or holds nothing, has nothing of an earlier installation in it.

@@ -4,6 +4,7 @@
 
 #include "archive/DiskSpace.h"
 #include "archive/Extraction.h"
+#include "archive/FilesAside.h"
 #include "archive/FolderRemoval.h"
 #include "archive/PayloadCheck.h"
 #include "archive/PreviousInstall.h"
@@ -95,7 +96,7 @@ void UnZipTask::Run() {
     // both: a damaged entry then fails that extraction and nothing else, so the data need not be
     // read first. Otherwise the earlier installation goes before the extraction, and whatever can
     // be known of the payload is checked first.
-    const bool beside = IsProductFolder(installPath) && room == PayloadRoom::kBeside;
+    const bool beside = room == PayloadRoom::kBeside;
     std::wstring problem;
     bool whole = beside ? check.NamesHold(&problem) : check.DataWhole(&problem);
     if (whole && !beside && !pin.Matches(&problem)) whole = false;
@@ -105,10 +106,15 @@ void UnZipTask::Run() {
         Fail();
         return;
     }
-    if (beside) {
+    if (beside && IsProductFolder(installPath)) {
         ReplaceBeside(payload, held.get(), &pin);
         return;
     }
+    if (beside) {
+        ReplaceAmongTheUsersFiles(payload, held.get(), &pin);
+        return;
+    }
+    // No room for both: the product's folder goes before the extraction, as it always did.
     CleanPreviousInstall(*this);
     DebugTrace(L"UnZipTask enter excute");
     // Open to the end: what this run made is read back from it.
@@ -123,14 +129,40 @@ void UnZipTask::Run() {
         ChainNext(successor_, progress);
         return;
     }
-    if (IsProductFolder(installPath)) {
-        // The product's folder goes whole, and may hold the payload.
-        archive.reset();
-        if (!DeleteTree(installPath)) DebugTrace(L"failed to delete file");
-    } else if (!extraction.RemoveMade(archive.get())) {
-        // A folder of the user's own: only what this run created goes, deepest first.
-        DebugTrace(L"failed to delete file");
+    // The product's folder goes whole, and may hold the payload.
+    archive.reset();
+    if (!DeleteTree(installPath)) DebugTrace(L"failed to delete file");
+    Fail();
+}
+
+void UnZipTask::ReplaceAmongTheUsersFiles(const std::wstring& payload, HANDLE held, PinHashing* pin) {
+    EndProductServicesAndProcesses();
+    FilesAside aside(installPath, payload);
+    if (!aside.Begin(heldWaitMs)) {
+        Fail();
+        return;
     }
+    DebugTrace(L"UnZipTask enter excute");
+    // Open to the end: what this run made is read back from it.
+    UniqueArchive archive(OpenArchive(payload.c_str(), held));
+    int32_t progress = progressBase;
+    Extraction extraction(installPath, mainWindow, {pathMemoryBytes, closerThreads, beforeClose});
+    bool whole = extraction.Run(archive.get(), payload, held, &progress);
+    std::wstring problem;
+    if (!pin->Matches(&problem)) {
+        LogFormatW(g_log, L"%s", problem.c_str());
+        whole = false;
+    }
+    if (whole) {
+        (void)extraction.WriteList(archive.get());
+        aside.Commit();
+        DebugTrace(L"UnZipTask exit excute");
+        ChainNext(successor_, progress);
+        return;
+    }
+    // Only what this run created goes, deepest first; then the earlier files come back.
+    if (!extraction.RemoveMade(archive.get())) DebugTrace(L"failed to delete file");
+    aside.Restore();
     Fail();
 }
 

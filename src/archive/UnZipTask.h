@@ -47,6 +47,7 @@ public:
 
 private:
     void ReplaceBeside(const std::wstring& payload, HANDLE held, PinHashing* pin);
+    void ReplaceAmongTheUsersFiles(const std::wstring& payload, HANDLE held, PinHashing* pin);
     void Fail();
 
     TaskFactory successor_;

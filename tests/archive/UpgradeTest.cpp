@@ -1,6 +1,7 @@
-// Upgrades of the product's folder: the new version is made beside the earlier one and swapped in.
-// Whatever stops a run, the install folder holds one whole version, and the next start leaves
-// nothing beside it. upgrade_probe (beside this program) is the run that is killed.
+// Upgrades: in the product's folder the new version is made beside the earlier one and swapped in;
+// in a folder of the user's the earlier installation's files are moved aside meanwhile. Whatever
+// stops a run, the next start leaves the install folder holding one whole version and nothing of
+// the run. upgrade_probe (beside this program) is the run that is killed.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "ArchiveTestUtil.h"
+#include "archive/FilesAside.h"
 #include "archive/FolderSwap.h"
 #include "archive/UnZipTask.h"
 #include "base/Log.h"
@@ -49,7 +51,6 @@ protected:
         ASSERT_TRUE(InitLogAt(ModuleDirectory() + L"\\tmp.log")->isOpen);
         const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         root_ = FreshScratch(std::wstring(name.begin(), name.end()));
-        folder_ = root_ + L"\\" + kProductFolderName;
         ASSERT_TRUE(Install(L"upgrade_new.zip", root_ + L"\\reference\\kavix"));
         newContents_ = ContentsOf(root_ + L"\\reference\\kavix");
     }
@@ -78,10 +79,16 @@ protected:
         }
         return chained;
     }
-    // The earlier version in the install folder, nothing beside it.
-    void InstallEarlier() {
+    // The earlier version in the install folder `name`, nothing beside it; a folder of the user's
+    // holds a file of the user's own too.
+    void InstallEarlier(const std::wstring& name) {
+        folder_ = root_ + L"\\" + name;
         for (const std::wstring& path : {folder_, NewFolderOf(folder_), AsideFolderOf(folder_)}) RemoveTree(path);
         ASSERT_TRUE(Install(L"upgrade_old.zip", folder_));
+        if (name != kProductFolderName) {
+            ASSERT_TRUE(::CopyFileW(PayloadPath().c_str(), (folder_ + L"\\my save.zip").c_str(), FALSE));
+            newContents_[L"\\my save.zip"] = ContentsOf(folder_)[L"\\my save.zip"];
+        }
         oldContents_ = ContentsOf(folder_);
         ASSERT_NE(oldContents_, newContents_);
     }
@@ -102,6 +109,7 @@ protected:
     }
     // Nothing of a run is left beside the install folder, nor in the record.
     void ExpectNothingBeside() {
+        EXPECT_FALSE(PathExists(FilesAsideFolderOf(folder_)));
         EXPECT_FALSE(PathExists(NewFolderOf(folder_)));
         EXPECT_FALSE(PathExists(AsideFolderOf(folder_)));
         EXPECT_FALSE(Recorded(folder_));
@@ -115,23 +123,27 @@ protected:
 }  // namespace
 
 TEST_F(UpgradeTest, AnInterruptedUpgradeLeavesOneWholeVersionAndTheNextStartNothingElse) {
+    const std::wstring product = kProductFolderName, users = L"Games";
     struct Row {
+        const std::wstring& folder;
         const char* moment;
         bool newInPlace;  // the version the install folder holds once the next start has run
     };
     const Row rows[] = {
-        {"entry:0", false}, {"entry:30", false}, {"whole", false}, {"aside", false}, {"in-place", true},
-        {"never", true},
+        {product, "entry:0", false}, {product, "entry:30", false}, {product, "whole", false},
+        {product, "aside", false},   {product, "in-place", true},  {product, "never", true},
+        {users, "entry:0", false},   {users, "entry:30", false},   {users, "never", true},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.moment);
-        ASSERT_NO_FATAL_FAILURE(InstallEarlier());
+        SCOPED_TRACE(Utf8(row.folder) + " " + row.moment);
+        ASSERT_NO_FATAL_FAILURE(InstallEarlier(row.folder));
         UsePayload(L"upgrade_new.zip");
         const bool killed = std::string(row.moment) != "never";
         EXPECT_EQ(RunProbe(row.moment), killed ? 99u : 0u);
         const Contents& expected = row.newInPlace ? newContents_ : oldContents_;
-        // Between the two renames the install folder is missing; at any other moment it is whole.
-        if (std::string(row.moment) != "aside") {
+        // Between the two renames the product's folder is missing; at any other moment it is whole.
+        // A folder of the user's holds a part of the new version until the next start.
+        if (std::string(row.moment) != "aside" && (row.folder == product || !killed)) {
             EXPECT_EQ(ContentsOf(folder_), expected);
         }
         if (killed) {
@@ -145,19 +157,22 @@ TEST_F(UpgradeTest, AnInterruptedUpgradeLeavesOneWholeVersionAndTheNextStartNoth
 }
 
 TEST_F(UpgradeTest, AFileHeldOpenKeepsTheEarlierInstallationWholeAndIsNamed) {
-    ASSERT_NO_FATAL_FAILURE(InstallEarlier());
-    const std::wstring heldPath = folder_ + L"\\assets\\kept\\f3.dat";
-    // Another program reading it, sharing reading only.
-    const UniqueFile held(
-        ::CreateFileW(heldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held);
-    g_log->Restart();
+    for (const std::wstring& name : {std::wstring(kProductFolderName), std::wstring(L"Games")}) {
+        SCOPED_TRACE(Utf8(name));
+        ASSERT_NO_FATAL_FAILURE(InstallEarlier(name));
+        const std::wstring heldPath = folder_ + L"\\assets\\kept\\f3.dat";
+        // Another program reading it, sharing reading only.
+        const UniqueFile held(
+            ::CreateFileW(heldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        g_log->Restart();
 
-    EXPECT_FALSE(Install(L"upgrade_new.zip", folder_, 300));
+        EXPECT_FALSE(Install(L"upgrade_new.zip", folder_, 300));
 
-    EXPECT_EQ(ContentsOf(folder_), oldContents_);
-    ExpectNothingBeside();
-    std::string log;
-    ASSERT_TRUE(ReadWholeFile(ModuleDirectory() + L"\\tmp.log", &log));
-    EXPECT_NE(log.find(Utf8(heldPath)), std::string::npos) << log;
+        EXPECT_EQ(ContentsOf(folder_), oldContents_);
+        ExpectNothingBeside();
+        std::string log;
+        ASSERT_TRUE(ReadWholeFile(ModuleDirectory() + L"\\tmp.log", &log));
+        EXPECT_NE(log.find(Utf8(heldPath)), std::string::npos) << log;
+    }
 }

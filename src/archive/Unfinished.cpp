@@ -1,0 +1,129 @@
+#include "archive/Unfinished.h"
+
+#include <restartmanager.h>
+
+#include <cwchar>
+#include <utility>
+
+#include "archive/FilesAside.h"
+#include "archive/FolderRemoval.h"
+#include "archive/FolderSwap.h"
+#include "archive/Removal.h"
+#include "base/Log.h"
+#include "base/Owners.h"
+#include "base/Product.h"
+#include "base/SystemApi.h"
+
+namespace {
+
+// The programs the Restart Manager says hold `file` open; empty where Windows cannot say.
+std::wstring HoldersOf(const std::wstring& file) {
+    if (LookUpSystemDllFunction(SystemDll::RstrtMgr, "RmStartSession") == nullptr) return {};
+    DWORD session = 0;
+    wchar_t key[CCH_RM_SESSION_KEY + 1] = {};
+    if (VEXO_SYSTEM_CALL(RstrtMgr, RmStartSession)(&session, 0, key) != ERROR_SUCCESS) return {};
+    std::wstring holders;
+    LPCWSTR files[] = {file.c_str()};
+    if (VEXO_SYSTEM_CALL(RstrtMgr, RmRegisterResources)(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS) {
+        RM_PROCESS_INFO found[4] = {};
+        UINT needed = 0, count = 4;
+        DWORD reasons = 0;
+        const DWORD result = VEXO_SYSTEM_CALL(RstrtMgr, RmGetList)(session, &needed, &count, found, &reasons);
+        if (result == ERROR_SUCCESS || result == ERROR_MORE_DATA) {
+            for (UINT i = 0; i < count && i < 4; ++i) {
+                if (!holders.empty()) holders += L", ";
+                holders += found[i].strAppName;
+                holders += L" (process " + std::to_wstring(found[i].Process.dwProcessId) + L")";
+            }
+        }
+    }
+    VEXO_SYSTEM_CALL(RstrtMgr, RmEndSession)(session);
+    return holders;
+}
+
+}  // namespace
+
+void RecordUnfinished(const std::wstring& installPath) {
+    UniqueRegKey key;
+    LONG result = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUnfinishedSwapsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                    KEY_SET_VALUE, nullptr, key.out(), nullptr);
+    const DWORD one = 1;
+    if (result == ERROR_SUCCESS)
+        result = ::RegSetValueExW(key.get(), installPath.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
+                                  sizeof one);
+    if (result != ERROR_SUCCESS) LogCallFailed("RegSetValueExW", installPath, static_cast<DWORD>(result));
+}
+
+void ForgetUnfinished(const std::wstring& installPath) {
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUnfinishedSwapsKey, 0, KEY_SET_VALUE, key.out()) == ERROR_SUCCESS)
+        ::RegDeleteValueW(key.get(), installPath.c_str());
+}
+
+std::vector<std::wstring> UnfinishedFolders() {
+    std::vector<std::wstring> folders;
+    UniqueRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUnfinishedSwapsKey, 0, KEY_QUERY_VALUE, key.out()) != ERROR_SUCCESS)
+        return folders;
+    std::vector<wchar_t> name(32768);
+    for (DWORD i = 0;; ++i) {
+        DWORD length = static_cast<DWORD>(name.size());
+        if (::RegEnumValueW(key.get(), i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        folders.emplace_back(name.data(), length);
+    }
+    return folders;
+}
+
+bool RemoveLeftover(const std::wstring& folder) {
+    RemovalOptions options;
+    options.moveOutInUse = true;
+    return Removal(folder, options).RemoveRoot();
+}
+
+bool FindHeldFile(const std::wstring& folder, std::wstring* held) {
+    std::vector<std::wstring> pending{folder};
+    while (!pending.empty()) {
+        const std::wstring dir = std::move(pending.back());
+        pending.pop_back();
+        WIN32_FIND_DATAW found = {};
+        const UniqueFind find(::FindFirstFileW((dir + L"\\*").c_str(), &found));
+        if (!find) continue;
+        do {
+            if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0) continue;
+            const std::wstring path = dir + L"\\" + found.cFileName;
+            // A link moves as itself: what it leads to is not the installation's.
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                pending.push_back(path);
+                continue;
+            }
+            // Sharing nothing: any other open of the file refuses this one.
+            const UniqueFile file(
+                ::CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+            if (!file && ::GetLastError() == ERROR_SHARING_VIOLATION) {
+                *held = path;
+                return true;
+            }
+        } while (::FindNextFileW(find.get(), &found));
+    }
+    return false;
+}
+
+
+void LogHeldFile(const std::wstring& file) {
+    const std::wstring holders = HoldersOf(file);
+    LogFormatW(g_log, L"the earlier installation cannot be replaced: %s is held open by another program%s%s%s",
+               file.c_str(), holders.empty() ? L"" : L" (", holders.c_str(), holders.empty() ? L"" : L")");
+}
+
+void ClearUnfinishedSwaps() {
+    const std::vector<std::wstring> folders = UnfinishedFolders();
+    if (folders.empty()) return;
+    InitLog();
+    for (const std::wstring& folder : folders) {
+        // Only the product's folder is swapped whole: beside any other may be the user's own folders.
+        const bool cleared = IsProductFolder(folder) ? ClearSwapOf(folder) : RestoreFilesAside(folder);
+        if (cleared) ForgetUnfinished(folder);
+    }
+}

@@ -1,0 +1,28 @@
+#pragma once
+// What a run that changes an earlier installation leaves for the next start, should it be cut
+// short: a record under the local machine's key (only administrators write there, so no program of
+// the user's can plant one to have the elevated installer move or remove folders), one value a
+// install folder; and what the swap and the files aside share about files in use.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+void RecordUnfinished(const std::wstring& installPath);
+void ForgetUnfinished(const std::wstring& installPath);
+std::vector<std::wstring> UnfinishedFolders();
+
+// Removes a folder a run left; files in use leave for the temp folder and go at the next restart,
+// as an uninstall's do. True when nothing is left (or left only until the restart).
+bool RemoveLeftover(const std::wstring& folder);
+
+// The first file below `folder` another program holds open. Windows will not rename a folder with
+// such a file in it; looking first names the file, and behaves so where renaming would not refuse.
+bool FindHeldFile(const std::wstring& folder, std::wstring* held);
+
+// Logs that `file`, held open by another program, keeps the earlier installation in place, with
+// the programs holding it where Windows can say (the Restart Manager, Vista and later).
+void LogHeldFile(const std::wstring& file);
+// Errors that another program's open handle causes.
+inline bool HeldByAnother(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED; }
