@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "archive/FilesBelow.h"
 #include "archive/FolderRemoval.h"
 #include "archive/ZipReader.h"
 #include "base/Log.h"
@@ -68,28 +69,13 @@ bool DriveSpace(const std::wstring& folder, uint64_t* freeBytes, uint64_t* clust
 }
 
 uint64_t FilesSize(const std::wstring& folder, uint64_t clusterBytes) {
+    // A folder that cannot be listed is counted as freeing nothing: the cleanup may not get into it
+    // either.
     uint64_t total = 0;
-    std::vector<std::wstring> pending{WithoutTrailingSlashes(folder)};
-    while (!pending.empty()) {
-        const std::wstring dir = std::move(pending.back());
-        pending.pop_back();
-        WIN32_FIND_DATAW found = {};
-        const UniqueFind find(::FindFirstFileW((dir + L"\\*").c_str(), &found));
-        // A folder that cannot be listed is counted as freeing nothing: the cleanup may not
-        // get into it either.
-        if (!find) continue;
-        do {
-            const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..") continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                pending.push_back(dir + L"\\" + name);
-                continue;
-            }
-            const uint64_t size = (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
-            total += RoundUpToCluster(size, clusterBytes);
-        } while (::FindNextFileW(find.get(), &found));
-    }
+    (void)VisitFilesBelow(WithoutTrailingSlashes(folder), [&](const std::wstring&, const WIN32_FIND_DATAW& found) {
+        total += RoundUpToCluster((static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow, clusterBytes);
+        return true;
+    });
     return total;
 }
 

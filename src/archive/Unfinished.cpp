@@ -2,10 +2,9 @@
 
 #include <restartmanager.h>
 
-#include <cwchar>
-#include <utility>
 
 #include "archive/FilesAside.h"
+#include "archive/FilesBelow.h"
 #include "archive/FolderRemoval.h"
 #include "archive/FolderSwap.h"
 #include "archive/Removal.h"
@@ -82,34 +81,15 @@ bool RemoveLeftover(const std::wstring& folder) {
 }
 
 bool FindHeldFile(const std::wstring& folder, std::wstring* held) {
-    std::vector<std::wstring> pending{folder};
-    while (!pending.empty()) {
-        const std::wstring dir = std::move(pending.back());
-        pending.pop_back();
-        WIN32_FIND_DATAW found = {};
-        const UniqueFind find(::FindFirstFileW((dir + L"\\*").c_str(), &found));
-        if (!find) continue;
-        do {
-            if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0) continue;
-            const std::wstring path = dir + L"\\" + found.cFileName;
-            // A link moves as itself: what it leads to is not the installation's.
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                pending.push_back(path);
-                continue;
-            }
-            // Sharing nothing: any other open of the file refuses this one.
-            const UniqueFile file(
-                ::CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-            if (!file && ::GetLastError() == ERROR_SHARING_VIOLATION) {
-                *held = path;
-                return true;
-            }
-        } while (::FindNextFileW(find.get(), &found));
-    }
-    return false;
+    return !VisitFilesBelow(folder, [held](const std::wstring& path, const WIN32_FIND_DATAW&) {
+        // Sharing nothing: any other open of the file refuses this one.
+        const UniqueFile file(
+            ::CreateFileW(path.c_str(), DELETE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (file || ::GetLastError() != ERROR_SHARING_VIOLATION) return true;
+        *held = path;
+        return false;
+    });
 }
-
 
 void LogHeldFile(const std::wstring& file) {
     const std::wstring holders = HoldersOf(file);
