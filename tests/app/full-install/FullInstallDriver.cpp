@@ -1043,6 +1043,22 @@ TEST(FullInstall, Silent) {
         ExpectInstalledIn(folder, installer.pid(), false);
         if (std::string(round) == "again") break;
         ExpectReports({"activate", "install_start", "install_done"});
+        {
+            // A file of the installation that another program holds open: the upgrade waits for it,
+            // then gives up, the installation as it was and the file named.
+            const auto installed = FilesWithBytes(folder);
+            const std::wstring heldPath = folder + kEmulatorFile;
+            const UniqueFile held(
+                ::CreateFileW(heldPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+            ASSERT_TRUE(held);
+            Installer blocked(true, L"/S /D=" + folder, L"held");
+            EXPECT_EQ(blocked.ExitCodeWithin(kInstallTimeoutMs), 3u);
+            EXPECT_TRUE(FilesWithBytes(folder) == installed) << "the installation changed";
+            const auto log = LogMessages(blocked.folder());
+            EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const std::string& line) {
+                return line.find(Utf8(heldPath)) != std::string::npos;
+            })) << "the held file is not named";
+        }
         EXPECT_EQ(RunUninstaller(folder), 0u);
         EXPECT_FALSE(PathExists(folder));
         EXPECT_FALSE(PathExists(DesktopLink()));
