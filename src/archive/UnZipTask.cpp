@@ -75,6 +75,12 @@ void UnZipTask::Fail() {
     next = nullptr;
 }
 
+void UnZipTask::FailBeforeAnything(const std::wstring& problem) {
+    LogFormatW(g_log, L"%s", problem.c_str());
+    RemoveIfEmptyProductFolder(installPath);
+    Fail();
+}
+
 void UnZipTask::Run() {
     // Before anything is written: a drive too small, a payload whose names are refused or that is
     // not the release's own must leave the earlier installation usable. One walk of its directory
@@ -92,29 +98,34 @@ void UnZipTask::Run() {
     if (payloadPin.empty())
         LogFormatW(g_log, L"release files not pinned: %s, %s and %s are used as they are", kPinnedPayload,
                    kPinnedSkin, kPinnedSettings);
-    // The product's folder is replaced whole by a new one made beside it, where there is room for
-    // both: a damaged entry then fails that extraction and nothing else, so the data need not be
-    // read first. Otherwise the earlier installation goes before the extraction, and whatever can
-    // be known of the payload is checked first.
-    const bool beside = room == PayloadRoom::kBeside;
     std::wstring problem;
-    bool whole = beside ? check.NamesHold(&problem) : check.DataWhole(&problem);
-    if (whole && !beside && !pin.Matches(&problem)) whole = false;
-    if (!whole) {
-        LogFormatW(g_log, L"%s", problem.c_str());
-        RemoveIfEmptyProductFolder(installPath);
-        Fail();
+    if (!check.NamesHold(&problem)) {
+        FailBeforeAnything(problem);
         return;
     }
-    if (beside && IsProductFolder(installPath)) {
-        ReplaceBeside(payload, held.get(), &pin);
-        return;
-    }
-    if (beside) {
+    // Where there is room for both, the earlier installation stays until the new one is whole: the
+    // product's folder is replaced whole by a new one made beside it, and in a folder of the user's
+    // its files are moved aside meanwhile. A damaged entry then fails that extraction and nothing
+    // else, so the data need not be read first.
+    if (room == PayloadRoom::kBeside && !IsProductFolder(installPath)) {
         ReplaceAmongTheUsersFiles(payload, held.get(), &pin);
         return;
     }
-    // No room for both: the product's folder goes before the extraction, as it always did.
+    if (room == PayloadRoom::kBeside) {
+        FolderSwap swap(installPath, swapHook);
+        if (swap.Begin()) {
+            ReplaceBeside(&swap, payload, held.get(), &pin);
+            return;
+        }
+        LogFormatW(g_log, L"the new version cannot be made beside %s: the earlier installation is removed first",
+                   installPath.c_str());
+    }
+    // The earlier installation goes before the extraction: whatever can be known of the payload is
+    // checked first.
+    if (!check.DataWhole(&problem) || !pin.Matches(&problem)) {
+        FailBeforeAnything(problem);
+        return;
+    }
     CleanPreviousInstall(*this);
     DebugTrace(L"UnZipTask enter excute");
     // Open to the end: what this run made is read back from it.
@@ -166,13 +177,7 @@ void UnZipTask::ReplaceAmongTheUsersFiles(const std::wstring& payload, HANDLE he
     Fail();
 }
 
-void UnZipTask::ReplaceBeside(const std::wstring& payload, HANDLE held, PinHashing* pin) {
-    FolderSwap swap(installPath, swapHook);
-    if (!swap.Begin()) {
-        RemoveIfEmptyProductFolder(installPath);
-        Fail();
-        return;
-    }
+void UnZipTask::ReplaceBeside(FolderSwap* swap, const std::wstring& payload, HANDLE held, PinHashing* pin) {
     DebugTrace(L"UnZipTask enter excute");
     int32_t progress = progressBase;
     bool whole = false;
@@ -180,7 +185,7 @@ void UnZipTask::ReplaceBeside(const std::wstring& payload, HANDLE held, PinHashi
         // Every file written and closed, and the list, before anything of the earlier
         // installation is touched.
         UniqueArchive archive(OpenArchive(payload.c_str(), held));
-        Extraction extraction(swap.NewFolder(), mainWindow, {pathMemoryBytes, closerThreads, beforeClose});
+        Extraction extraction(swap->NewFolder(), mainWindow, {pathMemoryBytes, closerThreads, beforeClose});
         whole = extraction.Run(archive.get(), payload, held, &progress);
         if (whole) (void)extraction.WriteList(archive.get());
     }
@@ -191,14 +196,14 @@ void UnZipTask::ReplaceBeside(const std::wstring& payload, HANDLE held, PinHashi
         whole = false;
     }
     if (!whole) {
-        swap.Abandon();
+        swap->Abandon();
         RemoveIfEmptyProductFolder(installPath);
         Fail();
         return;
     }
-    swap.Whole();
+    swap->Whole();
     EndProductServicesAndProcesses();
-    if (!swap.Commit(heldWaitMs)) {
+    if (!swap->Commit(heldWaitMs)) {
         Fail();
         return;
     }

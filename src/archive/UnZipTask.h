@@ -46,9 +46,11 @@ public:
     FolderSwap::StepHook swapHook;
 
 private:
-    void ReplaceBeside(const std::wstring& payload, HANDLE held, PinHashing* pin);
+    void ReplaceBeside(FolderSwap* swap, const std::wstring& payload, HANDLE held, PinHashing* pin);
     void ReplaceAmongTheUsersFiles(const std::wstring& payload, HANDLE held, PinHashing* pin);
     void Fail();
+    // Nothing removed or written: the reason logged, an empty product folder (the window's) gone.
+    void FailBeforeAnything(const std::wstring& problem);
 
     TaskFactory successor_;
 };
