@@ -20,7 +20,8 @@ const wchar_t kCommandLineHelp[] =
     L"3\t解压失败（如硬盘空间不足）\n"
     L"4\t下载.NET出错\n"
     L"5\t已有安装程序在运行\n"
-    L"6\t安装程序的文件已损坏";
+    L"6\t安装程序的文件已损坏\n"
+    L"7\t安装程序出现错误";
 
 CommandLine ParseCommandLine(const wchar_t* text) {
     CommandLine line;

@@ -26,6 +26,7 @@ enum SilentExit : int {
     kSilentDownloadFailed = 4,
     kSilentAlreadyRunning = 5,
     kSilentFilesDamaged = 6,  // installer.ini or res.zip beside it is not the release's own
+    kSilentCrashed = 7,       // the installer itself failed (an unhandled exception)
 };
 
 // What the /? box says.

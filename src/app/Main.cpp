@@ -3,6 +3,7 @@
 #include <new>
 
 #include "app/CommandLine.h"
+#include "app/CrashHandler.h"
 #include "app/InstallChain.h"
 #include "app/SilentInstall.h"
 #include "archive/FolderSwap.h"
@@ -49,11 +50,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLineText, int) {
     // First: the installer runs elevated from folders anyone may drop a DLL into. (It imports only
     // known system DLLs, and static initialisation loads none.)
     RestrictDllSearch();
+    // Next: from here on a fault on any thread ends the installer through its own handler.
+    InstallCrashHandler();
     // One installer at a time: a second would fight the first over the same folder. Released
     // when the process ends, however it ends.
     const UniqueHandle oneAtATime(::CreateMutexW(nullptr, FALSE, kInstallerMutexName));
     const bool anotherRuns = ::GetLastError() == ERROR_ALREADY_EXISTS;
     const CommandLine line = ParseCommandLine(commandLineText);
+    SetCrashEnding(line.silent, nullptr);
     if (line.silent) {
         if (anotherRuns) return kSilentAlreadyRunning;
         if (line.unknown || line.help) return kSilentFailed;
@@ -97,6 +101,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLineText, int) {
                             CW_USEDEFAULT, nullptr);
         g_mainFrame->CenterWindow();
         g_mainFrame->ShowWindow(true, true);
+        SetCrashEnding(false, g_mainFrame->GetHWND());
         // A folder given on the command line is proposed in place of the default one.
         if (line.folderGiven) g_mainFrame->ProposeFolder(line.folder);
     }

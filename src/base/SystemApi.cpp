@@ -26,6 +26,9 @@ constexpr SystemFunctionEntry kSystemFunctions[] = {
     {SystemFunction::WakeConditionVariable, L"kernel32.dll", "WakeConditionVariable"},
     {SystemFunction::NtCreateFile, L"ntdll.dll", "NtCreateFile"},
     {SystemFunction::RtlNtStatusToDosError, L"ntdll.dll", "RtlNtStatusToDosError"},
+    {SystemFunction::SetThreadStackGuarantee, L"kernel32.dll", "SetThreadStackGuarantee"},
+    {SystemFunction::LdrLockLoaderLock, L"ntdll.dll", "LdrLockLoaderLock"},
+    {SystemFunction::LdrUnlockLoaderLock, L"ntdll.dll", "LdrUnlockLoaderLock"},
 };
 
 struct SystemDllEntry {
@@ -39,6 +42,7 @@ constexpr SystemDllEntry kSystemDlls[] = {
     {SystemDll::GdiPlus, L"gdiplus.dll", true},    {SystemDll::WinTrust, L"wintrust.dll", false},
     {SystemDll::Crypt32, L"crypt32.dll", false},   {SystemDll::OleAcc, L"oleacc.dll", false},
     {SystemDll::ComCtl32, L"comctl32.dll", true},  {SystemDll::RstrtMgr, L"rstrtmgr.dll", false},
+    {SystemDll::DbgHelp, L"dbghelp.dll", false},
 };
 constexpr size_t kSystemDllCount = std::size(kSystemDlls);
 

@@ -25,6 +25,9 @@ enum class SystemFunction {
     WakeConditionVariable,   // kernel32, Windows Vista
     NtCreateFile,            // ntdll, every Windows: loaded first, but not a known DLL to import from
     RtlNtStatusToDosError,   // ntdll, every Windows
+    SetThreadStackGuarantee,  // kernel32, Windows Vista
+    LdrLockLoaderLock,       // ntdll, Windows XP
+    LdrUnlockLoaderLock,     // ntdll, Windows XP
 };
 
 // The function's address, or null where this Windows lacks it.
@@ -44,6 +47,7 @@ enum class SystemDll {
     OleAcc,    // the window's accessibility object
     ComCtl32,  // the window's tooltips; version 6, from the side-by-side store the manifest names
     RstrtMgr,  // which program holds a file open (Windows Vista and later)
+    DbgHelp,   // the fault handler's minidump
 };
 
 // The DLL loaded from the system folder (GDI+ through the manifest's assembly), or null.

@@ -13,6 +13,8 @@ constexpr wchar_t kDiskSpaceErrorText[] = L"安装失败，硬盘空间不足，
 constexpr wchar_t kAnotherInstallerRunningText[] = L"另一个安装程序正在运行，请等它结束后再试。";
 // The files beside the installer are not the ones it was released with.
 constexpr wchar_t kDamagedFilesText[] = L"安装程序的文件已损坏，请重新下载安装程序后再安装。";
+// The installer itself failed (an unhandled exception); an earlier installation was put back.
+constexpr wchar_t kInstallerFailedText[] = L"安装程序出现错误，安装未完成，电脑上的内容没有被更改。";
 
 // The progress label at a percentage; while .NET is being installed it says so, and how long it takes.
 std::wstring ProgressTip(int percent, bool installingNetFx);
