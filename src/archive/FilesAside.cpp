@@ -9,6 +9,7 @@
 #include "archive/HeldWay.h"
 #include "archive/InstallList.h"
 #include "archive/PayloadTargets.h"
+#include "archive/PreviousInstall.h"
 #include "archive/Removal.h"
 #include "archive/Unfinished.h"
 #include "base/Log.h"
@@ -129,6 +130,8 @@ FilesAside::~FilesAside() {
 
 bool FilesAside::Begin(DWORD heldWaitMs) {
     (void)RestoreFilesAside(installPath_);
+    // A folder just chosen or made holds nothing to move, nor anything at the payload's names.
+    const bool empty = !HoldsAnything(installPath_);
     const std::wstring aside = FilesAsideFolderOf(installPath_);
     const std::wstring moved = aside + kMovedFolder;
     RecordUnfinished(installPath_);
@@ -165,7 +168,7 @@ bool FilesAside::Begin(DWORD heldWaitMs) {
     // What the earlier installation listed is known to be its own (its folders go whole, as the
     // cleanup removed them), and nothing else is; without a list, the files at the payload's names.
     std::vector<std::wstring> lines;
-    if (ReadInstallList(installPath_, &lines)) {
+    if (!empty && ReadInstallList(installPath_, &lines)) {
         std::vector<std::wstring> files, folders;
         for (const std::wstring& line : lines) {
             bool folder = false;
@@ -177,7 +180,7 @@ bool FilesAside::Begin(DWORD heldWaitMs) {
         for (const std::wstring& folder : folders) moveAside(folder);
         for (const std::wstring& file : files) moveAside(file);
         moveAside(kInstallListFile + 1);
-    } else {
+    } else if (!empty) {
         (void)VisitPayloadTargets(payloadPath_, installPath_, moveAside, nullptr);
     }
     if (held) {
@@ -186,23 +189,30 @@ bool FilesAside::Begin(DWORD heldWaitMs) {
     }
 
     // What the extraction is about to make, for a start after an interruption to take back: the
-    // payload's names not there now, and the list it writes last.
+    // payload's names not there now, and the list it writes last. Written a piece at a time.
+    const std::wstring list = aside + kMadeList;
+    const UniqueFile file(::CreateFileW(list.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     std::string made;
-    std::vector<std::wstring> folders;
-    const auto note = [&](const std::wstring& relative, bool folder) {
-        if (!Exists(installPath_ + L"\\" + relative))
-            made += ToNarrow(relative + (folder ? L"\\" : L""), CP_UTF8) + "\n";
+    bool written = static_cast<bool>(file);
+    const auto flush = [&] {
+        DWORD wrote = 0;
+        written = written && ::WriteFile(file.get(), made.data(), static_cast<DWORD>(made.size()), &wrote, nullptr) &&
+                  wrote == made.size();
+        made.clear();
     };
-    (void)VisitPayloadTargets(payloadPath_, installPath_, [&](const std::wstring& file) { note(file, false); },
+    const auto note = [&](const std::wstring& relative, bool folder) {
+        if (!empty && Exists(installPath_ + L"\\" + relative)) return;
+        made += ToNarrow(relative + (folder ? L"\\" : L""), CP_UTF8) + "\n";
+        if (made.size() >= 64 * 1024) flush();
+    };
+    std::vector<std::wstring> folders;
+    (void)VisitPayloadTargets(payloadPath_, installPath_, [&](const std::wstring& name) { note(name, false); },
                               &folders);
     for (const std::wstring& folder : folders) note(folder, true);
     note(kInstallListFile + 1, false);
-    const std::wstring list = aside + kMadeList;
-    const UniqueFile file(::CreateFileW(list.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    DWORD written = 0;
-    if (!file || !::WriteFile(file.get(), made.data(), static_cast<DWORD>(made.size()), &written, nullptr) ||
-        written != made.size())
-        LogCallFailed("WriteFile", list, ::GetLastError());
+    flush();
+    // Without it a later start still moves the files back; only what the run made would stay.
+    if (!written) LogCallFailed("WriteFile", list, ::GetLastError());
     return true;
 }
 

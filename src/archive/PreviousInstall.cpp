@@ -121,19 +121,6 @@ void TraceFailedDelete(const std::wstring& path) {
     if (!DeleteTree(path)) DebugTrace(L"failed to delete file");
 }
 
-// A folder that is not there, or holds nothing, has nothing of an earlier installation in it.
-bool HoldsAnything(std::wstring folder) {
-    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-    WIN32_FIND_DATAW found;
-    const UniqueFind search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
-    // A folder that cannot be listed may hold anything.
-    if (!search) return !IsNotFound(::GetLastError());
-    do {
-        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) return true;
-    } while (::FindNextFileW(search.get(), &found));
-    return false;
-}
-
 }  // namespace
 
 std::wstring PreviousServiceName(int slot, int which) {
@@ -146,6 +133,19 @@ std::wstring PreviousServiceName(int slot, int which) {
     }
     return {};
 }
+
+bool HoldsAnything(std::wstring folder) {
+    while (!folder.empty() && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+    WIN32_FIND_DATAW found;
+    const UniqueFind search(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    // A folder that cannot be listed may hold anything.
+    if (!search) return !IsNotFound(::GetLastError());
+    do {
+        if (wcscmp(found.cFileName, L".") != 0 && wcscmp(found.cFileName, L"..") != 0) return true;
+    } while (::FindNextFileW(search.get(), &found));
+    return false;
+}
+
 
 void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& payloadPath) {
     if (IsProductFolder(installPath)) {

@@ -16,6 +16,10 @@ std::wstring PreviousServiceName(int slot, int which);
 // followed through a link.
 void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& payloadPath);
 
+// A folder that is not there, or holds nothing, has nothing of an earlier installation in it; one
+// that cannot be listed may hold anything.
+bool HoldsAnything(std::wstring folder);
+
 // Stops and deletes the product's services and ends its processes (never this one), waiting a
 // little for them to end so their files can go. The installer's cleanup and the uninstaller
 // both use it. Every step is attempted; none fails the caller.
