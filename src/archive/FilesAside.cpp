@@ -41,11 +41,14 @@ DWORD MoveHeld(const std::wstring& from, const std::wstring& to, const std::wstr
     if (parts.empty()) return ERROR_INVALID_NAME;
     HeldWay source(from), target(to);
     const HeldWay::State held = source.Hold(parts, parts.size() - 1);
-    if (held != HeldWay::kHeld) return held == HeldWay::kAbsent ? ERROR_PATH_NOT_FOUND : ERROR_ACCESS_DENIED;
+    if (held != HeldWay::kHeld) return held == HeldWay::kAbsent ? ERROR_PATH_NOT_FOUND : kLinkRefused;
     for (size_t level = 0; level < parts.size(); ++level)
-        if (target.Hold(parts, level, true) != HeldWay::kHeld) return ERROR_PATH_NOT_FOUND;
-    if (::MoveFileExW((from + L"\\" + relative).c_str(), (to + L"\\" + relative).c_str(), 0)) return ERROR_SUCCESS;
-    return ::GetLastError();
+        if (target.Hold(parts, level, true) != HeldWay::kHeld) return kLinkRefused;
+    return RenameItself(from + L"\\" + relative, to + L"\\" + relative);
+}
+
+bool IsLink(DWORD attributes) {
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // Moves everything below `moved` back into the install folder: what the run made at a name of the
@@ -71,6 +74,8 @@ bool MoveBack(const std::wstring& installPath, const std::wstring& moved, const 
         const auto isFolder = [](DWORD a) {
             return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) && !(a & FILE_ATTRIBUTE_REPARSE_POINT);
         };
+        // Nothing the run moved aside is a link: one there was put there by someone else.
+        if (IsLink(there)) continue;
         if (isFolder(here) && isFolder(there)) {
             back &= MoveBack(installPath, moved, item);
             continue;
@@ -150,12 +155,24 @@ bool FilesAside::Begin(DWORD heldWaitMs) {
         const std::wstring path = installPath_ + L"\\" + relative;
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
         if (held || attributes == INVALID_FILE_ATTRIBUTES) return;
+        // A link stays where it is, as the removal leaves one it cannot remove by itself: moving
+        // it would move what it leads to under Wine.
+        if (IsLink(attributes)) {
+            LogCallFailed("MoveFileExW (a junction or symbolic link stays)", path, kLinkRefused);
+            return;
+        }
         for (;;) {
             std::wstring inUse;
             const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
             const DWORD error = folder && FindHeldFile(path, &inUse) ? ERROR_SHARING_VIOLATION
                                                                     : MoveHeld(installPath_, moved, relative);
             if (error == ERROR_SUCCESS || IsNotFound(error)) return;
+            // A way through a link is never followed, as the removal never follows one; the rest
+            // still moves.
+            if (error == kLinkRefused) {
+                LogCallFailed("MoveFileExW (a junction or symbolic link on the way)", path, error);
+                return;
+            }
             if (!HeldByAnother(error) || ::GetTickCount() - start >= heldWaitMs) {
                 if (HeldByAnother(error)) LogHeldFile(inUse.empty() ? path : inUse);
                 else LogCallFailed("MoveFileExW", path, error);
@@ -181,7 +198,15 @@ bool FilesAside::Begin(DWORD heldWaitMs) {
         for (const std::wstring& file : files) moveAside(file);
         moveAside(kInstallListFile + 1);
     } else if (!empty) {
-        (void)VisitPayloadTargets(payloadPath_, installPath_, moveAside, nullptr);
+        // Then the folders on the payload's ways that this left empty, deepest first: the rest hold
+        // what is not the payload's. Moving back makes them again.
+        std::vector<std::wstring> folders;
+        (void)VisitPayloadTargets(payloadPath_, installPath_, moveAside, &folders);
+        std::stable_sort(folders.begin(), folders.end(),
+                         [](const std::wstring& a, const std::wstring& b) { return Depth(a) > Depth(b); });
+        Removal removal(installPath_);
+        for (const std::wstring& folder : folders)
+            if (!held) removal.RemoveFolderIfEmpty(folder);
     }
     if (held) {
         Restore();

@@ -25,15 +25,12 @@ std::wstring WithoutTrailingSlashes(std::wstring path) {
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Tries a rename until it works or the time is up; the last error stays for the caller.
-bool MoveWithin(const std::wstring& from, const std::wstring& to, DWORD start, DWORD waitMs) {
+// Tries a rename until it works or the time is up; the last error, or ERROR_SUCCESS.
+DWORD RenameWithin(const std::wstring& from, const std::wstring& to, DWORD start, DWORD waitMs) {
     for (;;) {
-        if (::MoveFileExW(from.c_str(), to.c_str(), 0)) return true;
-        const DWORD error = ::GetLastError();
-        if (!HeldByAnother(error)) return false;
-        if (::GetTickCount() - start >= waitMs) return false;
+        const DWORD error = RenameItself(from, to);
+        if (error == ERROR_SUCCESS || !HeldByAnother(error) || ::GetTickCount() - start >= waitMs) return error;
         ::Sleep(kHeldRetryMs);
-        ::SetLastError(error);
     }
 }
 
@@ -44,8 +41,9 @@ bool ClearSwapOf(const std::wstring& folder) {
     const std::wstring aside = AsideFolderOf(folder);
     const bool hadNew = Exists(fresh);
     if (!Exists(folder) && Exists(aside)) {
-        if (!::MoveFileExW(aside.c_str(), folder.c_str(), 0)) {
-            LogCallFailed("MoveFileExW", aside, ::GetLastError());
+        const DWORD error = RenameItself(aside, folder);
+        if (error != ERROR_SUCCESS) {
+            LogCallFailed("MoveFileExW", aside, error);
             return false;
         }
         LogFormatW(g_log, L"an interrupted installation into %s was undone: the earlier installation is back",
@@ -127,9 +125,10 @@ bool FolderSwap::Commit(DWORD heldWaitMs) {
     ::SetFileAttributesW(newFolder_.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (earlier) {
         ArmUndo(installPath_, asideFolder_);
-        if (!MoveWithin(installPath_, asideFolder_, start, heldWaitMs)) {
+        const DWORD error = RenameWithin(installPath_, asideFolder_, start, heldWaitMs);
+        if (error != ERROR_SUCCESS) {
             DisarmUndo();
-            LogCallFailed("MoveFileExW", installPath_, ::GetLastError());
+            LogCallFailed("MoveFileExW", installPath_, error);
             LogFormatW(g_log, L"the earlier installation cannot be replaced: %s cannot be moved aside",
                        installPath_.c_str());
             Abandon();
@@ -137,11 +136,13 @@ bool FolderSwap::Commit(DWORD heldWaitMs) {
         }
         if (hook_) hook_(kAside);
     }
-    if (!::MoveFileExW(newFolder_.c_str(), installPath_.c_str(), 0)) {
-        LogCallFailed("MoveFileExW", newFolder_, ::GetLastError());
-        if (earlier && !::MoveFileExW(asideFolder_.c_str(), installPath_.c_str(), 0)) {
+    // By the handle of the folder written, so a link put in its place meanwhile is refused.
+    if (const DWORD error = RenameItself(newFolder_, installPath_); error != ERROR_SUCCESS) {
+        LogCallFailed("MoveFileExW", newFolder_, error);
+        if (const DWORD back = earlier ? RenameItself(asideFolder_, installPath_) : ERROR_SUCCESS;
+            back != ERROR_SUCCESS) {
             // The record stays: the next start puts it back.
-            LogCallFailed("MoveFileExW", asideFolder_, ::GetLastError());
+            LogCallFailed("MoveFileExW", asideFolder_, back);
             DisarmUndo();
             begun_ = false;
             return false;

@@ -147,39 +147,6 @@ bool HoldsAnything(std::wstring folder) {
 }
 
 
-void RemovePreviousFiles(const std::wstring& installPath, const std::wstring& payloadPath) {
-    if (IsProductFolder(installPath)) {
-        TraceFailedDelete(installPath);
-        return;
-    }
-    std::wstring base = installPath;
-    while (!base.empty() && (base.back() == L'\\' || base.back() == L'/')) base.pop_back();
-    // Asking for each of the payload's names in a folder just chosen or made would cost a round
-    // trip a name, for nothing.
-    if (!HoldsAnything(base)) return;
-    // What the earlier installation listed is known to be its own, and nothing else is.
-    std::vector<std::wstring> lines;
-    if (ReadInstallList(base, &lines)) {
-        if (!RemoveListedInstallation(base, lines, true)) DebugTrace(L"failed to delete file");
-        return;
-    }
-    // Otherwise only what the payload itself holds: a folder of the user's may share a name with
-    // one of the payload's and hold files of the user's own. Nothing goes unless the payload reads
-    // to its end; the files are not kept meanwhile, only the folders (a payload's names can take
-    // tens of megabytes).
-    std::vector<std::wstring> folders;
-    if (!VisitPayloadTargets(payloadPath, base, [](const std::wstring&) {}, &folders)) return;
-    Removal removal(base);
-    // What stays is logged.
-    const auto remove = [&](const std::wstring& file) { (void)removal.RemoveFile(file); };
-    if (!VisitPayloadTargets(payloadPath, base, remove, nullptr)) return;
-    // Deepest first, and only those left empty: the rest hold what is not the payload's.
-    std::stable_sort(folders.begin(), folders.end(), [](const std::wstring& a, const std::wstring& b) {
-        return std::count(a.begin(), a.end(), L'\\') > std::count(b.begin(), b.end(), L'\\');
-    });
-    for (const auto& folder : folders) removal.RemoveFolderIfEmpty(folder);
-}
-
 void EndProductServicesAndProcesses() {
     std::set<std::wstring> installed;
     const bool listed = InstalledServiceNames(&installed);
@@ -198,5 +165,7 @@ void EndProductServicesAndProcesses() {
 
 void CleanPreviousInstall(const TaskBase& task) {
     EndProductServicesAndProcesses();
-    RemovePreviousFiles(task.installPath, ModuleDirectory() + kPayloadFile);
+    // Only the product's folder goes whole; the files of an earlier installation in a folder of the
+    // user's are moved aside instead (FilesAside).
+    if (IsProductFolder(task.installPath)) TraceFailedDelete(task.installPath);
 }

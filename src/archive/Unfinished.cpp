@@ -2,11 +2,15 @@
 
 #include <restartmanager.h>
 
+#include <cstddef>
+#include <cwchar>
+
 
 #include "archive/FilesAside.h"
 #include "archive/FilesBelow.h"
 #include "archive/FolderRemoval.h"
 #include "archive/FolderSwap.h"
+#include "archive/HeldWay.h"
 #include "archive/Removal.h"
 #include "base/Log.h"
 #include "base/Owners.h"
@@ -14,6 +18,16 @@
 #include "base/SystemApi.h"
 
 namespace {
+
+// What SetFileInformationByHandle takes as FileRenameInfo (declared by the headers only for Vista
+// and later).
+constexpr int kFileRenameInfo = 3;
+struct RenameInfo {
+    BOOL replaceIfExists;
+    HANDLE rootDirectory;
+    DWORD fileNameLength;
+    wchar_t fileName[1];
+};
 
 // The programs the Restart Manager says hold `file` open; empty where Windows cannot say.
 std::wstring HoldersOf(const std::wstring& file) {
@@ -89,6 +103,34 @@ bool FindHeldFile(const std::wstring& folder, std::wstring* held) {
         *held = path;
         return false;
     });
+}
+
+DWORD RenameItself(const std::wstring& from, const std::wstring& to) {
+    UniqueFile item(::CreateFileW(from.c_str(), DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!item) return ::GetLastError();
+    DWORD held = 0;
+    if (!HandleAttributes(item.get(), &held)) return ::GetLastError();
+    // Under Wine a handle shows what a unix link leads to; only the path shows the link.
+    const DWORD byPath = ::GetFileAttributesW(from.c_str());
+    if (byPath == INVALID_FILE_ATTRIBUTES || ((held | byPath) & FILE_ATTRIBUTE_REPARSE_POINT)) return kLinkRefused;
+    using SetInformationFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+    const auto set = SystemFunctionAs<SetInformationFn>(SystemFunction::SetFileInformationByHandle);
+    if (set == nullptr) {
+        item.reset();
+        return ::MoveFileExW(from.c_str(), to.c_str(), 0) ? ERROR_SUCCESS : ::GetLastError();
+    }
+    // The new name as the system's own path: the call hands it on as it is.
+    const std::wstring name = (to.compare(0, 4, L"\\\\?\\") == 0 ? L"\\??\\" + to.substr(4) : L"\\??\\" + to);
+    const size_t bytes = offsetof(RenameInfo, fileName) + (name.size() + 1) * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(bytes);
+    auto* info = reinterpret_cast<RenameInfo*>(buffer.data());
+    info->replaceIfExists = FALSE;
+    info->rootDirectory = nullptr;
+    info->fileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::wmemcpy(info->fileName, name.c_str(), name.size() + 1);
+    return set(item.get(), kFileRenameInfo, info, static_cast<DWORD>(bytes)) ? ERROR_SUCCESS : ::GetLastError();
 }
 
 void LogHeldFile(const std::wstring& file) {

@@ -24,5 +24,13 @@ bool FindHeldFile(const std::wstring& folder, std::wstring* held);
 // Logs that `file`, held open by another program, keeps the earlier installation in place, with
 // the programs holding it where Windows can say (the Restart Manager, Vista and later).
 void LogHeldFile(const std::wstring& file);
+// Renames `from` to `to` (on the same volume) through a handle opened on `from` itself, held without
+// sharing deletion, once the handle and the path show it is no junction or symbolic link: what is
+// renamed is what was looked at, never what a link leads to (Wine renames a link's target), and
+// nobody renames or replaces it meanwhile. By path where Windows cannot rename by handle (XP).
+// ERROR_SUCCESS, kLinkRefused, or the call's error.
+constexpr DWORD kLinkRefused = ERROR_CANT_ACCESS_FILE;
+DWORD RenameItself(const std::wstring& from, const std::wstring& to);
+
 // Errors that another program's open handle causes.
 inline bool HeldByAnother(DWORD error) { return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED; }

@@ -13,6 +13,7 @@
 
 #include "ArchiveTestUtil.h"
 #include "TestFiles.h"
+#include "archive/FilesAside.h"
 #include "archive/FolderRemoval.h"
 #include "archive/PreviousInstall.h"
 #include "archive/UnZipTask.h"
@@ -210,6 +211,12 @@ TEST_F(HostileNamesTest, RefusedOrExtractedInsideAndNothingElseChanges) {
     }
 }
 
+// The files of an earlier installation in a folder of the user's, moved aside and then removed.
+void MoveAsideAndCommit(const std::wstring& folder, const std::wstring& payload) {
+    FilesAside aside(folder, payload);
+    if (aside.Begin(0)) aside.Commit();
+}
+
 // A link to a folder outside, made by the fixture script, is never followed by the removal of a
 // folder or by the cleanup; one that cannot be removed by itself (Wine takes every delete of a link
 // to what it points to) stays, and the log names it.
@@ -228,8 +235,8 @@ TEST_F(HostileNamesTest, LinksAreNeverFollowedOutOfTheFolder) {
     };
     const LinkRow rows[] = {
         {"own walk", kProductFolderName, L"dirlink", [](const std::wstring& f, const std::wstring&) { DeleteTree(f); }},
-        {"earlier list", L"Listed", L"dirlink", RemovePreviousFiles},
-        {"payload's names", L"User", L"bin", RemovePreviousFiles},
+        {"earlier list", L"Listed", L"dirlink", MoveAsideAndCommit},
+        {"payload's names", L"User", L"bin", MoveAsideAndCommit},
     };
     for (const LinkRow& row : rows) {
         SCOPED_TRACE(row.label);

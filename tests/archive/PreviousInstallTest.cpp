@@ -7,6 +7,7 @@
 #include "base/ModulePath.h"
 #include "base/Owners.h"
 #include "base/Product.h"
+#include "archive/FilesAside.h"
 #include "archive/PreviousInstall.h"
 #include "tasks/TaskBase.h"
 
@@ -157,6 +158,8 @@ TEST(PreviousInstall, ProductFolderGoesWhole) {
     EXPECT_FALSE(PathExists(folder));
 }
 
+// The files of an earlier installation in a folder of the user's go aside, and with them once the new
+// version is whole: without a list of that installation's, only those at the payload's names.
 TEST(PreviousInstall, UserFolderLosesOnlyThePayloadsNames) {
     const std::wstring parent = FreshScratch(L"user");
     const std::wstring folder = parent + L"\\MyGames";
@@ -172,14 +175,17 @@ TEST(PreviousInstall, UserFolderLosesOnlyThePayloadsNames) {
     MakeFile(folder + L"\\readme.txt");
     MakeFile(parent + L"\\evil");  // what "../evil" would reach
 
-    // Without a payload readable to its end nothing is known to be ours.
-    for (const std::wstring& payload : {parent + L"\\missing.zip", ModuleDirectory() + L"\\cut-platform.zip"}) {
-        RemovePreviousFiles(folder, payload);
-        EXPECT_TRUE(PathExists(folder + L"\\ZavozidaDedor.exe"));
-        EXPECT_TRUE(PathExists(folder + L"\\assets\\software\\vc.exe"));
-    }
+    // Without a payload nothing is known to be ours.
+    const auto replace = [&](const std::wstring& payload) {
+        FilesAside aside(folder, payload);
+        ASSERT_TRUE(aside.Begin(0));
+        aside.Commit();
+    };
+    replace(parent + L"\\missing.zip");
+    EXPECT_TRUE(PathExists(folder + L"\\ZavozidaDedor.exe"));
+    EXPECT_TRUE(PathExists(folder + L"\\assets\\software\\vc.exe"));
 
-    RunCleanup(folder);
+    replace(ModuleDirectory() + kPayloadFile);
 
     EXPECT_FALSE(PathExists(folder + L"\\ZavozidaDedor.exe"));
     EXPECT_FALSE(PathExists(folder + L"\\assets"));
