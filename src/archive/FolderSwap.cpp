@@ -1,6 +1,8 @@
 #include "archive/FolderSwap.h"
 
 #include <atomic>
+#include <memory>
+#include <new>
 #include <cwchar>
 #include <utility>
 #include <vector>
@@ -109,7 +111,7 @@ bool FolderSwap::Begin() {
     return true;
 }
 
-bool FolderSwap::Commit(DWORD heldWaitMs) {
+bool FolderSwap::Commit(DWORD heldWaitMs, UniqueHandle* afterwards) {
     const DWORD start = ::GetTickCount();
     const bool earlier = Exists(installPath_);
     std::wstring held;
@@ -154,9 +156,24 @@ bool FolderSwap::Commit(DWORD heldWaitMs) {
     DisarmUndo();
     begun_ = false;
     if (hook_) hook_(kInPlace);
-    // What cannot go yet keeps the record, and the next start tries again.
-    if (!earlier || RemoveLeftover(asideFolder_)) ForgetUnfinished(installPath_);
+    if (!earlier) {
+        ForgetUnfinished(installPath_);
+        return true;
+    }
+    // Removing the earlier folder takes longer than the swap itself: it goes on while the
+    // installation does, and the runner waits for it before it reports the end.
+    auto* work = new (std::nothrow) std::wstring(installPath_);
+    if (work != nullptr) afterwards->reset(::CreateThread(nullptr, 0, RemoveAside, work, 0, nullptr));
+    if (!*afterwards) RemoveAside(work);
     return true;
+}
+
+DWORD WINAPI FolderSwap::RemoveAside(void* installPath) {
+    // Without a copy of the path (no memory), the next start removes it.
+    const std::unique_ptr<std::wstring> folder(static_cast<std::wstring*>(installPath));
+    // What cannot go yet keeps the record, and the next start tries again.
+    if (folder && RemoveLeftover(AsideFolderOf(*folder))) ForgetUnfinished(*folder);
+    return 0;
 }
 
 void FolderSwap::Abandon() {

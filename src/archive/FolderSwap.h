@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+#include "base/Owners.h"
+
 // Where the new version is extracted, beside the install folder and so on its volume, and where
 // the earlier one goes for the moment of the swap.
 std::wstring NewFolderOf(const std::wstring& installPath);
@@ -35,15 +37,18 @@ public:
     }
 
     // Puts the new folder in the install folder's place: the earlier installation aside, the new
-    // one in, the earlier one removed (files in use at the next restart). Waits up to heldWaitMs
-    // for files of the earlier installation that other programs hold open (those the cleanup just
-    // ended let go of theirs). False, with the file and its holder in the log: the earlier
-    // installation is in place and whole, and the new folder is gone.
-    bool Commit(DWORD heldWaitMs);
+    // one in, then the earlier one removed (files in use at the next restart) on a thread of its
+    // own, whose handle goes to *afterwards (empty when it was removed at once). Waits up to
+    // heldWaitMs for files of the earlier installation that other programs hold open (those the
+    // cleanup just ended let go of theirs). False, with the file and its holder in the log: the
+    // earlier installation is in place and whole, and the new folder is gone.
+    bool Commit(DWORD heldWaitMs, UniqueHandle* afterwards);
     // Removes the new folder; the earlier installation was never touched.
     void Abandon();
 
 private:
+    static DWORD WINAPI RemoveAside(void* installPath);
+
     std::wstring installPath_;
     std::wstring newFolder_;
     std::wstring asideFolder_;

@@ -203,7 +203,7 @@ void UnZipTask::ReplaceBeside(FolderSwap* swap, const std::wstring& payload, HAN
     }
     swap->Whole();
     EndProductServicesAndProcesses();
-    if (!swap->Commit(heldWaitMs)) {
+    if (!swap->Commit(heldWaitMs, &afterwards)) {
         Fail();
         return;
     }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/Owners.h"
+
 class TaskBase;
 // Makes the task that follows a successful one, given the progress it starts from. The entry
 // point wires the chain's order by handing each task the factory of its successor.
@@ -15,7 +17,10 @@ using TaskFactory = TaskBase* (*)(HWND window, int32_t progressBase);
 class TaskBase {
 public:
     explicit TaskBase(HWND window) noexcept : mainWindow(window) {}
-    virtual ~TaskBase() = default;
+    // Waits for what the task left running.
+    virtual ~TaskBase() {
+        if (afterwards) ::WaitForSingleObject(afterwards.get(), INFINITE);
+    }
     TaskBase(const TaskBase&) = delete;
     TaskBase& operator=(const TaskBase&) = delete;
 
@@ -34,4 +39,7 @@ public:
     std::wstring installPath;
     std::wstring moduleDir;
     TaskBase* next = nullptr;
+    // A thread of work the task left to finish while the chain goes on (an earlier installation's
+    // removal); the runner waits for it before it reports the end.
+    UniqueHandle afterwards;
 };

@@ -65,6 +65,10 @@ DWORD WINAPI TaskManagerThread(LPVOID param) {
         task->Run();
     }
 
+    // What the tasks left running ends before the installation does: the window ends the process.
+    for (TaskBase* task = manager->firstTask; task != nullptr; task = task->next)
+        if (task->afterwards) ::WaitForSingleObject(task->afterwards.get(), INFINITE);
+
     Report(L"install_done", L"ptaz_all", L"", L"");
     // Before the window hears of the end: it ends the process at once, and would cut the line off.
     LogRunner("exit TaskManager excute now");

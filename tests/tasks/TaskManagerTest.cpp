@@ -55,6 +55,13 @@ void RecordReport(std::wstring action, std::wstring a1, std::wstring a2, std::ws
 // A runner that dies in its first report, before it signals its start.
 void DieInReport(std::wstring, std::wstring, std::wstring, std::wstring) { ::ExitThread(0); }
 
+// Work a task leaves running, finished a while after the task is.
+DWORD WINAPI LeftWork(LPVOID) {
+    ::Sleep(200);
+    Record("work left by first done");
+    return 0;
+}
+
 DWORD WINAPI StartRunner(LPVOID manager) {
     static_cast<TaskManager*>(manager)->StartTaskManager();
     return 0;
@@ -68,12 +75,14 @@ public:
     void Run() override {
         Record("run " + name_ + " path=" + Narrow(installPath) + " dir=" + (moduleDir == ModuleDirectory() ? "ok" : "bad"));
         if (hold_ != nullptr) ::WaitForSingleObject(hold_, 10000);
+        if (leavesWork_) afterwards.reset(::CreateThread(nullptr, 0, LeftWork, nullptr, 0, nullptr));
         if (successor_ != nullptr) {
             successor_->SetInstallPath(L"copied by " + std::wstring(name_.begin(), name_.end()));
             next = successor_;
         }
     }
     HANDLE hold_ = nullptr;
+    bool leavesWork_ = false;
 
 private:
     std::string name_;
@@ -126,6 +135,7 @@ TEST_F(TaskManagerTest, WalksTheChainBetweenReportsInOrder) {
     RecordingTask third(window_, "third");
     RecordingTask second(window_, "second", &third);
     RecordingTask first(window_, "first", &second);
+    first.leavesWork_ = true;
     manager_.firstTask = &first;
 
     Start();
@@ -138,6 +148,8 @@ TEST_F(TaskManagerTest, WalksTheChainBetweenReportsInOrder) {
         "run first path=C:\\Program Files\\kavix dir=ok",
         "run second path=C:\\Program Files\\kavix dir=ok",
         "run third path=C:\\Program Files\\kavix dir=ok",
+        // what a task left running ends before the end is reported
+        "work left by first done",
         "report install_done|ptaz_all|| log=1 released=1",
     };
     EXPECT_EQ(g_events, expected);
