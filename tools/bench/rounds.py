@@ -11,8 +11,8 @@ run upgrades. Copies are made, and the previous phase's folders deleted, before 
 "settle" seconds: on ext4 without a journal a new file steps over every file deleted in the last
 minute. A phase's "gap" is a wait before each of its runs, for phases whose runs delete trees.
 
-The output has, per phase and side, the wall times, the times the program printed (seconds=)
-and the most peak_working_set_kib it printed."""
+The output has, per phase and side, the wall times, the times the program printed (seconds=, and
+any other <name>_seconds= under "own") and the most peak_working_set_kib it printed."""
 import json
 import os
 import shutil
@@ -37,7 +37,7 @@ def run_phase(spec, phase, first_n):
             subprocess.run(["cp", "-a", phase["earlier_tree"], os.path.join(folder, side["earlier"])], check=True)
     subprocess.run("sync", check=True)
     time.sleep(float(spec["settle"]))
-    result = {side["name"]: {"times": [], "inside": [], "peak_ws_kib": 0} for side in sides}
+    result = {side["name"]: {"times": [], "inside": [], "own": {}, "peak_ws_kib": 0} for side in sides}
     for k, side, n in schedule:
         if phase.get("gap"):
             subprocess.run("sync", check=True)
@@ -57,6 +57,9 @@ def run_phase(spec, phase, first_n):
             mine["times"].append(wall)
             if "seconds" in own:
                 mine["inside"].append(float(own["seconds"]))
+            for key, value in own.items():
+                if key.endswith("_seconds"):
+                    mine["own"].setdefault(key, []).append(float(value))
     return result, [os.path.join(runs_dir, str(n)) for _, _, n in schedule], n
 
 
