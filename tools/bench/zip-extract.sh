@@ -170,7 +170,7 @@ read -r entries bytes < <(/usr/bin/python3 -c "import sys, zipfile
 infos = zipfile.ZipFile(sys.argv[1]).infolist()
 print(len(infos), sum(i.file_size for i in infos))" "$archive")
 python3 - "$json" "$bytes" "$reader_rss" "$unzip_rss" "$reader_report" "$mode" "$entries" "$runs" "$shape" <<'PY'
-import json, statistics, sys
+import json, os, statistics, sys
 rounds = json.load(open(sys.argv[1] + ".rounds"))
 size = int(sys.argv[2])
 reader_rss, unzip_rss = int(sys.argv[3]), int(sys.argv[4])
@@ -206,7 +206,9 @@ json.dump({"results": results, "pair_ratio_median": ratios[mode], "ratios": rati
            "phases": rounds}, open(sys.argv[1], "w"))
 
 print()
-print(f"archive: {entries} entries, {size / 1e6:.0f} MB uncompressed; {runs} rounds, interleaved")
+# Other work on the machine stretches every side: say how much there was.
+print(f"archive: {entries} entries, {size / 1e6:.0f} MB uncompressed; {runs} rounds, interleaved; load average "
+      f"at the end {' '.join(f'{x:.2f}' for x in os.getloadavg())} (1, 5, 15 min)")
 if mode != "task":
     r, u = first[mode], first["unzip"]
     print(line("reader (Wine, whole process)", r, f"max RSS {reader_rss / MiB:.1f} MiB"))
