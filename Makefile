@@ -48,11 +48,13 @@ test: build
 run: build
 	PAYLOAD_ZIP=$(PAYLOAD_ZIP) ARGS='$(ARGS)' bash tools/run-installer.sh $(BUILD)
 
-# The unzip task runs unpinned and pinned in the same rounds.
+# The unzip task runs unpinned and pinned in the same rounds, as a fresh install and as an upgrade;
+# BEFORE=<build-dir of an earlier commit> adds that build's task to them, for before/after ratios.
+BEFORE ?=
 bench: build
 	bash tools/bench/zip-extract.sh $(BUILD)
-	MODE=task bash tools/bench/zip-extract.sh $(BUILD)
-	SHAPE=names MODE=task RUNS=3 bash tools/bench/zip-extract.sh $(BUILD)
+	MODE=task BEFORE='$(BEFORE)' bash tools/bench/zip-extract.sh $(BUILD)
+	SHAPE=names MODE=task RUNS=3 BEFORE='$(BEFORE)' bash tools/bench/zip-extract.sh $(BUILD)
 	bash tools/bench/payload-check.sh $(BUILD)
 	SHAPE=names RUNS=3 bash tools/bench/payload-check.sh $(BUILD)
 	DELAYS=3 bash tools/bench/close-delay.sh $(BUILD)

@@ -1,6 +1,7 @@
 // Runs the installer's unzip task, as the installer does, on "platform.zip" beside this
 // program, into the given install folder, and prints what it extracted, the time and the
-// process's peak memory and the most threads it ran at once.
+// process's peak memory and the most threads it ran at once; where the product's folder is swapped,
+// the moments the swap passed.
 //
 //   unzip_task_bench <install-folder> [<close-delay-ms> [<closer-threads>]]
 //
@@ -67,6 +68,13 @@ int wmain(int argc, wchar_t** argv) {
         if (closeDelayMs > 0) Sleep(closeDelayMs);
         return true;
     };
+    // Where an upgrade's time goes: the moments the swap passes, in seconds from the start.
+    double swapAt[3] = {-1, -1, -1};
+    task.swapHook = [&](FolderSwap::Step step) {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        swapAt[step] = double(now.QuadPart - start.QuadPart) / double(freq.QuadPart);
+    };
     task.Run();
 
     QueryPerformanceCounter(&end);
@@ -79,6 +87,9 @@ int wmain(int argc, wchar_t** argv) {
     }
     const double seconds = double(end.QuadPart - start.QuadPart) / double(freq.QuadPart);
     printf("failed=%d\nlast_progress=%d\nseconds=%.3f\n", failed ? 1 : 0, lastProgress, seconds);
+    const char* swapKeys[3] = {"whole_seconds", "aside_seconds", "in_place_seconds"};
+    for (int step = 0; step < 3; ++step)
+        if (swapAt[step] >= 0) printf("%s=%.3f\n", swapKeys[step], swapAt[step]);
     printf("closer_threads=%u\nclose_delay_ms=%lu\nmost_threads=%u\n", task.closerThreads,
            static_cast<unsigned long>(closeDelayMs), mostThreads.load());
     // This process's own work, apart from the waits on the file system and the Wine server, which

@@ -7,7 +7,9 @@ levels deep). The names shape: as many entries as a zip without its 64-bit exten
 (65,535), each a small file with a 243-byte name, 256 to a folder, for what the extraction keeps
 per entry.
 
-usage: make_bench_zip.py --seed N --out archive.zip [--shape payload|names]"""
+usage: make_bench_zip.py --seed N --out archive.zip [--shape payload|names] [--entries N]
+
+--entries: fewer entries for the names shape, for a quick trial of the scripts."""
 import argparse
 import random
 import zipfile
@@ -99,7 +101,7 @@ def long_names(args, rng):
     with zipfile.ZipFile(args.out, "w", compression=zipfile.ZIP_DEFLATED, compresslevel=6) as zf:
         # A top-level file first; each folder is made by its first file, one level below the top.
         folder = ""
-        for i in range(MAX_ENTRIES):
+        for i in range(args.entries):
             if i == 0:
                 name = padded(rng, "top-", ".exe")
             else:
@@ -113,7 +115,7 @@ def long_names(args, rng):
             info.external_attr = 0x20
             zf.writestr(info, data)
             total += len(data)
-    print(f"{args.out}: {MAX_ENTRIES} entries, {total / 1e6:.0f} MB uncompressed")
+    print(f"{args.out}: {args.entries} entries, {total / 1e6:.0f} MB uncompressed")
 
 
 def main():
@@ -121,7 +123,10 @@ def main():
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--out", required=True)
     ap.add_argument("--shape", choices=("payload", "names"), default="payload")
+    ap.add_argument("--entries", type=int, default=MAX_ENTRIES)
     args = ap.parse_args()
+    if not 1 <= args.entries <= MAX_ENTRIES:
+        ap.error(f"--entries must be 1 to {MAX_ENTRIES}")
     rng = random.Random(args.seed)
     if args.shape == "names":
         long_names(args, rng)
