@@ -78,6 +78,15 @@ int wmain(int argc, wchar_t** argv) {
     task.Run();
 
     QueryPerformanceCounter(&end);
+    // The earlier folder goes on a thread of its own while the installation goes on; the process
+    // waits for it, as the runner does before it reports the end.
+    double removedAt = -1;
+    if (task.afterwards) {
+        WaitForSingleObject(task.afterwards.get(), INFINITE);
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        removedAt = double(now.QuadPart - start.QuadPart) / double(freq.QuadPart);
+    }
     int lastProgress = 0;
     bool failed = false;
     MSG msg;
@@ -90,6 +99,7 @@ int wmain(int argc, wchar_t** argv) {
     const char* swapKeys[3] = {"whole_seconds", "aside_seconds", "in_place_seconds"};
     for (int step = 0; step < 3; ++step)
         if (swapAt[step] >= 0) printf("%s=%.3f\n", swapKeys[step], swapAt[step]);
+    if (removedAt >= 0) printf("removed_seconds=%.3f\n", removedAt);
     printf("closer_threads=%u\nclose_delay_ms=%lu\nmost_threads=%u\n", task.closerThreads,
            static_cast<unsigned long>(closeDelayMs), mostThreads.load());
     // This process's own work, apart from the waits on the file system and the Wine server, which
