@@ -112,11 +112,14 @@ bool FolderSwap::Begin() {
 }
 
 bool FolderSwap::Commit(DWORD heldWaitMs, UniqueHandle* afterwards) {
-    const DWORD start = ::GetTickCount();
     const bool earlier = Exists(installPath_);
+    // The wait starts with the first file found held: a look over a large installation on a slow
+    // disk takes seconds of its own.
+    DWORD start = 0;
     std::wstring held;
-    while (earlier && FindHeldFile(installPath_, &held)) {
-        if (::GetTickCount() - start >= heldWaitMs) {
+    for (bool waiting = false; earlier && FindHeldFile(installPath_, &held); waiting = true) {
+        if (!waiting) start = ::GetTickCount();
+        if (waiting && ::GetTickCount() - start >= heldWaitMs) {
             LogHeldFile(held);
             Abandon();
             return false;
@@ -127,7 +130,7 @@ bool FolderSwap::Commit(DWORD heldWaitMs, UniqueHandle* afterwards) {
     ::SetFileAttributesW(newFolder_.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (earlier) {
         ArmUndo(installPath_, asideFolder_);
-        const DWORD error = RenameWithin(installPath_, asideFolder_, start, heldWaitMs);
+        const DWORD error = RenameWithin(installPath_, asideFolder_, ::GetTickCount(), heldWaitMs);
         if (error != ERROR_SUCCESS) {
             DisarmUndo();
             LogCallFailed("MoveFileExW", installPath_, error);
