@@ -13,3 +13,6 @@ void RemoveTree(const std::wstring& path);
 bool ReadWholeFile(const std::wstring& path, std::string* data);
 bool PathExists(const std::wstring& path);
 std::string Utf8(const std::wstring& text);
+// The .NET Framework 4 client profile recorded as Windows records it, so an installer started in
+// the prefix goes straight on to the payload; false when the registry refuses.
+bool MarkFrameworkPresent();
