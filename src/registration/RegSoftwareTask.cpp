@@ -56,7 +56,9 @@ void WriteUninstallEntry(const TaskBase& task, HKEY root, const wchar_t* subkey)
     SetString(key.get(), L"Publisher", kProductDisplayName);
     SetString(key.get(), L"DisplayIcon", emulator);
     SetString(key.get(), L"DisplayVersion", version);
-    SetString(key.get(), L"UninstallString", uninstaller);
+    // Quoted: unquoted, a path with blanks outside Program Files ("C:\Users\x\My Apps\kavix\...")
+    // would have the shell start "C:\Users\x\My.exe" first, a file that user may write.
+    SetString(key.get(), L"UninstallString", L"\"" + uninstaller + L"\"");
 }
 
 namespace {

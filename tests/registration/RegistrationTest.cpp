@@ -68,7 +68,7 @@ std::map<std::wstring, std::wstring> Entry(const std::wstring& folder, const std
             {L"Publisher", sz(kProductDisplayName)},
             {L"DisplayIcon", sz(folder + kEmulatorFile)},
             {L"DisplayVersion", sz(version)},
-            {L"UninstallString", sz(folder + kUninstallerFile)}};
+            {L"UninstallString", sz(L"\"" + folder + kUninstallerFile + L"\"")}};
 }
 
 // Whether a lasting subkey can be made under the key: a volatile key refuses one.

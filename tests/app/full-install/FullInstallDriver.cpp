@@ -529,7 +529,7 @@ void ExpectInstalledIn(const std::wstring& folder, DWORD installerPid, bool emul
     EXPECT_EQ(Utf8(RegText(key.get(), L"DisplayName")), Utf8(kProductDisplayName));
     EXPECT_EQ(Utf8(RegText(key.get(), L"Publisher")), Utf8(kProductDisplayName));
     EXPECT_EQ(Utf8(RegText(key.get(), L"DisplayIcon")), Utf8(emulator));
-    EXPECT_EQ(Utf8(RegText(key.get(), L"UninstallString")), Utf8(uninstaller));
+    EXPECT_EQ(Utf8(RegText(key.get(), L"UninstallString")), Utf8(L"\"" + uninstaller + L"\""));
     EXPECT_EQ(Utf8(RegText(key.get(), L"DisplayVersion")), " " + Utf8(EnvText(L"VEXO_PAYLOAD_VERSION")));
     EXPECT_EQ(RegNumber(key.get(), L"NoModify"), 1u);
     EXPECT_EQ(RegNumber(key.get(), L"NoRepair"), 1u);
