@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <utility>
 
@@ -41,14 +42,17 @@ constexpr DWORD kOwnerAnswerLimitMs = 1000;
 // Room a faulting main thread keeps for the filter after a stack overflow (Vista and later).
 constexpr ULONG kStackKeptForFaults = 16 * 1024;
 constexpr size_t kMaxThreads = 1024;
+// How long a normal end waits for the handler's threads to return.
+constexpr DWORD kEndWaitMs = 1000;
 // Tries at stopping the other threads at a moment none holds the loader lock, 10 ms apart.
 constexpr int kLoaderLockTries = 100;
 constexpr size_t kPathChars = 1024;
 constexpr size_t kLineChars = 3 * kPathChars;
 
 // Everything the handler needs, made at start-up. A global because the filter is handed nothing
-// but the exception. Its handles are never closed: the threads waiting on them live as long as
-// the process, and a handle closed at exit would wake them as if a fault had come.
+// but the exception. Its handles are never closed: the threads waiting on them live until the
+// process ends (at a normal end they are told so first), and a handle closed earlier would wake
+// them as if a fault had come.
 struct CrashState {
     LONG entered;  // a second entry is a fault inside the handler
     std::atomic<bool> silent;
@@ -58,8 +62,9 @@ struct CrashState {
     UnlockLoaderFn unlockLoader;
     UINT ansiCodePage;
     HANDLE go, recorded, reportGo, reported;  // manual-reset events, in the order they are set
-    HANDLE worker;
+    HANDLE worker, reporter;
     DWORD workerId, reporterId;
+    std::atomic<bool> ending;  // the process ends normally: the threads return
     EXCEPTION_POINTERS* exception;
     DWORD faultingThread;
     wchar_t tempFolder[kPathChars];  // ends in a backslash
@@ -248,7 +253,7 @@ void ShowBox(HWND owner, bool ownerRuns) noexcept {
 
 DWORD WINAPI CrashWorker(LPVOID) {
     PrepareThread();
-    if (::WaitForSingleObject(s_crash.go, INFINITE) != WAIT_OBJECT_0) return 0;
+    if (::WaitForSingleObject(s_crash.go, INFINITE) != WAIT_OBJECT_0 || s_crash.ending) return 0;
     const HWND owner = s_crash.silent ? nullptr : s_crash.owner.load();
     const DWORD ownerThread = owner != nullptr ? ::GetWindowThreadProcessId(owner, nullptr) : 0;
     StoppedThreads stopped;
@@ -274,7 +279,7 @@ DWORD WINAPI CrashWorker(LPVOID) {
 // The report on a thread of its own, so the worker can give up on it.
 DWORD WINAPI CrashReporter(LPVOID) {
     PrepareThread();
-    if (::WaitForSingleObject(s_crash.reportGo, INFINITE) != WAIT_OBJECT_0) return 0;
+    if (::WaitForSingleObject(s_crash.reportGo, INFINITE) != WAIT_OBJECT_0 || s_crash.ending) return 0;
     try {
         Report(L"install_err", L"crash", s_crash.code, L"");
     } catch (...) {
@@ -307,6 +312,21 @@ LONG WINAPI OnUnhandledException(EXCEPTION_POINTERS* exception) {
 
 HANDLE NewEvent() noexcept { return ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
 
+// At a normal end the handler's threads return first: killed while they wait, under Wine they
+// now and then took the ending process down with them (a fault after the exit code was set).
+void EndHandlerThreads() noexcept {
+    // From here a fault ends the process at once; one being handled keeps its threads.
+    if (::InterlockedExchange(&s_crash.entered, 1) != 0) return;
+    s_crash.ending = true;
+    ::SetEvent(s_crash.go);
+    ::SetEvent(s_crash.reportGo);
+    HANDLE threads[2];
+    DWORD count = 0;
+    for (const HANDLE thread : {s_crash.worker, s_crash.reporter})
+        if (thread != nullptr) threads[count++] = thread;
+    if (count > 0) ::WaitForMultipleObjects(count, threads, TRUE, kEndWaitMs);
+}
+
 }  // namespace
 
 void InstallCrashHandler() noexcept {
@@ -331,8 +351,9 @@ void InstallCrashHandler() noexcept {
     if (s_crash.go != nullptr && s_crash.recorded != nullptr && s_crash.reportGo != nullptr &&
         s_crash.reported != nullptr) {
         // Both wait for a fault as long as the process lives; the filter waits for the worker's end.
-        const UniqueHandle reporter(::CreateThread(nullptr, 0, CrashReporter, nullptr, 0, &s_crash.reporterId));
+        s_crash.reporter = ::CreateThread(nullptr, 0, CrashReporter, nullptr, 0, &s_crash.reporterId);
         s_crash.worker = ::CreateThread(nullptr, 0, CrashWorker, nullptr, 0, &s_crash.workerId);
+        std::atexit(EndHandlerThreads);
     }
 
     // The main thread keeps some stack for the filter after an overflow; the worker does the rest.
