@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Paired runs, interleaved, for the extraction benchmarks (zip-extract.sh).
 
-usage: rounds.py <spec.json> <out.json>
+usage: rounds.py <plan.json> <out.json>
 
-The spec names the phases, each a set of sides (a shell command whose "{n}" is the run's folder
+The plan names the phases, each a set of sides (a shell command whose "{n}" is the run's folder
 number) run RUNS + 1 times, the first round uncounted (it warms the caches), the order reversed
 every other round so all sides see the same machine state. A side with "earlier" has the tree
 "earlier_tree" copied to runs_dir/<n>/<earlier> before the phase's rounds: an installation the
@@ -21,12 +21,12 @@ import sys
 import time
 
 
-def run_phase(spec, phase, first_n):
-    runs_dir = spec["runs_dir"]
+def run_phase(plan, phase, first_n):
+    runs_dir = plan["runs_dir"]
     sides = phase["sides"]
     schedule = []
     n = first_n
-    for k in range(int(spec["runs"]) + 1):
+    for k in range(int(plan["runs"]) + 1):
         for side in sides if k % 2 == 0 else list(reversed(sides)):
             n += 1
             schedule.append((k, side, n))
@@ -36,7 +36,7 @@ def run_phase(spec, phase, first_n):
         if side.get("earlier"):
             subprocess.run(["cp", "-a", phase["earlier_tree"], os.path.join(folder, side["earlier"])], check=True)
     subprocess.run("sync", check=True)
-    time.sleep(float(spec["settle"]))
+    time.sleep(float(plan["settle"]))
     result = {side["name"]: {"times": [], "inside": [], "own": {}, "peak_ws_kib": 0} for side in sides}
     for k, side, n in schedule:
         if phase.get("gap"):
@@ -64,15 +64,15 @@ def run_phase(spec, phase, first_n):
 
 
 def main():
-    spec = json.load(open(sys.argv[1]))
+    plan = json.load(open(sys.argv[1]))
     out = {}
     n = 0
     previous = []
-    for phase in spec["phases"]:
+    for phase in plan["phases"]:
         # The earlier phase's trees go before this one's copies and settle: the disk holds one phase.
         for folder in previous:
             shutil.rmtree(folder, ignore_errors=True)
-        out[phase["name"]], previous, n = run_phase(spec, phase, n)
+        out[phase["name"]], previous, n = run_phase(plan, phase, n)
     json.dump(out, open(sys.argv[2], "w"), indent=1)
 
 

@@ -150,10 +150,10 @@ rm -rf "$runs_dir/x"
 # the disk's writeback and the page cache drift over a minute more than the difference measured.
 # Each timed run starts with the previous run's writes flushed, so no side pays for another.
 json="$cache/timings-$shape-$mode.json"
-spec="$cache/rounds-$shape-$mode.json"
-/usr/bin/python3 - "$spec" "$runs_dir" "$runs" "${SETTLE:-60}" "${GAP:-0}" "$earlier" "$cases" "${sides[@]}" <<'PY'
+plan="$cache/rounds-$shape-$mode.json"
+/usr/bin/python3 - "$plan" "$runs_dir" "$runs" "${SETTLE:-60}" "${GAP:-0}" "$earlier" "$cases" "${sides[@]}" <<'PY'
 import json, sys
-spec, runs_dir, runs, settle, gap, earlier, cases = sys.argv[1:8]
+plan, runs_dir, runs, settle, gap, earlier, cases = sys.argv[1:8]
 args = sys.argv[8:]
 sides = [args[i:i + 3] for i in range(0, len(args), 3)]
 phases = []
@@ -162,9 +162,9 @@ for case in cases.split():
     phases.append({"name": case, "earlier_tree": earlier, "gap": float(gap) if upgrade else 0,
                    "sides": [{"name": name, "cmd": cmd, "earlier": where if upgrade else None}
                              for name, cmd, where in sides]})
-json.dump({"runs_dir": runs_dir, "runs": int(runs), "settle": float(settle), "phases": phases}, open(spec, "w"))
+json.dump({"runs_dir": runs_dir, "runs": int(runs), "settle": float(settle), "phases": phases}, open(plan, "w"))
 PY
-/usr/bin/python3 "$src/tools/bench/rounds.py" "$spec" "$json.rounds"
+/usr/bin/python3 "$src/tools/bench/rounds.py" "$plan" "$json.rounds"
 
 read -r entries bytes < <(/usr/bin/python3 -c "import sys, zipfile
 infos = zipfile.ZipFile(sys.argv[1]).infolist()
