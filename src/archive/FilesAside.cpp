@@ -15,23 +15,19 @@
 #include "base/Log.h"
 #include "base/Owners.h"
 #include "base/Product.h"
-#include "base/Text.h"
 
 namespace {
 
-// Inside the aside folder: the moved files at their places, and the list of what the run makes.
+// Inside the aside folder: the moved files at their places (and the list of what the run makes).
 constexpr wchar_t kMovedFolder[] = L"\\files";
-constexpr wchar_t kMadeList[] = L"\\made.lst";
-constexpr DWORD kHeldRetryMs = 200;
 
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::wstring WithoutTrailingSlashes(std::wstring path) {
-    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    return path;
+// Relative paths by their depth: shallowest first, or deepest first.
+void SortByDepth(std::vector<std::wstring>* paths, bool deepestFirst) {
+    const auto depth = [](const std::wstring& path) { return std::count(path.begin(), path.end(), L'\\'); };
+    std::stable_sort(paths->begin(), paths->end(), [&](const std::wstring& a, const std::wstring& b) {
+        return deepestFirst ? depth(a) > depth(b) : depth(a) < depth(b);
+    });
 }
-
-size_t Depth(const std::wstring& relative) { return std::count(relative.begin(), relative.end(), L'\\'); }
 
 // Moves `relative` from below `from` to the same place below `to`, making the folders it needs
 // there. Both ways are held while it moves, so neither can be turned into a link meanwhile: the
@@ -96,30 +92,6 @@ bool MoveBack(const std::wstring& installPath, const std::wstring& moved, const 
     return back;
 }
 
-// Takes back what an interrupted extraction made, as its list says: files, then folders left empty.
-void RemoveMadeListed(const std::wstring& installPath, const std::wstring& list) {
-    std::string text;
-    {
-        const UniqueFile file(::CreateFileW(list.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!file) return;
-        char piece[64 * 1024];
-        DWORD read = 0;
-        while (::ReadFile(file.get(), piece, sizeof piece, &read, nullptr) && read > 0) text.append(piece, read);
-    }
-    std::vector<std::wstring> files, folders;
-    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        bool folder = false;
-        const std::wstring relative = ListedPath(ToWide(text.substr(start, end - start), CP_UTF8), &folder);
-        if (!relative.empty()) (folder ? folders : files).push_back(relative);
-    }
-    Removal removal(installPath);
-    for (auto it = files.rbegin(); it != files.rend(); ++it) (void)removal.RemoveFile(*it);
-    std::stable_sort(folders.begin(), folders.end(),
-                     [](const std::wstring& a, const std::wstring& b) { return Depth(a) > Depth(b); });
-    for (const std::wstring& folder : folders) removal.RemoveFolderIfEmpty(folder);
-}
-
 }  // namespace
 
 std::wstring FilesAsideFolderOf(const std::wstring& installPath) {
@@ -138,16 +110,24 @@ bool FilesAside::Begin(DWORD heldWaitMs) {
     // A folder just chosen or made holds nothing to move, nor anything at the payload's names.
     const bool empty = !HoldsAnything(installPath_);
     const std::wstring aside = FilesAsideFolderOf(installPath_);
-    const std::wstring moved = aside + kMovedFolder;
     RecordUnfinished(installPath_);
-    if (!::CreateDirectoryW(aside.c_str(), nullptr) || !::CreateDirectoryW(moved.c_str(), nullptr)) {
-        LogCallFailed("CreateDirectoryW", moved, ::GetLastError());
+    if (!::CreateDirectoryW(aside.c_str(), nullptr) || !::CreateDirectoryW((aside + kMovedFolder).c_str(), nullptr)) {
+        LogCallFailed("CreateDirectoryW", aside + kMovedFolder, ::GetLastError());
         if (RemoveLeftover(aside)) ForgetUnfinished(installPath_);
         return false;
     }
     ::SetFileAttributesW(aside.c_str(), FILE_ATTRIBUTE_HIDDEN);
     begun_ = true;
+    if (!empty && !MoveEarlierAside(heldWaitMs)) {
+        Restore();
+        return false;
+    }
+    NoteWhatIsMade(empty);
+    return true;
+}
 
+bool FilesAside::MoveEarlierAside(DWORD heldWaitMs) {
+    const std::wstring moved = FilesAsideFolderOf(installPath_) + kMovedFolder;
     const DWORD start = ::GetTickCount();
     bool held = false;
     // One at a time, as it is named: a payload's names can take tens of megabytes.
@@ -163,9 +143,9 @@ bool FilesAside::Begin(DWORD heldWaitMs) {
         }
         for (;;) {
             std::wstring inUse;
-            const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) && !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-            const DWORD error = folder && FindHeldFile(path, &inUse) ? ERROR_SHARING_VIOLATION
-                                                                    : MoveHeld(installPath_, moved, relative);
+            const DWORD error = (attributes & FILE_ATTRIBUTE_DIRECTORY) && FindHeldFile(path, &inUse)
+                                    ? ERROR_SHARING_VIOLATION
+                                    : MoveHeld(installPath_, moved, relative);
             if (error == ERROR_SUCCESS || IsNotFound(error)) return;
             // A way through a link is never followed, as the removal never follows one; the rest
             // still moves.
@@ -185,60 +165,46 @@ bool FilesAside::Begin(DWORD heldWaitMs) {
     // What the earlier installation listed is known to be its own (its folders go whole, as the
     // cleanup removed them), and nothing else is; without a list, the files at the payload's names.
     std::vector<std::wstring> lines;
-    if (!empty && ReadInstallList(installPath_, &lines)) {
+    if (ReadInstallList(installPath_, &lines)) {
         std::vector<std::wstring> files, folders;
         for (const std::wstring& line : lines) {
             bool folder = false;
             const std::wstring relative = ListedPath(line, &folder);
             if (!relative.empty()) (folder ? folders : files).push_back(relative);
         }
-        std::stable_sort(folders.begin(), folders.end(),
-                         [](const std::wstring& a, const std::wstring& b) { return Depth(a) < Depth(b); });
+        SortByDepth(&folders, false);
         for (const std::wstring& folder : folders) moveAside(folder);
         for (const std::wstring& file : files) moveAside(file);
         moveAside(kInstallListFile + 1);
-    } else if (!empty) {
-        // Then the folders on the payload's ways that this left empty, deepest first: the rest hold
-        // what is not the payload's. Moving back makes them again.
-        std::vector<std::wstring> folders;
-        (void)VisitPayloadTargets(payloadPath_, installPath_, moveAside, &folders);
-        std::stable_sort(folders.begin(), folders.end(),
-                         [](const std::wstring& a, const std::wstring& b) { return Depth(a) > Depth(b); });
-        Removal removal(installPath_);
-        for (const std::wstring& folder : folders)
-            if (!held) removal.RemoveFolderIfEmpty(folder);
+        return !held;
     }
-    if (held) {
-        Restore();
-        return false;
-    }
+    // Then the folders on the payload's ways that this left empty, deepest first: the rest hold
+    // what is not the payload's. Moving back makes them again.
+    std::vector<std::wstring> folders;
+    (void)VisitPayloadTargets(payloadPath_, installPath_, moveAside, &folders);
+    if (held) return false;
+    SortByDepth(&folders, true);
+    Removal removal(installPath_);
+    for (const std::wstring& folder : folders) removal.RemoveFolderIfEmpty(folder);
+    return true;
+}
 
+void FilesAside::NoteWhatIsMade(bool empty) {
     // What the extraction is about to make, for a start after an interruption to take back: the
-    // payload's names not there now, and the list it writes last. Written a piece at a time.
-    const std::wstring list = aside + kMadeList;
-    const UniqueFile file(::CreateFileW(list.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-    std::string made;
-    bool written = static_cast<bool>(file);
-    const auto flush = [&] {
-        DWORD wrote = 0;
-        written = written && ::WriteFile(file.get(), made.data(), static_cast<DWORD>(made.size()), &wrote, nullptr) &&
-                  wrote == made.size();
-        made.clear();
-    };
+    // payload's names not there now, and the list it writes last. Kept as an install list in the
+    // aside folder; without it a later start still moves the files back, and only what the run
+    // made would stay.
+    InstallListWriter made(installPath_, FilesAsideFolderOf(installPath_));
     const auto note = [&](const std::wstring& relative, bool folder) {
-        if (!empty && Exists(installPath_ + L"\\" + relative)) return;
-        made += ToNarrow(relative + (folder ? L"\\" : L""), CP_UTF8) + "\n";
-        if (made.size() >= 64 * 1024) flush();
+        const std::wstring path = installPath_ + L"\\" + relative;
+        if (empty || !Exists(path)) made.Add(path, folder);
     };
     std::vector<std::wstring> folders;
     (void)VisitPayloadTargets(payloadPath_, installPath_, [&](const std::wstring& name) { note(name, false); },
                               &folders);
     for (const std::wstring& folder : folders) note(folder, true);
     note(kInstallListFile + 1, false);
-    flush();
-    // Without it a later start still moves the files back; only what the run made would stay.
-    if (!written) LogCallFailed("WriteFile", list, ::GetLastError());
-    return true;
+    (void)made.Finish();
 }
 
 void FilesAside::Commit() {
@@ -258,6 +224,9 @@ bool RestoreFilesAside(const std::wstring& installPath) {
     if (!Exists(aside)) return true;
     LogFormatW(g_log, L"an interrupted installation into %s was undone: the earlier installation's files are back",
                folder.c_str());
-    RemoveMadeListed(folder, aside + kMadeList);
+    // What the run made goes first, as an installation's list is removed.
+    std::vector<std::wstring> made;
+    if (Exists(aside + kInstallListFile) && ReadInstallList(aside, &made))
+        (void)RemoveListedInstallation(folder, made, false);
     return MoveBack(folder, aside + kMovedFolder) && RemoveLeftover(aside);
 }

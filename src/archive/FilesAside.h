@@ -30,6 +30,10 @@ public:
     void Restore();
 
 private:
+    // False, logged, when a file held open stays; what moved is for Restore to bring back.
+    bool MoveEarlierAside(DWORD heldWaitMs);
+    void NoteWhatIsMade(bool empty);
+
     std::wstring installPath_;
     std::wstring payloadPath_;
     bool begun_ = false;

@@ -17,16 +17,6 @@ namespace {
 constexpr wchar_t kNewSuffix[] = L".~new";
 constexpr wchar_t kAsideSuffix[] = L".~old";
 
-// How often a held file is looked at again while the wait lasts.
-constexpr DWORD kHeldRetryMs = 200;
-
-std::wstring WithoutTrailingSlashes(std::wstring path) {
-    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-    return path;
-}
-
-bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
 // Tries a rename until it works or the time is up; the last error, or ERROR_SUCCESS.
 DWORD RenameWithin(const std::wstring& from, const std::wstring& to, DWORD start, DWORD waitMs) {
     for (;;) {
@@ -144,16 +134,15 @@ bool FolderSwap::Commit(DWORD heldWaitMs, UniqueHandle* afterwards) {
     // By the handle of the folder written, so a link put in its place meanwhile is refused.
     if (const DWORD error = RenameItself(newFolder_, installPath_); error != ERROR_SUCCESS) {
         LogCallFailed("MoveFileExW", newFolder_, error);
-        if (const DWORD back = earlier ? RenameItself(asideFolder_, installPath_) : ERROR_SUCCESS;
-            back != ERROR_SUCCESS) {
-            // The record stays: the next start puts it back.
-            LogCallFailed("MoveFileExW", asideFolder_, back);
-            DisarmUndo();
-            begun_ = false;
+        const DWORD back = earlier ? RenameItself(asideFolder_, installPath_) : ERROR_SUCCESS;
+        DisarmUndo();
+        if (back == ERROR_SUCCESS) {
+            Abandon();
             return false;
         }
-        DisarmUndo();
-        Abandon();
+        // The record stays: the next start puts it back.
+        LogCallFailed("MoveFileExW", asideFolder_, back);
+        begun_ = false;
         return false;
     }
     DisarmUndo();

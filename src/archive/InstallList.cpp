@@ -32,11 +32,13 @@ std::wstring ListedPath(const std::wstring& line, bool* folder) {
 }
 
 
-InstallListWriter::InstallListWriter(const std::wstring& installPath)
-    : prefix_(installPath + L"\\"), path_(ListPath(installPath)) {
+InstallListWriter::InstallListWriter(const std::wstring& installPath) : InstallListWriter(installPath, installPath) {}
+
+InstallListWriter::InstallListWriter(const std::wstring& installPath, const std::wstring& listFolder)
+    : prefix_(installPath + L"\\"), path_(ListPath(listFolder)) {
     // Whatever has the name now goes itself first: written through, a link or a second name of
     // another file would overwrite that file.
-    if (!Removal(installPath).RemoveFile(kInstallListFile + 1)) return;
+    if (!Removal(listFolder).RemoveFile(kInstallListFile + 1)) return;
     file_.reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) LogCallFailed("CreateFileW", path_, ::GetLastError());
     pending_ = std::string(kInstallListHeader) + "\r\n";

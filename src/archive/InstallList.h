@@ -15,6 +15,8 @@ class InstallListWriter {
 public:
     // Creates the list, replacing an earlier one.
     explicit InstallListWriter(const std::wstring& installPath);
+    // The same, for what an extraction into installPath is about to make, kept in another folder.
+    InstallListWriter(const std::wstring& installPath, const std::wstring& listFolder);
     ~InstallListWriter();
     InstallListWriter(const InstallListWriter&) = delete;
     InstallListWriter& operator=(const InstallListWriter&) = delete;

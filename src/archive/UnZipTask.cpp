@@ -38,6 +38,15 @@ public:
         return false;
     }
 
+    // The same, the reason logged. Said whatever else failed: a payload that is not the release's
+    // own explains the rest.
+    bool MatchesOrSays() {
+        std::wstring problem;
+        if (Matches(&problem)) return true;
+        LogFormatW(g_log, L"%s", problem.c_str());
+        return false;
+    }
+
 private:
     static DWORD WINAPI Work(void* self) {
         auto* me = static_cast<PinHashing*>(self);
@@ -69,6 +78,8 @@ void RemoveIfEmptyProductFolder(const std::wstring& installPath) {
 }
 
 }  // namespace
+
+ExtractionOptions UnZipTask::Options() const { return {pathMemoryBytes, closerThreads, beforeClose}; }
 
 void UnZipTask::Fail() {
     PostDiskSpaceError(mainWindow);
@@ -131,7 +142,7 @@ void UnZipTask::Run() {
     // Open to the end: what this run made is read back from it.
     UniqueArchive archive(OpenArchive(payload.c_str(), held.get()));
     int32_t progress = progressBase;
-    Extraction extraction(installPath, mainWindow, {pathMemoryBytes, closerThreads, beforeClose});
+    Extraction extraction(installPath, mainWindow, Options());
     if (extraction.Run(archive.get(), payload, held.get(), &progress)) {
         // Last, so only a whole extraction has a list; one that cannot be written is logged and
         // the installation goes on.
@@ -157,14 +168,9 @@ void UnZipTask::ReplaceAmongTheUsersFiles(const std::wstring& payload, HANDLE he
     // Open to the end: what this run made is read back from it.
     UniqueArchive archive(OpenArchive(payload.c_str(), held));
     int32_t progress = progressBase;
-    Extraction extraction(installPath, mainWindow, {pathMemoryBytes, closerThreads, beforeClose});
-    bool whole = extraction.Run(archive.get(), payload, held, &progress);
-    std::wstring problem;
-    if (!pin->Matches(&problem)) {
-        LogFormatW(g_log, L"%s", problem.c_str());
-        whole = false;
-    }
-    if (whole) {
+    Extraction extraction(installPath, mainWindow, Options());
+    const bool extracted = extraction.Run(archive.get(), payload, held, &progress);
+    if (pin->MatchesOrSays() && extracted) {
         (void)extraction.WriteList(archive.get());
         aside.Commit();
         DebugTrace(L"UnZipTask exit excute");
@@ -185,17 +191,11 @@ void UnZipTask::ReplaceBeside(FolderSwap* swap, const std::wstring& payload, HAN
         // Every file written and closed, and the list, before anything of the earlier
         // installation is touched.
         UniqueArchive archive(OpenArchive(payload.c_str(), held));
-        Extraction extraction(swap->NewFolder(), mainWindow, {pathMemoryBytes, closerThreads, beforeClose});
+        Extraction extraction(swap->NewFolder(), mainWindow, Options());
         whole = extraction.Run(archive.get(), payload, held, &progress);
         if (whole) (void)extraction.WriteList(archive.get());
     }
-    // Said whatever else failed: a payload that is not the release's own explains the rest.
-    std::wstring problem;
-    if (!pin->Matches(&problem)) {
-        LogFormatW(g_log, L"%s", problem.c_str());
-        whole = false;
-    }
-    if (!whole) {
+    if (!pin->MatchesOrSays() || !whole) {
         swap->Abandon();
         RemoveIfEmptyProductFolder(installPath);
         Fail();

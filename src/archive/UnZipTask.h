@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "archive/Extraction.h"
 #include "archive/FileCloser.h"
 #include "archive/FolderSwap.h"
 #include "base/ReleasePins.h"
@@ -48,6 +49,7 @@ public:
 private:
     void ReplaceBeside(FolderSwap* swap, const std::wstring& payload, HANDLE held, PinHashing* pin);
     void ReplaceAmongTheUsersFiles(const std::wstring& payload, HANDLE held, PinHashing* pin);
+    ExtractionOptions Options() const;
     void Fail();
     // Nothing removed or written: the reason logged, an empty product folder (the window's) gone.
     void FailBeforeAnything(const std::wstring& problem);

@@ -56,6 +56,11 @@ std::wstring HoldersOf(const std::wstring& file) {
 
 }  // namespace
 
+std::wstring WithoutTrailingSlashes(std::wstring path) {
+    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    return path;
+}
+
 void RecordUnfinished(const std::wstring& installPath) {
     UniqueRegKey key;
     LONG result = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUnfinishedSwapsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,

@@ -9,6 +9,13 @@
 #include <string>
 #include <vector>
 
+// How often a file held open by another program is looked at again while the wait for it lasts.
+constexpr DWORD kHeldRetryMs = 200;
+
+// The install folder as both kinds of run name it: without trailing separators, a drive's root kept.
+std::wstring WithoutTrailingSlashes(std::wstring path);
+inline bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 void RecordUnfinished(const std::wstring& installPath);
 void ForgetUnfinished(const std::wstring& installPath);
 std::vector<std::wstring> UnfinishedFolders();
