@@ -14,6 +14,7 @@
 #include "archive/FilesAside.h"
 #include "archive/FolderSwap.h"
 #include "archive/UnZipTask.h"
+#include "archive/Unfinished.h"
 #include "base/Log.h"
 #include "base/ModulePath.h"
 #include "base/Owners.h"
@@ -131,9 +132,14 @@ TEST_F(UpgradeTest, AnInterruptedUpgradeLeavesOneWholeVersionAndTheNextStartNoth
     };
     const Row rows[] = {
         {product, "entry:0", false}, {product, "entry:30", false}, {product, "whole", false},
-        {product, "aside", false},   {product, "in-place", true},  {product, "never", true},
+        {product, "aside", false},   {product, "aside-undone", false}, {product, "in-place", true},
+        {product, "never", true},
         {users, "entry:0", false},   {users, "entry:30", false},   {users, "never", true},
     };
+    // A record whose folders are gone is forgotten by the next start.
+    RecordUnfinished(root_ + L"\\gone\\kavix");
+    ClearUnfinishedSwaps();
+    EXPECT_FALSE(Recorded(root_ + L"\\gone\\kavix"));
     for (const Row& row : rows) {
         SCOPED_TRACE(Utf8(row.folder) + " " + row.moment);
         ASSERT_NO_FATAL_FAILURE(InstallEarlier(row.folder));

@@ -1,6 +1,6 @@
 // Runs the unzip task on the payload beside it into the folder given, and ends the process as a
 // kill would at the moment named: "entry:<n>" before entry n's file is closed, "whole", "aside",
-// "in-place"; "never" runs to the end. Exit 0 when the task succeeded, 1 when it failed, 99 killed.
+// "in-place"; "aside-undone" as the fault handler would, between the renames; "never" runs to the end. Exit 0 when the task succeeded, 1 when it failed, 99 killed.
 
 #include <windows.h>
 
@@ -40,6 +40,10 @@ int main(int argc, char** argv) {
         };
     }
     task.swapHook = [&moment](FolderSwap::Step step) {
+        if (moment == "aside-undone" && step == FolderSwap::kAside) {
+            UndoSwapInProgress();
+            Kill();
+        }
         if (moment == kSteps[step]) Kill();
     };
     task.Run();
