@@ -14,7 +14,6 @@
 
 #include <windows.h>
 // after windows.h, which it needs
-#include <sddl.h>
 #include <shellapi.h>
 #include <shlwapi.h>
 
@@ -25,6 +24,7 @@
 
 #include "archive/InstallList.h"
 #include "archive/PreviousInstall.h"
+#include "base/AdminFolder.h"
 #include "base/Log.h"
 #include "base/ModulePath.h"
 #include "base/Owners.h"
@@ -46,14 +46,8 @@ constexpr DWORD kOriginalEndWaitMs = 30000;
 // Far above this program's size: anything bigger is not it.
 constexpr LONGLONG kMaxImageBytes = 64 * 1024 * 1024;
 
-// The copy's folder: administrators and the system write, users read and run. Protected, so the
-// temp folder's own rights are not inherited.
-constexpr wchar_t kCopyFolderAccess[] = L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)";
 // Not the product's folder name: the cleanup ends every process named like it.
 constexpr wchar_t kCopyFolderPrefix[] = L"Uninstaller-";
-
-void FreeLocal(void* memory) { ::LocalFree(memory); }
-using UniqueLocalMemory = ScopedHandle<FreedBy<void*, FreeLocal>>;
 
 std::wstring Upper(std::wstring text) {
     if (!text.empty()) ::CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
@@ -174,30 +168,10 @@ std::wstring LogPath(const std::wstring& temp) { return temp + kProductFolderNam
 
 // A new folder in the temp folder that only administrators and the system may write to: where
 // Windows searches a program's own folder for DLLs first, anyone who could write beside the copy
-// could have a DLL of theirs loaded into it. A name that exists already is never taken over.
+// could have a DLL of theirs loaded into it.
 bool MakeCopyFolder(const std::wstring& temp, std::wstring* folder) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kCopyFolderAccess, SDDL_REVISION_1, &descriptor,
-                                                                nullptr)) {
-        LogCallFailed("ConvertStringSecurityDescriptorToSecurityDescriptorW", kCopyFolderAccess, ::GetLastError());
-        return false;
-    }
-    const UniqueLocalMemory owner(descriptor);
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::wstring path = temp + kCopyFolderPrefix + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                                  std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(attempt);
-        if (::CreateDirectoryW(path.c_str(), &attributes)) {
-            *folder = path;
-            return true;
-        }
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) continue;
-        LogCallFailed("CreateDirectoryW", path, error);
-        return false;
-    }
-    LogCallFailed("CreateDirectoryW", temp + kCopyFolderPrefix + L"*", ERROR_ALREADY_EXISTS);
-    return false;
+    UniqueFile held;
+    return MakeAdminFolder(temp, kCopyFolderPrefix, folder, &held);
 }
 
 // Writes this program into a new folder of the temp folder and holds the copy open for reading,

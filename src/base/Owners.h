@@ -86,6 +86,7 @@ inline void CloseInternet(HINTERNET handle) noexcept { VEXO_SYSTEM_CALL(WinHttp,
 inline void DeleteGdiObject(HGDIOBJ object) noexcept { ::DeleteObject(object); }
 inline void DeleteMemoryDc(HDC dc) noexcept { ::DeleteDC(dc); }
 inline void FreeCoTaskMemory(void* memory) noexcept { ::CoTaskMemFree(memory); }
+inline void FreeLocalMemory(void* memory) noexcept { ::LocalFree(memory); }
 inline void FreeGlobalText(wchar_t* text) noexcept { ::GlobalFree(text); }
 inline void CloseCFile(FILE* file) noexcept { std::fclose(file); }
 inline void FreeArgList(LPWSTR* list) noexcept { ::LocalFree(list); }
@@ -103,6 +104,8 @@ using UniqueGdiObject = ScopedHandle<FreedBy<HGDIOBJ, DeleteGdiObject>>;
 using UniqueMemoryDc = ScopedHandle<FreedBy<HDC, DeleteMemoryDc>>;
 // Shell item lists and other memory the shell hands over.
 using UniqueCoTaskMemory = ScopedHandle<FreedBy<void*, FreeCoTaskMemory>>;
+// Security descriptors and other memory the system hands over with LocalAlloc.
+using UniqueLocalMemory = ScopedHandle<FreedBy<void*, FreeLocalMemory>>;
 // Proxy texts WinHTTP allocates for its caller.
 using UniqueGlobalText = ScopedHandle<FreedBy<wchar_t*, FreeGlobalText>>;
 // A C stream; release it and fclose by hand where the result of the close matters.
