@@ -3,12 +3,11 @@
 
 #include "archive/EntryTarget.h"
 
-#include <winternl.h>
-
 #include <cstring>
 #include <cwchar>
+#include <string>
 
-#include "base/SystemApi.h"
+#include "base/FileInFolder.h"
 
 void CreateTargetFolders(const wchar_t* rootDir, const wchar_t* target) noexcept {
     if (rootDir[0] == L'\0') return;
@@ -43,47 +42,22 @@ void CreateTargetFolders(const wchar_t* rootDir, const wchar_t* target) noexcept
     }
 }
 
-namespace {
-
-// The attributes CreateFileW passes on (the driver kit's FILE_ATTRIBUTE_VALID_FLAGS).
-constexpr DWORD kValidAttributes = 0x7fb7;
-
-// CREATE_NEW by the target's name in the folder held open for it (by its path without one); a
-// target CreateFileW would not take (a path of MAX_PATH or more) is left to CreateFileW, which
-// fails as before.
-HANDLE CreateTargetIn(HANDLE folder, const wchar_t* target, DWORD attr) noexcept {
-    const size_t length = wcslen(target);
-    const wchar_t* name = wcsrchr(target, L'\\');
-    static const auto create = SystemFunctionAs<decltype(&NtCreateFile)>(SystemFunction::NtCreateFile);
-    static const auto toError = SystemFunctionAs<decltype(&RtlNtStatusToDosError)>(SystemFunction::RtlNtStatusToDosError);
-    if (folder == nullptr || name == nullptr || name[1] == L'\0' || length >= MAX_PATH || create == nullptr ||
-        toError == nullptr)
-        return CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_NEW, attr, nullptr);
-    ++name;
-    UNICODE_STRING text;
-    text.Buffer = const_cast<wchar_t*>(name);
-    text.Length = static_cast<USHORT>(wcslen(name) * sizeof(wchar_t));
-    text.MaximumLength = text.Length;
-    OBJECT_ATTRIBUTES object;
-    InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
-    IO_STATUS_BLOCK io = {};
-    HANDLE file = nullptr;
-    // What CreateFileW asks for CREATE_NEW.
-    const NTSTATUS status = create(&file, GENERIC_WRITE | SYNCHRONIZE | FILE_READ_ATTRIBUTES, &object, &io, nullptr,
-                                   attr & kValidAttributes, 0, FILE_CREATE,
-                                   FILE_NON_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    if (NT_SUCCESS(status)) return file;
-    ::SetLastError(toError(status));
-    return INVALID_HANDLE_VALUE;
-}
-
-}  // namespace
-
-// Tried with CREATE_NEW first: replacing truncates, and under Wine on ext4 a truncated-then-written
-// file is sent to disk the moment it is closed, so every extracted file would be written through
-// instead of cached.
+// New where it can be: replacing truncates, and under Wine on ext4 a truncated-then-written file is
+// sent to disk the moment it is closed, so every extracted file would be written through instead
+// of cached. What has the name already goes through a handle on itself, never through the path:
+// a program watching a user's folder may have put a link or a second name of another file there.
 HANDLE CreateTarget(const wchar_t* target, DWORD attr, HANDLE folder) noexcept {
-    const HANDLE file = CreateTargetIn(folder, target, attr);
-    if (file != INVALID_HANDLE_VALUE) return file;
-    return CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attr, nullptr);
+    const std::wstring path(target);
+    // What CreateFileW would not take, as before.
+    if (path.size() >= MAX_PATH) {
+        ::SetLastError(ERROR_PATH_NOT_FOUND);
+        return INVALID_HANDLE_VALUE;
+    }
+    HeldFolder own;
+    if (folder == nullptr) {
+        own = HeldFolder(FolderPart(path));
+        if (!own) return INVALID_HANDLE_VALUE;
+        folder = own.get();
+    }
+    return OpenFileIn(folder, FolderPart(path), NamePart(path), FileIn::kReplace, GENERIC_WRITE, 0, attr).release();
 }

@@ -8,8 +8,8 @@
 // folder lands outside the target. Failures show when the target is created.
 void CreateTargetFolders(const wchar_t* rootDir, const wchar_t* target) noexcept;
 
-// Creates the target for writing, unshared, as CREATE_ALWAYS does, outcome and error alike. With
-// `folder`, the target's folder held open by the caller: a new file is created by its name in that
-// folder, so nothing on the way to it is looked up again; one already there is replaced by its
-// path. INVALID_HANDLE_VALUE on failure, with the last error set.
+// Creates the target for writing, unshared, by its name in its folder: `folder`, held open by the
+// caller (null: opened here), so nothing on the way to it is looked up again. What has the name
+// already is removed first, by itself: never written through. INVALID_HANDLE_VALUE on failure,
+// with the last error set.
 HANDLE CreateTarget(const wchar_t* target, DWORD attr, HANDLE folder) noexcept;

@@ -221,7 +221,6 @@ bool Extraction::Run(ArchiveHandle* archive, const std::wstring& payload, HANDLE
             // A file is replaced only once all before it are closed whole: it may be one of them,
             // and a failure among them would have kept it.
             if (!finishAll()) break;
-            ::DeleteFileW(target.c_str());
         }
 
         // Created in the folder held for it, by its handle. Decided on the code returned: the

@@ -86,14 +86,6 @@ bool EntryTargetPath(const std::wstring& installPath, const std::wstring& name, 
     return true;
 }
 
-bool LeadsThroughLink(const std::wstring& folder, const std::wstring& relative) {
-    for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos; slash = relative.find(L'\\', slash + 1)) {
-        const DWORD attributes = ::GetFileAttributesW((folder + L"\\" + relative.substr(0, slash)).c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
-    }
-    return false;
-}
-
 std::wstring FoldCase(std::wstring path) {
     if (!path.empty()) ::CharUpperBuffW(&path[0], static_cast<DWORD>(path.size()));
     return path;

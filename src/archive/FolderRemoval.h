@@ -33,7 +33,3 @@ uint64_t PathKey(std::wstring path);
 // components dropped and each component's trailing dots and blanks removed, as Windows would; a
 // folder entry keeps its trailing "\". False when the name is not safe or names no file.
 bool EntryTargetPath(const std::wstring& installPath, const std::wstring& name, std::wstring* target);
-
-// True when a folder on the way from `folder` to `relative` (a relative path, "\"-separated; a
-// trailing "\" puts its last folder on the way) is a junction or symbolic link.
-bool LeadsThroughLink(const std::wstring& folder, const std::wstring& relative);

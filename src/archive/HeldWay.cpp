@@ -34,10 +34,9 @@ std::vector<std::wstring> SplitComponents(const std::wstring& relative) {
 bool HandleAttributes(HANDLE handle, DWORD* attributes) {
     // The basic information needs no volume; GetFileInformationByHandle also asks for the volume's
     // serial number, which Wine fetches from its mount manager, another process, every time.
-    using GetInformationFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
-    if (const auto get = SystemFunctionAs<GetInformationFn>(SystemFunction::GetFileInformationByHandleEx)) {
+    if (HasFileInformationByHandle()) {
         BasicInfo basic = {};
-        if (!get(handle, kFileBasicInfo, &basic, sizeof basic)) return false;
+        if (!GetFileInformationEx(handle, kFileBasicInfo, &basic, sizeof basic)) return false;
         *attributes = basic.fileAttributes;
         return true;
     }

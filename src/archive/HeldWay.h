@@ -20,14 +20,6 @@ std::vector<std::wstring> SplitComponents(const std::wstring& relative);
 // A clear "not there", as opposed to a path that cannot be looked at.
 inline bool IsNotFound(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-// What Get/SetFileInformationByHandle(Ex) take as FileBasicInfo (declared by the headers only for
-// Vista and later).
-constexpr int kFileBasicInfo = 0;
-struct BasicInfo {
-    LARGE_INTEGER creationTime, lastAccessTime, lastWriteTime, changeTime;  // 0: unchanged
-    DWORD fileAttributes;
-};
-
 // The attributes of what `handle` is open on (a reparse point when it is a link opened on itself).
 bool HandleAttributes(HANDLE handle, DWORD* attributes);
 

@@ -35,11 +35,10 @@ std::wstring ListedPath(const std::wstring& line, bool* folder) {
 InstallListWriter::InstallListWriter(const std::wstring& installPath) : InstallListWriter(installPath, installPath) {}
 
 InstallListWriter::InstallListWriter(const std::wstring& installPath, const std::wstring& listFolder)
-    : prefix_(installPath + L"\\"), path_(ListPath(listFolder)) {
+    : prefix_(installPath + L"\\"), path_(ListPath(listFolder)), folder_(listFolder) {
     // Whatever has the name now goes itself first: written through, a link or a second name of
     // another file would overwrite that file.
-    if (!Removal(listFolder).RemoveFile(kInstallListFile + 1)) return;
-    file_.reset(::CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (folder_) file_ = OpenFileIn(folder_, kInstallListFile + 1, FileIn::kReplace, GENERIC_WRITE, 0);
     if (!file_) LogCallFailed("CreateFileW", path_, ::GetLastError());
     pending_ = std::string(kInstallListHeader) + "\r\n";
 }
@@ -47,7 +46,7 @@ InstallListWriter::InstallListWriter(const std::wstring& installPath, const std:
 InstallListWriter::~InstallListWriter() {
     if (finished_ || !file_) return;
     file_.reset();
-    ::DeleteFileW(path_.c_str());
+    RemoveNameIn(folder_.get(), folder_.path(), kInstallListFile + 1);
 }
 
 bool InstallListWriter::Add(const std::wstring& path, bool folder) {
@@ -67,6 +66,8 @@ bool InstallListWriter::Finish() {
         return false;
     }
     finished_ = true;
+    // Held no longer than the list is written: the folder may be renamed next.
+    folder_ = HeldFolder();
     return true;
 }
 
@@ -87,7 +88,7 @@ bool InstallListWriter::Flush() {
 
 void InstallListWriter::Fail(const char* call, DWORD error) {
     file_.reset();
-    ::DeleteFileW(path_.c_str());
+    RemoveNameIn(folder_.get(), folder_.path(), kInstallListFile + 1);
     LogCallFailed(call, path_, error);
 }
 

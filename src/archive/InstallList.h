@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/FileInFolder.h"
 #include "base/Owners.h"
 
 // Writes the list for what an extraction into installPath created, a path at a time, folders
@@ -32,6 +33,7 @@ private:
 
     std::wstring prefix_;  // the install folder and a backslash
     std::wstring path_;
+    HeldFolder folder_;  // the list's
     UniqueFile file_;
     std::string pending_;
     bool finished_ = false;

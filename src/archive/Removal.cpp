@@ -12,17 +12,6 @@ namespace {
 constexpr wchar_t kLiteralPrefix[] = L"\\\\?\\";
 constexpr wchar_t kLiteralUncPrefix[] = L"\\\\?\\UNC\\";
 
-// What SetFileInformationByHandle takes (declared by the headers only for Vista and later).
-constexpr int kFileDispositionInfo = 4;
-struct DispositionInfo {
-    BOOLEAN deleteFile;
-};
-using SetFileInformationByHandleFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
-
-SetFileInformationByHandleFn SetInformation() noexcept {
-    return SystemFunctionAs<SetFileInformationByHandleFn>(SystemFunction::SetFileInformationByHandle);
-}
-
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Held folders share everything but deletion: nobody renames or replaces them while held.
 constexpr DWORD kShareHeld = FILE_SHARE_READ | FILE_SHARE_WRITE;
@@ -120,11 +109,11 @@ bool InUse(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_
 
 }  // namespace
 
-bool HandleDeletionAvailable() noexcept { return SetInformation() != nullptr; }
+bool HandleDeletionAvailable() noexcept { return HasFileInformationByHandle(); }
 
 Removal::Removal(const std::wstring& root, RemovalOptions options)
     : root_(LiteralPath(root)), options_(options), way_(root_) {
-    if (!SetInformation()) options_.byHandle = false;
+    if (!HasFileInformationByHandle()) options_.byHandle = false;
 }
 
 std::wstring Removal::PathOf(const std::vector<std::wstring>& parts, size_t count) const {
@@ -179,16 +168,15 @@ Removal::Outcome Removal::DeleteHeld(UniqueFile* held, const std::wstring& path,
     const char* call = nullptr;
     DWORD error = ERROR_SUCCESS;
     if (options_.byHandle) {
-        const SetFileInformationByHandleFn set = SetInformation();
         // Read-only things refuse to go.
         if (attributes & FILE_ATTRIBUTE_READONLY) {
             BasicInfo basic = {};
             basic.fileAttributes = (attributes & ~FILE_ATTRIBUTE_READONLY) != 0 ? attributes & ~FILE_ATTRIBUTE_READONLY
                                                                               : FILE_ATTRIBUTE_NORMAL;
-            set(held->get(), kFileBasicInfo, &basic, sizeof basic);  // a failure shows in the deletion
+            SetFileInformation(held->get(), kFileBasicInfo, &basic, sizeof basic);  // a failure shows in the deletion
         }
         DispositionInfo disposition = {TRUE};
-        const BOOL deleted = set(held->get(), kFileDispositionInfo, &disposition, sizeof disposition);
+        const bool deleted = SetFileInformation(held->get(), kFileDispositionInfo, &disposition, sizeof disposition);
         error = deleted ? ERROR_SUCCESS : ::GetLastError();
         held->reset();  // the deletion happens as the handle closes
         if (deleted) return Outcome::Gone;

@@ -19,16 +19,6 @@
 
 namespace {
 
-// What SetFileInformationByHandle takes as FileRenameInfo (declared by the headers only for Vista
-// and later).
-constexpr int kFileRenameInfo = 3;
-struct RenameInfo {
-    BOOL replaceIfExists;
-    HANDLE rootDirectory;
-    DWORD fileNameLength;
-    wchar_t fileName[1];
-};
-
 // The programs the Restart Manager says hold `file` open; empty where Windows cannot say.
 std::wstring HoldersOf(const std::wstring& file) {
     if (LookUpSystemDllFunction(SystemDll::RstrtMgr, "RmStartSession") == nullptr) return {};
@@ -120,22 +110,11 @@ DWORD RenameItself(const std::wstring& from, const std::wstring& to) {
     // Under Wine a handle shows what a unix link leads to; only the path shows the link.
     const DWORD byPath = ::GetFileAttributesW(from.c_str());
     if (byPath == INVALID_FILE_ATTRIBUTES || ((held | byPath) & FILE_ATTRIBUTE_REPARSE_POINT)) return kLinkRefused;
-    using SetInformationFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
-    const auto set = SystemFunctionAs<SetInformationFn>(SystemFunction::SetFileInformationByHandle);
-    if (set == nullptr) {
+    if (!HasFileInformationByHandle()) {
         item.reset();
         return ::MoveFileExW(from.c_str(), to.c_str(), 0) ? ERROR_SUCCESS : ::GetLastError();
     }
-    // The new name as the system's own path: the call hands it on as it is.
-    const std::wstring name = (to.compare(0, 4, L"\\\\?\\") == 0 ? L"\\??\\" + to.substr(4) : L"\\??\\" + to);
-    const size_t bytes = offsetof(RenameInfo, fileName) + (name.size() + 1) * sizeof(wchar_t);
-    std::vector<unsigned char> buffer(bytes);
-    auto* info = reinterpret_cast<RenameInfo*>(buffer.data());
-    info->replaceIfExists = FALSE;
-    info->rootDirectory = nullptr;
-    info->fileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-    std::wmemcpy(info->fileName, name.c_str(), name.size() + 1);
-    return set(item.get(), kFileRenameInfo, info, static_cast<DWORD>(bytes)) ? ERROR_SUCCESS : ::GetLastError();
+    return RenameByHandle(item.get(), to, false) ? ERROR_SUCCESS : ::GetLastError();
 }
 
 void LogHeldFile(const std::wstring& file) {

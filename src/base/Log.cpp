@@ -13,13 +13,15 @@ constexpr size_t kMaxMessage = 2047;
 
 }  // namespace
 
-CLog::CLog(std::wstring wide) : path(ToUserAnsi(wide, MAX_PATH - 1)), widePath(std::move(wide)) {
-    Open(OPEN_ALWAYS);
+CLog::CLog(std::wstring wide)
+    : path(ToUserAnsi(wide, MAX_PATH - 1)), widePath(std::move(wide)), folder_(FolderPart(widePath)) {
+    Open(FileIn::kOpenOrNew);
 }
 
-void CLog::Open(DWORD disposition) {
-    stream.reset(::CreateFileW(widePath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+void CLog::Open(FileIn how) {
+    if (folder_)
+        stream = OpenFileIn(folder_, NamePart(widePath), how, GENERIC_READ | GENERIC_WRITE,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE);
     isOpen = stream.valid();
 }
 
@@ -40,7 +42,7 @@ void CLog::Restart() {
     if (!isOpen || widePath.empty()) return;
     stream.reset();
     isOpen = false;
-    Open(CREATE_ALWAYS);
+    Open(FileIn::kReplace);
 }
 
 void CLog::Write(std::string message, int messageLevel) {

@@ -7,13 +7,17 @@
 #include <map>
 #include <string>
 
+#include "base/FileInFolder.h"
 #include "base/Owners.h"
 #include "base/Text.h"
 
 class CLog {
 public:
     // Opens the file by its wide path, so a folder the ANSI code page cannot spell still gets
-    // its log; `path` keeps the narrow form the registry of logs is keyed by.
+    // its log; `path` keeps the narrow form the registry of logs is keyed by. The folder is held
+    // and the file opened by its name in it, never through a link or a second name of another
+    // file: such a name is replaced by a new file of the log's own, so the elevated installer
+    // never appends to, or empties, a file someone put a link to beside it.
     explicit CLog(std::wstring widePath);
     virtual ~CLog() = default;
     CLog(const CLog&) = delete;
@@ -38,7 +42,9 @@ public:
     std::wstring widePath;
 
 private:
-    void Open(DWORD disposition);
+    void Open(FileIn how);
+
+    HeldFolder folder_;
 };
 
 extern std::map<std::string, CLog*> g_logRegistry;

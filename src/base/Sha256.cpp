@@ -120,7 +120,7 @@ void Sha256::Block(const uint8_t* p) noexcept {
     state_[7] += h;
 }
 
-bool Sha256::Update(const void* data, size_t size) noexcept {
+void Sha256::Update(const void* data, size_t size) noexcept {
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
     length_ += size;
     if (used_ > 0) {
@@ -129,7 +129,7 @@ bool Sha256::Update(const void* data, size_t size) noexcept {
         used_ += take;
         bytes += take;
         size -= take;
-        if (used_ < 64) return true;
+        if (used_ < 64) return;
         Blocks(buffer_, 1);
         used_ = 0;
     }
@@ -139,10 +139,9 @@ bool Sha256::Update(const void* data, size_t size) noexcept {
     size -= whole * 64;
     std::memcpy(buffer_, bytes, size);
     used_ = size;
-    return true;
 }
 
-bool Sha256::Finish(Sha256Digest* digest) noexcept {
+void Sha256::Finish(Sha256Digest* digest) noexcept {
     const uint64_t bits = length_ * 8;
     static const uint8_t kPad[64] = {0x80};
     Update(kPad, used_ < 56 ? 56 - used_ : 120 - used_);
@@ -151,7 +150,6 @@ bool Sha256::Finish(Sha256Digest* digest) noexcept {
     Update(tail, 8);
     for (int i = 0; i < 8; ++i)
         for (int k = 0; k < 4; ++k) (*digest)[4 * i + k] = static_cast<uint8_t>(state_[i] >> (24 - 8 * k));
-    return true;
 }
 
 std::string ToHex(const Sha256Digest& digest) {
@@ -173,5 +171,6 @@ bool HashRest(HANDLE file, Sha256Digest* digest) noexcept {
         if (read == 0) break;
         sha.Update(buffer.data(), read);
     }
-    return sha.Finish(digest);
+    sha.Finish(digest);
+    return true;
 }

@@ -18,9 +18,9 @@ public:
     Sha256(const Sha256&) = delete;
     Sha256& operator=(const Sha256&) = delete;
 
-    bool Update(const void* data, size_t size) noexcept;  // always true
+    void Update(const void* data, size_t size) noexcept;
     // The digest of everything given; the hash is used up.
-    bool Finish(Sha256Digest* digest) noexcept;
+    void Finish(Sha256Digest* digest) noexcept;
 
 private:
     void Blocks(const uint8_t* blocks, size_t count) noexcept;

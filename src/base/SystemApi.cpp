@@ -1,8 +1,10 @@
 #include "base/SystemApi.h"
 
 #include <atomic>
+#include <cstring>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -29,6 +31,8 @@ constexpr SystemFunctionEntry kSystemFunctions[] = {
     {SystemFunction::SetThreadStackGuarantee, L"kernel32.dll", "SetThreadStackGuarantee"},
     {SystemFunction::LdrLockLoaderLock, L"ntdll.dll", "LdrLockLoaderLock"},
     {SystemFunction::LdrUnlockLoaderLock, L"ntdll.dll", "LdrUnlockLoaderLock"},
+    {SystemFunction::NtQueryInformationFile, L"ntdll.dll", "NtQueryInformationFile"},
+    {SystemFunction::NtSetInformationFile, L"ntdll.dll", "NtSetInformationFile"},
 };
 
 struct SystemDllEntry {
@@ -90,6 +94,54 @@ HMODULE LoadSystemDll(SystemDll dll) noexcept {
 FARPROC LookUpSystemDllFunction(SystemDll dll, const char* name) noexcept {
     const HMODULE module = LoadSystemDll(dll);
     return module != nullptr ? ::GetProcAddress(module, name) : nullptr;
+}
+
+namespace {
+
+using FileInformationFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
+
+}  // namespace
+
+bool HasFileInformationByHandle() noexcept {
+    return LookUpSystemFunction(SystemFunction::SetFileInformationByHandle) != nullptr;
+}
+
+bool GetFileInformationEx(HANDLE file, FileInformationClass kind, void* info, DWORD size) noexcept {
+    const auto get = SystemFunctionAs<FileInformationFn>(SystemFunction::GetFileInformationByHandleEx);
+    if (get == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    return get(file, kind, info, size) != FALSE;
+}
+
+bool SetFileInformation(HANDLE file, FileInformationClass kind, void* info, DWORD size) noexcept {
+    const auto set = SystemFunctionAs<FileInformationFn>(SystemFunction::SetFileInformationByHandle);
+    if (set == nullptr) {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return false;
+    }
+    return set(file, kind, info, size) != FALSE;
+}
+
+bool RenameByHandle(HANDLE file, const std::wstring& newPath, bool replace) noexcept {
+    // FILE_RENAME_INFO, the new name as the system's own path: the call hands it on as it is.
+    struct RenameInfo {
+        BOOL replaceIfExists;
+        HANDLE rootDirectory;
+        DWORD fileNameLength;
+        wchar_t fileName[1];
+    };
+    const std::wstring name =
+        newPath.compare(0, 4, L"\\\\?\\") == 0 ? L"\\??\\" + newPath.substr(4) : L"\\??\\" + newPath;
+    const size_t bytes = offsetof(RenameInfo, fileName) + (name.size() + 1) * sizeof(wchar_t);
+    std::vector<unsigned char> buffer(bytes);
+    auto* info = reinterpret_cast<RenameInfo*>(buffer.data());
+    info->replaceIfExists = replace ? TRUE : FALSE;
+    info->rootDirectory = nullptr;
+    info->fileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
+    std::memcpy(info->fileName, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+    return SetFileInformation(file, kFileRenameInfo, info, static_cast<DWORD>(bytes));
 }
 
 void RestrictDllSearch() noexcept {

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <type_traits>
 #include <utility>
 
@@ -28,6 +29,8 @@ enum class SystemFunction {
     SetThreadStackGuarantee,  // kernel32, Windows Vista
     LdrLockLoaderLock,       // ntdll, Windows XP
     LdrUnlockLoaderLock,     // ntdll, Windows XP
+    NtQueryInformationFile,  // ntdll, every Windows
+    NtSetInformationFile,    // ntdll, every Windows
 };
 
 // The function's address, or null where this Windows lacks it.
@@ -54,15 +57,19 @@ enum class SystemDll {
 HMODULE LoadSystemDll(SystemDll dll) noexcept;
 FARPROC LookUpSystemDllFunction(SystemDll dll, const char* name) noexcept;
 
-// Where the DLL or the function is missing, calls fail the way such functions report failure
-// (a zero result) with ERROR_PROC_NOT_FOUND as the last error.
+// Where the DLL or the function is missing, calls fail with ERROR_PROC_NOT_FOUND as the last error
+// and the result such functions fail with: null, FALSE or zero; an HRESULT (and a LONG status)
+// that is an error; a status enumeration's first value past its zero, success. A DWORD stays zero:
+// where zero is success (the Restart Manager's), the caller looks the function up first.
 template <typename Fn>
 struct MissingSystemFunction;
 template <typename Result, typename... Args>
 struct MissingSystemFunction<Result(WINAPI*)(Args...)> {
     static Result WINAPI Fail(Args...) noexcept {
         ::SetLastError(ERROR_PROC_NOT_FOUND);
-        if constexpr (!std::is_void_v<Result>) return Result{};
+        if constexpr (std::is_same_v<Result, LONG>) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+        else if constexpr (std::is_enum_v<Result>) return static_cast<Result>(1);
+        else if constexpr (!std::is_void_v<Result>) return Result{};
     }
 };
 
@@ -78,6 +85,24 @@ Fn SystemDllFunction(SystemDll dll, const char* name) noexcept {
 // The same for a function declared in a namespace (GDI+'s).
 #define VEXO_SYSTEM_CALL_IN(dll, scope, function) \
     SystemDllFunction<decltype(&scope::function)>(SystemDll::dll, #function)
+
+// What Get/SetFileInformationByHandle(Ex) take (declared by the headers only for Vista and later).
+enum FileInformationClass : int { kFileBasicInfo = 0, kFileStandardInfo = 1, kFileRenameInfo = 3, kFileDispositionInfo = 4 };
+struct BasicInfo {
+    LARGE_INTEGER creationTime, lastAccessTime, lastWriteTime, changeTime;  // 0: unchanged
+    DWORD fileAttributes;
+};
+struct DispositionInfo {
+    BOOLEAN deleteFile;
+};
+
+// True where Windows has them (Vista and later); else the calls below fail with ERROR_PROC_NOT_FOUND.
+bool HasFileInformationByHandle() noexcept;
+bool GetFileInformationEx(HANDLE file, FileInformationClass kind, void* info, DWORD size) noexcept;
+bool SetFileInformation(HANDLE file, FileInformationClass kind, void* info, DWORD size) noexcept;
+// Renames what `file` is open on (with DELETE access) to `newPath`, a full path ("\\?\" form or
+// not); replaces what has that name only when asked.
+bool RenameByHandle(HANDLE file, const std::wstring& newPath, bool replace) noexcept;
 
 // Restricts the DLL search of this process to the system folder where Windows allows it, and
 // takes the current folder out of it everywhere else. The first thing the installer does.

@@ -70,28 +70,11 @@ bool WriteValidator(const std::wstring& path, const std::string& url, const std:
 // Empty where Windows cannot rename through a handle (XP), or when it cannot be held so (someone
 // has it open for writing): the caller names it by path and the check reopens it.
 UniqueFile HoldUnderItsName(const std::wstring& partial, const std::wstring& path) {
-    using SetFileInformationByHandleFn = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
-    const auto set = SystemFunctionAs<SetFileInformationByHandleFn>(SystemFunction::SetFileInformationByHandle);
-    if (set == nullptr) return {};
+    if (!HasFileInformationByHandle()) return {};
     UniqueFile held(::CreateFileW(partial.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!held) return {};
-    // FILE_RENAME_INFO (declared by the headers only for Vista and later), with the new name as
-    // the system's own path form.
-    const std::wstring name = L"\\??\\" + path;
-    struct RenameInfo {
-        BOOL replaceIfExists;
-        HANDLE rootDirectory;
-        DWORD fileNameLength;
-        WCHAR fileName[1];
-    };
-    std::vector<char> buffer(sizeof(RenameInfo) + name.size() * sizeof(wchar_t));
-    auto* info = reinterpret_cast<RenameInfo*>(buffer.data());
-    info->replaceIfExists = TRUE;
-    info->fileNameLength = static_cast<DWORD>(name.size() * sizeof(wchar_t));
-    std::memcpy(info->fileName, name.data(), info->fileNameLength);
-    constexpr int kFileRenameInfo = 3;
-    if (!set(held.get(), kFileRenameInfo, info, static_cast<DWORD>(buffer.size()))) {
+    if (!RenameByHandle(held.get(), path, true)) {
         LogCallFailed("SetFileInformationByHandle (rename)", path, ::GetLastError());
         return {};
     }
@@ -415,7 +398,7 @@ DownloadResult Transfer(UniqueCurl curl, const std::wstring& url, const std::wst
     const std::wstring partial = PartialDownloadPath(path);
     if (result == DownloadResult::Ok) {
         Sha256Digest digest = {};
-        if (!sink.hash->Finish(&digest)) LogFormat(g_log, 3, "download: no SHA-256 of the file");
+        sink.hash->Finish(&digest);
         sink.total = static_cast<int64_t>(sink.written);
         sink.Post(true);
         // Closed by hand: a failed close (data not written) fails the download.

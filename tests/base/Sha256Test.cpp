@@ -24,11 +24,12 @@ TEST(Sha256, KnownDigestsWholeAndInPieces) {
         for (const auto& c : cases) {
             Sha256 whole(instructions);
             Sha256Digest digest = {};
-            ASSERT_TRUE(whole.Update(c.data.data(), c.data.size()) && whole.Finish(&digest));
+            whole.Update(c.data.data(), c.data.size());
+            whole.Finish(&digest);
             EXPECT_EQ(ToHex(digest), c.hex);
             Sha256 pieces(instructions);
-            for (const char byte : c.data) ASSERT_TRUE(pieces.Update(&byte, 1));
-            ASSERT_TRUE(pieces.Finish(&digest));
+            for (const char byte : c.data) pieces.Update(&byte, 1);
+            pieces.Finish(&digest);
             EXPECT_EQ(ToHex(digest), c.hex);
         }
     }
@@ -40,7 +41,9 @@ const std::string kThousand(1000, 'a');
 
 DWORD WINAPI HashOnThread(void* digest) {
     Sha256 sha;
-    return sha.Update(kThousand.data(), kThousand.size()) && sha.Finish(static_cast<Sha256Digest*>(digest)) ? 0 : 1;
+    sha.Update(kThousand.data(), kThousand.size());
+    sha.Finish(static_cast<Sha256Digest*>(digest));
+    return 0;
 }
 
 }  // namespace
@@ -58,6 +61,7 @@ TEST(Sha256, HashesOnAThreadOfItsOwn) {
     EXPECT_EQ(code, 0u);
     Sha256Digest portable = {};
     Sha256 sha(false);
-    ASSERT_TRUE(sha.Update(kThousand.data(), kThousand.size()) && sha.Finish(&portable));
+    sha.Update(kThousand.data(), kThousand.size());
+    sha.Finish(&portable);
     EXPECT_EQ(ToHex(onThread), ToHex(portable));
 }

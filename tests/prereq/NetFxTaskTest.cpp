@@ -397,7 +397,8 @@ std::string MakeServedFile(const wchar_t* name, size_t size) {
 Sha256Digest DigestOf(const std::string& data) {
     Sha256 sha;
     Sha256Digest digest = {};
-    EXPECT_TRUE(sha.Update(data.data(), data.size()) && sha.Finish(&digest));
+    sha.Update(data.data(), data.size());
+    sha.Finish(&digest);
     return digest;
 }
 
