@@ -336,4 +336,51 @@ TEST_F(HostileNamesTest, AWayThroughALinkIsRefusedAndNothingBehindItChanges) {
     }
 }
 
+// A program of the user's puts a second name of a file of its own at a target's name: before the
+// run, or in a folder the run has just made, as the entry before it is closed. The name is replaced
+// by a file of the payload's, and the file it named never changes.
+TEST_F(HostileNamesTest, ASecondNameAtATargetIsReplacedNeverWrittenThrough) {
+    struct PlantRow {
+        const char* label;
+        const wchar_t* folder;
+        bool beforeTheRun;
+    };
+    const PlantRow rows[] = {
+        {"before the run, in a user's folder", kUser, true},
+        {"in a folder the run made, in a user's folder", kUser, false},
+        {"in a folder the run made, in the product's folder", kProduct, false},
+    };
+    const std::wstring scratch = FreshScratch(L"planted");
+    ASSERT_NO_FATAL_FAILURE(WriteFile(ModuleDirectory() + kPayloadFile, StoredZip({"top.txt", "data/", "data/a.txt", "data/b.txt"})));
+    for (const PlantRow& row : rows) {
+        SCOPED_TRACE(row.label);
+        const std::wstring folder = scratch + L"\\" + std::to_wstring(&row - rows) + L"\\" + row.folder;
+        const std::wstring victim = scratch + L"\\victim" + std::to_wstring(&row - rows) + L".txt";
+        ASSERT_NO_FATAL_FAILURE(WriteFile(victim, "the user's own"));
+        ASSERT_NE(InitLogAt(scratch + L"\\" + std::to_wstring(&row - rows) + L".log"), nullptr);
+        ASSERT_TRUE(::CreateDirectoryW(folder.substr(0, folder.rfind(L'\\')).c_str(), nullptr));
+        ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+        if (row.beforeTheRun) {
+            ASSERT_TRUE(::CreateDirectoryW((folder + L"\\data").c_str(), nullptr));
+            ASSERT_TRUE(::CreateHardLinkW((folder + L"\\data\\b.txt").c_str(), victim.c_str(), nullptr));
+        }
+        bool planted = row.beforeTheRun;
+        // Wherever the run extracts: in place, or beside the product's folder first.
+        const auto plant = [&](uint32_t entry) {
+            for (const std::wstring& root : {folder, folder + L".~new"}) {
+                if (entry == 2 && !planted && PathExists(root + L"\\data"))
+                    planted = ::CreateHardLinkW((root + L"\\data\\b.txt").c_str(), victim.c_str(), nullptr) != FALSE;
+            }
+            return true;
+        };
+
+        EXPECT_TRUE(Run(folder, plant));
+
+        EXPECT_TRUE(planted);
+        std::string data;
+        EXPECT_TRUE(ReadWholeFile(victim, &data) && data == "the user's own") << data;
+        EXPECT_TRUE(ReadWholeFile(folder + L"\\data\\b.txt", &data) && data == "data/b.txt") << data;
+    }
+}
+
 }  // namespace

@@ -125,6 +125,28 @@ TEST(Log, RestartsOnlyWhenLargerThanTheLimit) {
     }
 }
 
+// Anyone who can write the installer's folder can put a second name of another file at tmp.log:
+// the elevated installer must neither append to that file nor empty it past the size limit.
+TEST(Log, ASecondNameAtTheLogIsReplacedNeverWrittenThrough) {
+    const std::string dir = ScratchDir("planted");
+    const size_t sizes[] = {5, 10485761};  // appended to; emptied by the restart
+    for (const size_t size : sizes) {
+        SCOPED_TRACE(size);
+        const std::string victim = dir + "\\victim" + std::to_string(size) + ".txt";
+        const std::string path = dir + "\\tmp" + std::to_string(size) + ".log";
+        WriteFileOfSize(victim, size);
+        ASSERT_TRUE(::CreateHardLinkA(path.c_str(), victim.c_str(), nullptr));
+        {
+            CLog log(W(path));
+            log.Write("line", 1);
+        }
+        EXPECT_TRUE(ReadAll(victim) == std::string(size, 'x'));
+        const auto lines = Lines(ReadAll(path));
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_EQ(lines[0].rfind("[ERROR] line [", 0), 0u);
+    }
+}
+
 TEST(Log, OneLogPerPathAndUnwritableFolderLeavesLoggingOff) {
     const std::string path = ScratchDir("registry") + "\\tmp.log";
     CLog* first = InitLogAt(W(path));
