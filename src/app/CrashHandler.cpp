@@ -12,6 +12,7 @@
 
 #include "app/CommandLine.h"
 #include "archive/FolderSwap.h"
+#include "base/FileInFolder.h"
 #include "base/Log.h"
 #include "base/ModulePath.h"
 #include "base/Owners.h"
@@ -68,7 +69,8 @@ struct CrashState {
     EXCEPTION_POINTERS* exception;
     DWORD faultingThread;
     wchar_t tempFolder[kPathChars];  // ends in a backslash
-    wchar_t logPath[kPathChars];
+    wchar_t logFolderPath[kPathChars];  // the installer's folder, held by logFolder for the process's life
+    HANDLE logFolder;
     wchar_t dumpPath[kPathChars];
     wchar_t code[9];
 };
@@ -234,9 +236,11 @@ void WriteLogLine(DWORD dumpError) noexcept {
     if (stamped <= 0) return;
     length += static_cast<size_t>(stamped);
 
-    // Its own handle: the log may not be open yet, and appending needs no seek shared with it.
-    const UniqueFile log(::CreateFileW(s_crash.logPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Its own handle: the log may not be open yet, and appending needs no seek shared with it. By
+    // name in the held folder, as the log opens it: never through a link someone put there.
+    if (s_crash.logFolder == nullptr) return;
+    const UniqueFile log = OpenFileIn(s_crash.logFolder, s_crash.logFolderPath, L"tmp.log", FileIn::kOpenOrNew,
+                                      FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE);
     DWORD written = 0;
     if (log) ::WriteFile(log.get(), line, static_cast<DWORD>(length), &written, nullptr);
 }
@@ -338,8 +342,14 @@ void InstallCrashHandler() noexcept {
     const DWORD tempLength = ::GetTempPathW(kPathChars, s_crash.tempFolder);
     if (tempLength == 0 || tempLength >= kPathChars) s_crash.tempFolder[0] = L'\0';
     try {
-        const std::wstring log = ModuleDirectory() + L"\\tmp.log";
-        if (log.size() < kPathChars) wcscpy(s_crash.logPath, log.c_str());
+        const std::wstring folder = ModuleDirectory();
+        if (folder.size() < kPathChars) {
+            wcscpy(s_crash.logFolderPath, folder.c_str());
+            s_crash.logFolder = ::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (s_crash.logFolder == INVALID_HANDLE_VALUE) s_crash.logFolder = nullptr;
+        }
     } catch (...) {
         // No path, no line: the dump and the report still come.
     }

@@ -2,6 +2,9 @@
 
 #include <winternl.h>
 
+#include <cwchar>
+#include <iterator>
+
 #include "base/SystemApi.h"
 
 namespace {
@@ -54,11 +57,11 @@ bool Succeeded(NTSTATUS status) {
     return false;
 }
 
-NTSTATUS OpenByName(HANDLE folder, const std::wstring& name, ACCESS_MASK access, ULONG share, ULONG disposition,
+NTSTATUS OpenByName(HANDLE folder, const wchar_t* name, ACCESS_MASK access, ULONG share, ULONG disposition,
                     ULONG attributes, ULONG options, UniqueFile* file) {
     UNICODE_STRING text;
-    text.Buffer = const_cast<wchar_t*>(name.c_str());
-    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.Buffer = const_cast<wchar_t*>(name);
+    text.Length = static_cast<USHORT>(wcslen(name) * sizeof(wchar_t));
     text.MaximumLength = text.Length;
     OBJECT_ATTRIBUTES object;
     InitializeObjectAttributes(&object, &text, OBJ_CASE_INSENSITIVE, folder, nullptr);
@@ -76,20 +79,34 @@ bool Query(HANDLE file, int kind, void* info, ULONG size) {
     return Succeeded(Calls().query(file, &io, info, size, kind));
 }
 
-std::wstring JoinedPath(const std::wstring& folderPath, const std::wstring& name) {
-    return folderPath.empty() || folderPath.back() == L'\\' ? folderPath + name : folderPath + L"\\" + name;
-}
+// The folder's path and the name, on the stack: the fault handler logs through here.
+struct JoinedPath {
+    wchar_t text[2 * MAX_PATH + 2];
+    bool fits;
+    JoinedPath(const wchar_t* folderPath, const wchar_t* name) noexcept {
+        const size_t folder = wcslen(folderPath);
+        const bool separator = folder > 0 && folderPath[folder - 1] != L'\\';
+        fits = folder + 1 + wcslen(name) < std::size(text);
+        if (!fits) return;
+        wcscpy(text, folderPath);
+        if (separator) wcscat(text, L"\\");
+        wcscat(text, name);
+    }
+};
 
-// A link shows on its own handle on Windows; under Wine only its path shows it.
-bool PathShowsLink(const std::wstring& folderPath, const std::wstring& name) {
-    const DWORD attributes = ::GetFileAttributesW(JoinedPath(folderPath, name).c_str());
+// A link shows on its own handle on Windows; under Wine only its path shows it. A path too long to
+// ask about counts as one.
+bool PathShowsLink(const wchar_t* folderPath, const wchar_t* name) {
+    const JoinedPath path(folderPath, name);
+    if (!path.fits) return true;
+    const DWORD attributes = ::GetFileAttributesW(path.text);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 enum class Found { kNothing, kOwn, kOther, kFailed };
 
 // What is at the name, opened on itself for `access`: a file of its own is kept in *file.
-Found Look(HANDLE folder, const std::wstring& folderPath, const std::wstring& name, DWORD access, DWORD share,
+Found Look(HANDLE folder, const wchar_t* folderPath, const wchar_t* name, DWORD access, DWORD share,
            UniqueFile* file) {
     UniqueFile handle;
     const NTSTATUS status = OpenByName(folder, name, access, share, kFileOpen, 0, kNonDirectory | kOpenReparsePoint,
@@ -117,7 +134,7 @@ HeldFolder::HeldFolder(std::wstring path) : path_(std::move(path)) {
                                 nullptr));
 }
 
-bool RemoveNameIn(HANDLE folder, const std::wstring& folderPath, const std::wstring& name) {
+bool RemoveNameIn(HANDLE folder, const wchar_t* folderPath, const wchar_t* name) {
     if (!Calls().complete() || folder == nullptr) {
         ::SetLastError(ERROR_PROC_NOT_FOUND);
         return false;
@@ -133,17 +150,17 @@ bool RemoveNameIn(HANDLE folder, const std::wstring& folderPath, const std::wstr
         // The handle is on what the link leads to, which must stay: the name goes by itself. Removing
         // a name never changes the file it named.
         item.reset();
-        const std::wstring path = JoinedPath(folderPath, name);
-        return ::DeleteFileW(path.c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+        const JoinedPath path(folderPath, name);
+        return path.fits && (::DeleteFileW(path.text) || ::GetLastError() == ERROR_FILE_NOT_FOUND);
     }
     IO_STATUS_BLOCK io = {};
     BOOLEAN deleteFile = TRUE;
     return Succeeded(Calls().set(item.get(), &io, &deleteFile, sizeof deleteFile, kFileDispositionInformation));
 }
 
-UniqueFile OpenFileIn(HANDLE folder, const std::wstring& folderPath, const std::wstring& name, FileIn how,
-                      DWORD access, DWORD share, DWORD attributes) {
-    if (!Calls().complete() || folder == nullptr || name.empty() || name.find_first_of(L"\\/") != std::wstring::npos) {
+UniqueFile OpenFileIn(HANDLE folder, const wchar_t* folderPath, const wchar_t* name, FileIn how, DWORD access,
+                      DWORD share, DWORD attributes) {
+    if (!Calls().complete() || folder == nullptr || name[0] == L'\0' || wcspbrk(name, L"\\/") != nullptr) {
         ::SetLastError(folder == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_NAME);
         return {};
     }

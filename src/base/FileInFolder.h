@@ -44,16 +44,24 @@ constexpr DWORD kNotAFileOfItsOwn = ERROR_CANT_ACCESS_FILE;
 // under Wine). What it opens is a file of its own: never a link (reparse point), never a file with
 // more than one name. A name that must go is removed through a handle opened on itself, never on
 // what it leads to, and the create tried again. INVALID_HANDLE_VALUE with the last error on failure.
-UniqueFile OpenFileIn(HANDLE folder, const std::wstring& folderPath, const std::wstring& name, FileIn how,
-                      DWORD access, DWORD share, DWORD attributes = FILE_ATTRIBUTE_NORMAL);
+// Allocates nothing: the fault handler logs through it.
+UniqueFile OpenFileIn(HANDLE folder, const wchar_t* folderPath, const wchar_t* name, FileIn how, DWORD access,
+                      DWORD share, DWORD attributes = FILE_ATTRIBUTE_NORMAL);
+inline UniqueFile OpenFileIn(HANDLE folder, const std::wstring& folderPath, const std::wstring& name, FileIn how,
+                             DWORD access, DWORD share, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+    return OpenFileIn(folder, folderPath.c_str(), name.c_str(), how, access, share, attributes);
+}
 inline UniqueFile OpenFileIn(const HeldFolder& folder, const std::wstring& name, FileIn how, DWORD access,
                              DWORD share, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
-    return OpenFileIn(folder.get(), folder.path(), name, how, access, share, attributes);
+    return OpenFileIn(folder.get(), folder.path().c_str(), name.c_str(), how, access, share, attributes);
 }
 
 // Removes the name from the folder, through a handle on itself: a link goes, not what it leads to;
 // a second name goes, not the file. True when the name is gone (or was never there).
-bool RemoveNameIn(HANDLE folder, const std::wstring& folderPath, const std::wstring& name);
+bool RemoveNameIn(HANDLE folder, const wchar_t* folderPath, const wchar_t* name);
+inline bool RemoveNameIn(HANDLE folder, const std::wstring& folderPath, const std::wstring& name) {
+    return RemoveNameIn(folder, folderPath.c_str(), name.c_str());
+}
 
 // The folder part and the name of a path ("C:\a\b.txt": "C:\a", "b.txt").
 std::wstring FolderPart(const std::wstring& path);
