@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include "base/FileInFolder.h"
 #include "base/Log.h"
 #include "base/Owners.h"
 #include "base/Product.h"
@@ -118,8 +119,8 @@ bool CreateShellLink(const std::wstring& target, const std::wstring& folder, con
         LogCallFailed("CoCreateInstance", linkPath, static_cast<DWORD>(hr));
         return false;
     }
-    ComPtr<IPersistFile> file;
-    hr = link->QueryInterface(IID_IPersistFile, file.out());
+    ComPtr<IPersistStream> persist;
+    hr = link->QueryInterface(IID_IPersistStream, persist.out());
     if (FAILED(hr)) {
         LogCallFailed("QueryInterface", linkPath, static_cast<DWORD>(hr));
         return false;
@@ -128,9 +129,33 @@ bool CreateShellLink(const std::wstring& target, const std::wstring& folder, con
     link->SetPath(target.c_str());
     if (description != nullptr) link->SetDescription(description);
     link->SetShowCmd(SW_SHOWNORMAL);
-    hr = file->Save(linkPath.c_str(), TRUE);
+    // Into memory, then into a file of its own made by name in the held folder: the user's desktop
+    // and menu are the user's to write, and saved by path the link would go through whatever link
+    // or second name of another file a program of the user's put at its name.
+    ComPtr<IStream> memory;
+    hr = ::CreateStreamOnHGlobal(nullptr, TRUE, reinterpret_cast<IStream**>(memory.out()));
+    if (SUCCEEDED(hr)) hr = persist->Save(memory.get(), TRUE);
+    HGLOBAL bytes = nullptr;
+    if (SUCCEEDED(hr)) hr = ::GetHGlobalFromStream(memory.get(), &bytes);
+    STATSTG stat = {};
+    if (SUCCEEDED(hr)) hr = memory->Stat(&stat, STATFLAG_NONAME);
     if (FAILED(hr)) {
-        LogCallFailed("IPersistFile::Save", linkPath, static_cast<DWORD>(hr));
+        LogCallFailed("IPersistStream::Save", linkPath, static_cast<DWORD>(hr));
+        return false;
+    }
+    const HeldFolder held(folder);
+    const UniqueFile file = held ? OpenFileIn(held, linkFileName, FileIn::kReplace, GENERIC_WRITE, 0) : UniqueFile();
+    DWORD written = 0;
+    const DWORD size = static_cast<DWORD>(stat.cbSize.QuadPart);
+    const void* data = ::GlobalLock(bytes);
+    const bool wrote = file && data != nullptr && ::WriteFile(file.get(), data, size, &written, nullptr) && written == size;
+    const DWORD error = wrote ? ERROR_SUCCESS : ::GetLastError();
+    if (data != nullptr) ::GlobalUnlock(bytes);
+    if (!wrote) {
+        // As the shell's own save reported it.
+        LogCallFailed("IPersistFile::Save", linkPath,
+                      static_cast<DWORD>(HRESULT_FROM_WIN32(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT)));
+        if (file) RemoveNameIn(held.get(), held.path(), linkFileName);
         return false;
     }
     return true;

@@ -306,10 +306,16 @@ TEST(Shortcuts, ThreeUserLinksOverwrittenByASecondInstallInTheSameFolderThenRemo
 
     const std::wstring marker = kStartMenu + L"\\marker";
     ASSERT_TRUE(::CreateDirectoryW(marker.c_str(), nullptr));
+    // A program of the user's put a second name of its own file at the desktop link's name.
+    const std::wstring victim = FreshScratch(L"links-victim") + L"\\victim.txt";
+    ASSERT_TRUE(WriteWholeFile(victim, "the user's own"));
+    ASSERT_TRUE(::DeleteFileW(kDesktopLink.c_str()) && ::CreateHardLinkW(kDesktopLink.c_str(), victim.c_str(), nullptr));
     const std::wstring second = InstallFolder(L"links-again");
     CreateShortcutsOnAThread(second);
     ExpectLinks(second);
     EXPECT_TRUE(PathExists(marker));
+    std::string victimData;
+    EXPECT_TRUE(ReadWholeFile(victim, &victimData) && victimData == "the user's own") << victimData;
 
     // The uninstaller of the first folder leaves the second's links.
     EXPECT_TRUE(RemoveShortcuts(first));

@@ -53,6 +53,13 @@ bool ReadWholeFile(const std::wstring& path, std::string* data) {
     return true;
 }
 
+bool WriteWholeFile(const std::wstring& path, const std::string& data) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.get(), data.data(), static_cast<DWORD>(data.size()), &written, nullptr) &&
+           written == data.size();
+}
+
 bool PathExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string Utf8(const std::wstring& text) {

@@ -11,6 +11,7 @@ std::wstring WinPathFromEnv(const wchar_t* variable);
 std::wstring FreshScratch(const std::wstring& name);
 void RemoveTree(const std::wstring& path);
 bool ReadWholeFile(const std::wstring& path, std::string* data);
+bool WriteWholeFile(const std::wstring& path, const std::string& data);
 bool PathExists(const std::wstring& path);
 std::string Utf8(const std::wstring& text);
 // The .NET Framework 4 client profile recorded as Windows records it, so an installer started in
