@@ -69,12 +69,21 @@ struct CrashState {
     EXCEPTION_POINTERS* exception;
     DWORD faultingThread;
     wchar_t tempFolder[kPathChars];  // ends in a backslash
+    HANDLE tempFolderHeld;           // held for the process's life, as logFolder
     wchar_t logFolderPath[kPathChars];  // the installer's folder, held by logFolder for the process's life
     HANDLE logFolder;
     wchar_t dumpPath[kPathChars];
     wchar_t code[9];
 };
 CrashState s_crash;
+
+// A folder the handler writes in, held without sharing deletion; null when it cannot be.
+HANDLE HoldFolder(const wchar_t* path) noexcept {
+    const HANDLE folder = ::CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    return folder == INVALID_HANDLE_VALUE ? nullptr : folder;
+}
 
 UINT ExitCode() noexcept { return s_crash.silent ? kSilentCrashed : 0; }
 
@@ -167,13 +176,15 @@ DWORD WriteDump() noexcept {
     if (s_crash.writeDump == nullptr) return ERROR_PROC_NOT_FOUND;
     const DWORD pid = ::GetCurrentProcessId();
     const DWORD tick = ::GetTickCount();
+    if (s_crash.tempFolderHeld == nullptr) return ERROR_PATH_NOT_FOUND;
     UniqueFile file;
     DWORD error = ERROR_FILE_EXISTS;
     for (DWORD n = 0; n < 16 && error == ERROR_FILE_EXISTS; ++n) {
         _snwprintf(s_crash.dumpPath, kPathChars - 1, L"%s%s-installer-%lu-%lu.dmp", s_crash.tempFolder,
                    kProductFolderName, pid, tick + n);
-        file.reset(::CreateFileW(s_crash.dumpPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+        // A new file by name in the held temp folder, which is the user's to write.
+        file = OpenFileIn(s_crash.tempFolderHeld, s_crash.tempFolder, s_crash.dumpPath + wcslen(s_crash.tempFolder),
+                          FileIn::kNew, GENERIC_READ | GENERIC_WRITE, 0);
         error = file ? ERROR_SUCCESS : ::GetLastError();
     }
     if (error != ERROR_SUCCESS) return error;
@@ -182,7 +193,8 @@ DWORD WriteDump() noexcept {
         return ERROR_SUCCESS;
     error = ::GetLastError();
     file.reset();
-    ::DeleteFileW(s_crash.dumpPath);  // a dump cut short is no help to anyone
+    // A dump cut short is no help to anyone.
+    RemoveNameIn(s_crash.tempFolderHeld, s_crash.tempFolder, s_crash.dumpPath + wcslen(s_crash.tempFolder));
     return error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT;
 }
 
@@ -341,14 +353,12 @@ void InstallCrashHandler() noexcept {
         reinterpret_cast<void*>(LookUpSystemDllFunction(SystemDll::DbgHelp, "MiniDumpWriteDump")));
     const DWORD tempLength = ::GetTempPathW(kPathChars, s_crash.tempFolder);
     if (tempLength == 0 || tempLength >= kPathChars) s_crash.tempFolder[0] = L'\0';
+    else s_crash.tempFolderHeld = HoldFolder(s_crash.tempFolder);
     try {
         const std::wstring folder = ModuleDirectory();
         if (folder.size() < kPathChars) {
             wcscpy(s_crash.logFolderPath, folder.c_str());
-            s_crash.logFolder = ::CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-            if (s_crash.logFolder == INVALID_HANDLE_VALUE) s_crash.logFolder = nullptr;
+            s_crash.logFolder = HoldFolder(folder.c_str());
         }
     } catch (...) {
         // No path, no line: the dump and the report still come.
