@@ -422,15 +422,25 @@ std::wstring ImagePath(HANDLE process) {
     return query != nullptr && query(process, 0, path, &size) ? path : L"";
 }
 
-// Ends, by pid, every "ZavozidaDedor.exe" the installer started, and says from where they ran.
+// The process of the desktop's window: the shell that starts programs as the desktop's user.
+DWORD DesktopShellPid() {
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(::GetDesktopWindow(), &pid);
+    return pid;
+}
+
+// Ends, by pid, every "ZavozidaDedor.exe" the installer started, itself or through the desktop's
+// shell, and says from where they ran.
 std::vector<std::wstring> EndEmulatorsStartedBy(DWORD installerPid) {
+    const DWORD shellPid = DesktopShellPid();
     std::vector<std::wstring> images;
     const std::wstring emulatorImage = std::wstring(kEmulatorProcessName) + L".exe";
     UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-        if (entry.th32ParentProcessID != installerPid || lstrcmpiW(entry.szExeFile, emulatorImage.c_str()) != 0)
+        if ((entry.th32ParentProcessID != installerPid && entry.th32ParentProcessID != shellPid) ||
+            lstrcmpiW(entry.szExeFile, emulatorImage.c_str()) != 0)
             continue;
         UniqueHandle process(
             ::OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID));
@@ -773,7 +783,9 @@ TEST(FullInstall, DefaultFolder) {
     EXPECT_EQ(InstallAndWait(installer, L"default-folder"), 0u);
     ExpectInstalledIn(DefaultFolder(), installer.pid());
     ExpectReports({"activate", "install_start", "install_done"});
-    ExpectLogFrames(installer.folder(), {"DotNetFrameworkTask checking framework now", "IsWindows1064Bit2"});
+    // Elevated, the emulator is started by the desktop's shell, as the user.
+    ExpectLogFrames(installer.folder(), {"DotNetFrameworkTask checking framework now", "IsWindows1064Bit2",
+                                         Utf8(DefaultFolder() + kEmulatorFile) + " started as the desktop's user"});
 }
 
 // Windows 10 without the .NET 3.5 feature: its installer comes from the version server.
@@ -1209,7 +1221,7 @@ TEST(FullInstall, Uninstall) {
             ASSERT_NO_FATAL_FAILURE(TypeFolder(installer.window(), c.folder));
         }
         ASSERT_EQ(InstallAndWait(installer, L"uninstall"), 0u);
-        const UniqueHandle emulator = RunningProgramStartedBy(installer.pid(), kEmulatorFile + 1);
+        const UniqueHandle emulator = RunningProgramStartedBy(DesktopShellPid(), kEmulatorFile + 1);
         ASSERT_TRUE(emulator) << "the installer did not start the emulator";
         Services services;
         ASSERT_NO_FATAL_FAILURE(services.Create(service, true));
