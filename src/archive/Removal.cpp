@@ -181,7 +181,7 @@ bool Removal::ParkingReady() {
     std::wstring folder, offending;
     if (!MakeAdminFolder(std::wstring(common) + L"\\", L"VexoRemoved-", &folder, &parkingHeld_)) return false;
     if (!OnlyAdministratorsChange(folder, &offending)) {
-        LogLeftNotAtRestart(folder, offending);
+        // Each file in use says so where it stays.
         parkingHeld_.reset();
         if (!::RemoveDirectoryW(folder.c_str())) LogCallFailed("RemoveDirectoryW", folder, ::GetLastError());
         return false;

@@ -129,13 +129,18 @@ void LogLeftNotAtRestart(const std::wstring& path, const std::wstring& offending
 }
 
 bool MakeAdminFolder(const std::wstring& parent, const std::wstring& prefix, std::wstring* path, UniqueFile* held) {
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminFolderAccess, SDDL_REVISION_1, &descriptor,
-                                                                nullptr)) {
-        LogCallFailed("ConvertStringSecurityDescriptorToSecurityDescriptorW", kAdminFolderAccess, ::GetLastError());
+    // Owned by the administrators, not by whoever the token names (the user's own account, where
+    // Windows is set so): an owner may always change the folder's DACL. Only a process that is no
+    // administrator is refused that owner, and makes the folder with its default one.
+    const std::wstring owned = std::wstring(L"O:BA") + kAdminFolderAccess;
+    PSECURITY_DESCRIPTOR descriptor = nullptr, plain = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(owned.c_str(), SDDL_REVISION_1, &descriptor, nullptr) ||
+        !::ConvertStringSecurityDescriptorToSecurityDescriptorW(kAdminFolderAccess, SDDL_REVISION_1, &plain, nullptr)) {
+        LogCallFailed("ConvertStringSecurityDescriptorToSecurityDescriptorW", owned, ::GetLastError());
+        ::LocalFree(descriptor);
         return false;
     }
-    const UniqueLocalMemory owner(descriptor);
+    const UniqueLocalMemory ownedMemory(descriptor), plainMemory(plain);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::wstring candidate = parent + prefix + std::to_wstring(::GetCurrentProcessId()) + L"-" +
@@ -153,6 +158,10 @@ bool MakeAdminFolder(const std::wstring& parent, const std::wstring& prefix, std
         }
         const DWORD error = ::GetLastError();
         if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) continue;
+        if (error == ERROR_INVALID_OWNER && attributes.lpSecurityDescriptor != plain) {
+            attributes.lpSecurityDescriptor = plain;
+            continue;
+        }
         LogCallFailed("CreateDirectoryW", candidate, error);
         return false;
     }
