@@ -104,7 +104,8 @@ bool RunsElevated() {
 bool StartAsDesktopUser(const std::wstring& file, const std::wstring& folder) {
     // Only in this scope, on this thread: the runner thread's own apartment.
     const ComScope com;
-    if (Failed(com.result(), "CoInitialize", file)) return false;
+    // A thread already in the multithreaded apartment has COM too.
+    if (com.result() != RPC_E_CHANGED_MODE && Failed(com.result(), "CoInitialize", file)) return false;
     ComPtr<IShellDispatch2> shell;
     if (!DesktopShell(file, &shell)) return false;
     Bstr program(file);
