@@ -44,11 +44,10 @@ UniqueFile HoldToRead(const std::wstring& path) {
 bool HeldFolderPasses(HANDLE held, const std::wstring& path, DWORD rights) {
     BY_HANDLE_FILE_INFORMATION info = {};
     if (!::GetFileInformationByHandle(held, &info)) return false;
-    // Wine shows a link as one only on the path.
+    // A link on the way would be followed at the restart. Wine shows one only on the path.
     const DWORD byPath = ::GetFileAttributesW(path.c_str());
-    const DWORD notPlain = FILE_ATTRIBUTE_REPARSE_POINT;
-    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & notPlain) ||
-        byPath == INVALID_FILE_ATTRIBUTES || (byPath & notPlain))
+    if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        byPath == INVALID_FILE_ATTRIBUTES || (byPath & FILE_ATTRIBUTE_REPARSE_POINT))
         return false;
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (::GetSecurityInfo(held, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,

@@ -22,13 +22,15 @@ bool MakeAdminFolder(const std::wstring& parent, const std::wstring& prefix, std
 // the restart, long after every handle of ours is gone: if a user could by then rename a folder
 // on the way and put a link in its place, the system would delete what the link leads to. So
 // they are made only inside a folder that, and whose way from the drive's root, only
-// administrators, the system and the installer service (trusted below) can change:
+// administrators, the system and the installer service (TrustedInstaller) can change:
 //   - every folder on the way, the drive's root included: owned by one trusted, with a DACL, and
 //     no ACE that applies to it granting anyone else the right to delete its entries, or to
 //     change its DACL or owner;
 //   - every folder below the root: no such ACE granting the right to delete (rename) it, and none
 //     a junction or symbolic link;
 //   - the folder itself: nor the right to add a file or folder, which could take a deleted name.
+// Such a folder may itself go at the restart, after what is in it: nobody else can rename or
+// delete it, so its name in its parent stays its own until then.
 // CREATOR OWNER and OWNER RIGHTS count as the owner; inherit-only ACEs do not apply; deny ACEs
 // are not counted on (a check that ignores them can only refuse more).
 constexpr DWORD kRenameRights = DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
