@@ -1,5 +1,5 @@
 // The product's uninstaller. Started from the install folder it asks first (unless /S), then runs
-// a copy of itself from the temp folder, since a running program's folder cannot be deleted. The
+// a copy of itself from a folder of its own, since a running program's folder cannot be deleted. The
 // copy ends the product's services and processes as the installer's cleanup does, removes the
 // links, the uninstall entry and what the installation listed (install.lst), and is deleted at
 // the next restart.
@@ -15,6 +15,7 @@
 #include <windows.h>
 // after windows.h, which it needs
 #include <shellapi.h>
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include <cstdint>
@@ -166,18 +167,31 @@ void DeleteCopy(const std::wstring& copyPath) {
 
 std::wstring LogPath(const std::wstring& temp) { return temp + kProductFolderName + L"-uninstall.log"; }
 
-// A new folder in the temp folder that only administrators and the system may write to: where
-// Windows searches a program's own folder for DLLs first, anyone who could write beside the copy
-// could have a DLL of theirs loaded into it.
-bool MakeCopyFolder(const std::wstring& temp, std::wstring* folder) {
-    UniqueFile held;
-    return MakeAdminFolder(temp, kCopyFolderPrefix, folder, &held);
+// The machine's common application data with its trailing backslash, or empty. The copy's folder
+// is made there, not in the user's temp folder: the copy is deleted at the next restart by path,
+// and the user could by then have put a link in the place of a folder of their own on the way.
+std::wstring CopyParent() {
+    wchar_t common[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common))) {
+        LogCallFailed("SHGetFolderPathW", L"common application data", ERROR_PATH_NOT_FOUND);
+        return {};
+    }
+    return std::wstring(common) + L"\\";
 }
 
-// Writes this program into a new folder of the temp folder and holds the copy open for reading,
+// A new folder that only administrators and the system may write to: where Windows searches a
+// program's own folder for DLLs first, anyone who could write beside the copy could have a DLL of
+// theirs loaded into it.
+bool MakeCopyFolder(std::wstring* folder) {
+    const std::wstring parent = CopyParent();
+    UniqueFile held;
+    return !parent.empty() && MakeAdminFolder(parent, kCopyFolderPrefix, folder, &held);
+}
+
+// Writes this program into a new folder of its own and holds the copy open for reading,
 // shared for reading only, until it has started: the copy runs with this program's rights. Read
 // back, as it could change between the writing and the holding.
-bool MakeTempCopy(const std::wstring& temp, std::wstring* copyPath, UniqueFile* held) {
+bool MakeCopy(std::wstring* copyPath, UniqueFile* held) {
     const std::wstring self = OwnPath();
     UniqueFile image(::CreateFileW(self.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -187,7 +201,7 @@ bool MakeTempCopy(const std::wstring& temp, std::wstring* copyPath, UniqueFile* 
         return false;
     }
     std::wstring folder;
-    if (!MakeCopyFolder(temp, &folder)) return false;
+    if (!MakeCopyFolder(&folder)) return false;
     const std::wstring path = folder + kUninstallerFile;
     UniqueFile out(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!out) {
@@ -260,7 +274,7 @@ int RunOriginal(const Arguments& args) {
     // In a window this process ends at once and the copy waits for that; silent, it waits for
     // the copy instead, to return its code.
     UniqueHandle self;
-    if (MakeTempCopy(temp, &copyPath, &held)) {
+    if (MakeCopy(&copyPath, &held)) {
         if (!args.silent && !::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
                                                self.out(), SYNCHRONIZE, TRUE, 0))
             LogCallFailed("DuplicateHandle", copyPath, ::GetLastError());
@@ -295,18 +309,24 @@ DWORD PendingAtRestartBytes() {
     return bytes;
 }
 
-// The copy and then its folder go at the next restart, wherever the temp folder is: a running
-// program cannot delete its own file. Needs administrator rights; a refusal is only logged.
-void DeleteSelfAtRestart(const std::wstring& temp) {
+// The copy and then its folder go at the next restart: a running program cannot delete its own
+// file. Only a folder the original made for it, and only where no user can change the way there
+// by then (else both stay, logged: they are not the installation's). Needs administrator rights; a
+// refusal is only logged.
+void DeleteSelfAtRestart() {
     const std::wstring self = OwnPath();
-    if (!::MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
-        LogCallFailed("MoveFileExW (at restart)", self, ::GetLastError());
-    // Only a folder the original made for it: a copy started elsewhere leaves its folder alone.
     const std::wstring folder = ModuleDirectory();
-    const std::wstring ours = Upper(temp + kCopyFolderPrefix);
-    if (folder.size() <= ours.size() || Upper(folder.substr(0, ours.size())) != ours ||
+    const std::wstring ours = Upper(CopyParent() + kCopyFolderPrefix);
+    if (CopyParent().empty() || folder.size() <= ours.size() || Upper(folder.substr(0, ours.size())) != ours ||
         folder.find(L'\\', ours.size()) != std::wstring::npos)
         return;
+    std::wstring offending;
+    if (!OnlyAdministratorsChange(folder, &offending)) {
+        LogLeftNotAtRestart(self, offending);
+        return;
+    }
+    if (!::MoveFileExW(self.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        LogCallFailed("MoveFileExW (at restart)", self, ::GetLastError());
     if (!::MoveFileExW(folder.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
         LogCallFailed("MoveFileExW (at restart)", folder, ::GetLastError());
 }
@@ -323,7 +343,7 @@ int RunCopy(Arguments* args, const std::wstring& temp) {
     allGone &= DeleteUninstallEntry(args->installPath);
     allGone &= RemoveInstallation(args->installPath);
     const bool atRestart = PendingAtRestartBytes() != pendingBefore;
-    DeleteSelfAtRestart(temp);
+    DeleteSelfAtRestart();
     LogFormatW(g_log, L"uninstalled %s: %s", args->installPath.c_str(),
                !allGone    ? L"something left"
                : atRestart ? L"all gone, some at the next restart"

@@ -1,9 +1,12 @@
 #include "archive/Removal.h"
 
 #include <windows.h>
+// after windows.h, which they need
+#include <shlobj.h>
 #include <shlwapi.h>
 
 #include "archive/FolderRemoval.h"
+#include "base/AdminFolder.h"
 #include "base/Log.h"
 #include "base/SystemApi.h"
 
@@ -132,9 +135,23 @@ Removal::Way Removal::Reach(const std::vector<std::wstring>& parts, size_t count
     return Way::Refused;
 }
 
+Removal::~Removal() {
+    if (parking_.empty()) return;
+    parkingHeld_.reset();
+    if (parked_ == 0 ? !::RemoveDirectoryW(parking_.c_str())
+                     : !::MoveFileExW(parking_.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
+        LogCallFailed(parked_ == 0 ? "RemoveDirectoryW" : "MoveFileExW (at restart)", parking_, ::GetLastError());
+}
+
+// Deleted by path at the restart: only inside a folder no user can change by then.
 bool Removal::ScheduleAtRestart(const std::wstring& path) {
     const uint64_t key = PathKey(path);
     if (atRestart_.count(key) != 0) return true;
+    std::wstring offending;
+    if (!OnlyAdministratorsChange(path.substr(0, path.rfind(L'\\')), &offending)) {
+        LogLeftNotAtRestart(Shown(path), offending);
+        return false;
+    }
     if (!::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         LogCallFailed("MoveFileExW (at restart)", Shown(path), ::GetLastError());
         return false;
@@ -143,14 +160,32 @@ bool Removal::ScheduleAtRestart(const std::wstring& path) {
     return true;
 }
 
+// A new folder for in-use files in the machine's common application data, one only
+// administrators can change; false when there is none.
+bool Removal::ParkingReady() {
+    if (parkingTried_) return !parking_.empty();
+    parkingTried_ = true;
+    wchar_t common[MAX_PATH] = {};
+    if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common))) return false;
+    std::wstring folder, offending;
+    if (!MakeAdminFolder(std::wstring(common) + L"\\", L"VexoRemoved-", &folder, &parkingHeld_)) return false;
+    if (!OnlyAdministratorsChange(folder, &offending)) {
+        // Each file in use says so where it stays.
+        parkingHeld_.reset();
+        if (!::RemoveDirectoryW(folder.c_str())) LogCallFailed("RemoveDirectoryW", folder, ::GetLastError());
+        return false;
+    }
+    parking_ = folder;
+    return true;
+}
+
 // Windows lets a running program's file be renamed but not deleted: it leaves the folder for the
-// temp folder (on the same drive; a copy would leave it in place) and goes at the next restart.
+// parking folder (on the same drive; a copy would leave it in place) and goes at the next restart.
 Removal::Outcome Removal::DeleteInUse(const std::wstring& path) {
-    wchar_t temp[MAX_PATH + 1] = {};
-    const DWORD length = ::GetTempPathW(MAX_PATH + 1, temp);
     wchar_t parked[MAX_PATH] = {};
-    if (length != 0 && length <= MAX_PATH && ::GetTempFileNameW(temp, L"vxu", 0, parked) != 0) {
+    if (ParkingReady() && ::GetTempFileNameW(parking_.c_str(), L"vxu", 0, parked) != 0) {
         if (::MoveFileExW(path.c_str(), parked, MOVEFILE_REPLACE_EXISTING)) {
+            ++parked_;
             if (!::MoveFileExW(parked, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT))
                 LogCallFailed("MoveFileExW (at restart)", parked, ::GetLastError());
             return Outcome::Gone;

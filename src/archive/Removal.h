@@ -20,9 +20,11 @@
 bool HandleDeletionAvailable() noexcept;
 
 struct RemovalOptions {
-    // A file Windows will not delete now (a running program's) leaves for the temp folder and
-    // goes at the next restart; where it cannot leave (the temp folder is on another drive) it
-    // goes at the restart where it is, and so do the folders it keeps. Either counts as gone.
+    // A file Windows will not delete now (a running program's) leaves for a folder only
+    // administrators can change, in the machine's common application data, and goes at the next
+    // restart; where it cannot leave (another drive) it goes at the restart where it is, and so
+    // do the folders it keeps, when that folder is one only administrators can change (see
+    // OnlyAdministratorsChange). Either counts as gone; else it stays, and the log says so.
     bool moveOutInUse = false;
     // Deletes through the handle; false (Windows XP) by path, while the way there is held.
     bool byHandle = HandleDeletionAvailable();
@@ -46,6 +48,8 @@ struct FileIdentity {
 class Removal {
 public:
     explicit Removal(const std::wstring& root, RemovalOptions options = {});
+    // The folder in-use files were moved to goes now when empty, else at the restart after them.
+    ~Removal();
     Removal(const Removal&) = delete;
     Removal& operator=(const Removal&) = delete;
 
@@ -84,11 +88,17 @@ private:
     Outcome DeleteHeld(UniqueFile* held, const std::wstring& path, DWORD attributes, bool quiet);
     Outcome DeleteInUse(const std::wstring& path);
     bool ScheduleAtRestart(const std::wstring& path);
+    bool ParkingReady();
 
     std::wstring root_;  // "\\?\" form; empty when the root cannot be used
     RemovalOptions options_;
     HeldWay way_;
     std::unordered_set<uint64_t> atRestart_;
+    // Where in-use files are moved to, made at the first; empty when none could be made.
+    std::wstring parking_;
+    UniqueFile parkingHeld_;
+    bool parkingTried_ = false;
+    size_t parked_ = 0;
 };
 
 // Deletes a file or folder tree permanently, silently, without the recycle bin (a Removal of the

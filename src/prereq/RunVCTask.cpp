@@ -3,6 +3,7 @@
 #include "base/Log.h"
 #include "base/Product.h"
 #include "prereq/ProgramRunner.h"
+#include "prereq/UserStart.h"
 #include "tasks/InstallMessages.h"
 
 void RunVCTask::Run() {
@@ -10,6 +11,6 @@ void RunVCTask::Run() {
     PostProgress(mainWindow, 90);
     ShellRun(installPath + L"\\assets\\software\\vc.exe", kRuntimeParameters, installPath, true);
     PostProgress(mainWindow, 98);
-    if (startsEmulator) ShellRun(installPath + kEmulatorFile, nullptr, installPath, false);
+    if (startsEmulator) StartAsUser(installPath + kEmulatorFile, installPath);
     DebugTrace(L"RunVCTask exit ");
 }

@@ -90,14 +90,16 @@ TEST(RunProgram, ReturnsAllItsOutputAsWideTextAndLogsOnlyAFailedStart) {
     EXPECT_NE(logged.find("create process failed 193 ["), std::string::npos) << logged;
 }
 
-// Emulators this test started that are still running.
-std::vector<DWORD> OurEmulators() {
+// Emulators this test started, itself or through the desktop's shell, that are still running.
+std::vector<DWORD> OurEmulators(bool throughTheShell = true) {
+    DWORD shell = 0;
+    ::GetWindowThreadProcessId(::GetDesktopWindow(), &shell);
     std::vector<DWORD> found;
     UniqueHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry = {};
     entry.dwSize = sizeof entry;
     for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry))
-        if (entry.th32ParentProcessID == ::GetCurrentProcessId() &&
+        if ((entry.th32ParentProcessID == (throughTheShell ? shell : ::GetCurrentProcessId())) &&
             lstrcmpiW(entry.szExeFile, L"ZavozidaDedor.exe") == 0)
             found.push_back(entry.th32ProcessID);
     return found;
@@ -127,6 +129,8 @@ TEST(RunVCTask, RuntimePackageWaitedForOnEveryInstallThenTheEmulatorLeftRunning)
     const std::wstring vc = software + L"\\vc.exe";
     const std::string expected = "\"" + std::string(vc.begin(), vc.end()) +
                                  "\" /q /c:\"msiexec /i vcredist.msi /qn /l*v %temp%\\vcredist_x86.log\"\r\n";
+    const std::wstring log = FreshScratch(L"vc-log") + L"\\tmp.log";
+    ASSERT_NE(InitLogAt(log), nullptr);
 
     for (size_t run = 1; run <= 2; ++run) {
         EXPECT_EQ(RunTask(folder), (std::vector<WPARAM>{90, 98}));
@@ -139,6 +143,12 @@ TEST(RunVCTask, RuntimePackageWaitedForOnEveryInstallThenTheEmulatorLeftRunning)
         for (int i = 0; i < 100 && (running = OurEmulators()).size() < run; ++i) ::Sleep(50);
         EXPECT_EQ(running.size(), run);
     }
+    // This process is elevated (Wine's always are): the desktop's shell started it, as the user.
+    EXPECT_TRUE(OurEmulators(false).empty());
+    std::string logged;
+    ReadWholeFile(log, &logged);
+    EXPECT_NE(logged.find(Utf8(folder) + "\\ZavozidaDedor.exe started as the desktop's user"), std::string::npos)
+        << logged;
     for (const DWORD pid : OurEmulators()) {
         UniqueHandle process(::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid));
         if (::TerminateProcess(process.get(), 0)) ::WaitForSingleObject(process.get(), 5000);
@@ -146,10 +156,15 @@ TEST(RunVCTask, RuntimePackageWaitedForOnEveryInstallThenTheEmulatorLeftRunning)
     EXPECT_TRUE(OurEmulators().empty());
 }
 
+// A missing emulator is not handed to the desktop's shell, which would say so in a box of its own.
 TEST(RunVCTask, MissingProgramsAreSkippedWithoutABox) {
-    const std::wstring folder = FreshScratch(L"vc-missing");
+    const std::wstring folder = FreshScratch(L"vc-missing"), log = folder + L"\\tmp.log";
+    ASSERT_NE(InitLogAt(log), nullptr);
     EXPECT_EQ(RunTask(folder), (std::vector<WPARAM>{90, 98}));
     EXPECT_TRUE(OurEmulators().empty());
+    std::string logged;
+    ReadWholeFile(log, &logged);
+    EXPECT_NE(logged.find(Utf8(folder) + "\\ZavozidaDedor.exe started by this process"), std::string::npos) << logged;
 }
 
 }  // namespace

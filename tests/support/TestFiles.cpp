@@ -1,5 +1,8 @@
 #include "TestFiles.h"
 
+#include <shlobj.h>
+
+#include "base/AdminFolder.h"
 #include "base/Owners.h"
 
 std::wstring WinPathFromEnv(const wchar_t* variable) {
@@ -79,4 +82,29 @@ bool MarkFrameworkPresent() {
         ::RegSetValueExW(key, L"Install", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one) == ERROR_SUCCESS;
     ::RegCloseKey(key);
     return set;
+}
+
+std::wstring CommonAppData() {
+    wchar_t path[MAX_PATH] = {};
+    return SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path)) ? path : L"";
+}
+
+bool RestartDeletionsInCommonAppData() {
+    std::wstring folder;
+    UniqueFile held;
+    if (!MakeAdminFolder(CommonAppData() + L"\\", L"vexo-test-", &folder, &held)) return false;
+    const bool restart = OnlyAdministratorsChange(folder);
+    held.reset();
+    RemoveDirectoryW(folder.c_str());
+    return restart;
+}
+
+DWORD PendingAtRestartBytes() {
+    UniqueRegKey key;
+    DWORD bytes = 0;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_QUERY_VALUE,
+                      key.out()) != ERROR_SUCCESS ||
+        RegQueryValueExW(key.get(), L"PendingFileRenameOperations", nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS)
+        return 0;
+    return bytes;
 }

@@ -17,3 +17,11 @@ std::string Utf8(const std::wstring& text);
 // The .NET Framework 4 client profile recorded as Windows records it, so an installer started in
 // the prefix goes straight on to the payload; false when the registry refuses.
 bool MarkFrameworkPresent();
+// The machine's common application data ("C:\ProgramData"), where the removal and the uninstaller
+// make their folders for files in use and for the uninstaller's copy.
+std::wstring CommonAppData();
+// Whether such a folder is one where deletions may wait for the next restart (see
+// OnlyAdministratorsChange): never under Wine, where every file belongs to the user.
+bool RestartDeletionsInCommonAppData();
+// The size of what Windows is to delete or move at the next restart (0: nothing).
+DWORD PendingAtRestartBytes();
