@@ -30,11 +30,11 @@ struct Sink {
 
     PartialDownload& partial;
     CURL* curl = nullptr;
-    uint64_t rangeFrom = 0;      // where this try asked the body to start; 0: the whole file
-    bool bodySeen = false;       // this try's first block has been taken
-    bool mayStartOver = true;    // once per download
-    bool arrived = false;        // any byte came in this run
-    std::string url;             // as sent, for the resume record
+    uint64_t rangeFrom = 0;    // where this try asked the body to start; 0: the whole file
+    bool bodySeen = false;     // this try's first block has been taken
+    bool mayStartOver = true;  // once per download
+    bool arrived = false;      // any byte came in this run
+    std::string url;           // as sent, for the resume record
     Stop stop = Stop::None;
     // The answer being received (reset at each status line: redirects come first).
     long status = 0;
@@ -137,9 +137,12 @@ size_t HeaderLine(char* data, size_t size, size_t count, void* user) {
     size_t from = colon + 1;
     while (from < line.size() && line[from] == ' ') ++from;
     const std::string value = line.substr(from);
-    if (NameIs(line, colon, "ETag")) sink.etag = value;
-    else if (NameIs(line, colon, "Last-Modified")) sink.lastModified = value;
-    else if (NameIs(line, colon, "Content-Range")) sink.contentRange = value;
+    if (NameIs(line, colon, "ETag"))
+        sink.etag = value;
+    else if (NameIs(line, colon, "Last-Modified"))
+        sink.lastModified = value;
+    else if (NameIs(line, colon, "Content-Range"))
+        sink.contentRange = value;
     return size * count;
 }
 

@@ -49,9 +49,8 @@ std::wstring Refusal(HANDLE file, const DownloadedFile& done, const std::wstring
 
 DownloadResult NameFinishedDownload(PartialDownload& partial, const std::wstring& path, const Sha256Digest& digest,
                                     DownloadedFile* done) {
-    UniqueFile held;
     if (!partial.Close()) return DownloadResult::TransferFailed;
-    held = HoldUnderItsName(partial, path);
+    UniqueFile held = HoldUnderItsName(partial, path);
     // XP has no rename through a handle: there the partial file is renamed by path. A link put at
     // either name is renamed as itself, and TakeDownload checks what the final name holds.
     if (!held && !::MoveFileExW(PartialDownloadPath(path).c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
@@ -73,8 +72,10 @@ void TakeDownload(DotNetFrameworkTask& task, DownloadedFile& done, const std::ws
     if (!held && folder)
         held = OpenFileIn(folder, NamePart(done.path), FileIn::kOpenExisting, GENERIC_READ, FILE_SHARE_READ);
     std::wstring refusal;
-    if (!held) refusal = L"the file cannot be held against writing (error " + std::to_wstring(::GetLastError()) + L")";
-    else refusal = Refusal(held.get(), done, name);
+    if (!held)
+        refusal = L"the file cannot be held against writing (error " + std::to_wstring(::GetLastError()) + L")";
+    else
+        refusal = Refusal(held.get(), done, name);
     if (refusal.empty()) {
         task.heldDownload = std::move(held);
         task.state = success;

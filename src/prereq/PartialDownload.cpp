@@ -23,8 +23,7 @@ void PartialDownload::NoteHead(const char* data, size_t size, uint64_t at) {
 bool PartialDownload::Open(const std::string& url) {
     // Written to only when it is a file of its own: a link or a second name of another file there
     // would have that file written over. OpenFileIn lets such a name go and makes a new file.
-    file_ = OpenFileIn(folder_, PartialName(name_), FileIn::kOpenOrNew, GENERIC_READ | GENERIC_WRITE,
-                       FILE_SHARE_READ);
+    file_ = OpenFileIn(folder_, PartialName(name_), FileIn::kOpenOrNew, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
     if (!file_) return false;
     hash_.emplace();
     std::string recordedUrl, validator;
@@ -33,7 +32,8 @@ bool PartialDownload::Open(const std::string& url) {
     uint64_t read = 0;
     for (;;) {
         DWORD got = 0;
-        if (!::ReadFile(file_.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return Truncate();
+        if (!::ReadFile(file_.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr))
+            return Truncate();
         if (got == 0) break;
         NoteHead(buffer.data(), got, read);
         hash_->Update(buffer.data(), got);
@@ -79,8 +79,8 @@ Sha256Digest PartialDownload::Finish() {
 
 // The record: the URL, then the validator, a line each.
 bool PartialDownload::ReadRecord(std::string* url, std::string* validator) const {
-    const UniqueFile file = OpenFileIn(folder_, ResumeRecordName(name_), FileIn::kOpenExisting, GENERIC_READ,
-                                       FILE_SHARE_READ);
+    const UniqueFile file =
+        OpenFileIn(folder_, ResumeRecordName(name_), FileIn::kOpenExisting, GENERIC_READ, FILE_SHARE_READ);
     if (!file) return false;
     char text[4096];
     DWORD got = 0;

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "base/FileInFolder.h"
 #include "base/Owners.h"

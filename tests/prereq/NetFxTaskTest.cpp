@@ -475,8 +475,8 @@ TEST_F(NetFxTaskTest, BrokenTransfersResumeOrStartOver) {
         {"range ignored", "drop=1500000 drops=1 ranges=ignore", DownloadResult::Ok, "SRS", 1.4},
         {"validator changed", "drop=1500000 drops=1 etag=changes", DownloadResult::Ok, "SRS", 1.4},
         // The piece of the other version is refused by the client itself: it starts over.
-        {"validator changed, If-Range ignored", "drop=1500000 drops=1 etag=changes ifrange=ignore",
-         DownloadResult::Ok, "SRS", 2.0},
+        {"validator changed, If-Range ignored", "drop=1500000 drops=1 etag=changes ifrange=ignore", DownloadResult::Ok,
+         "SRS", 2.0},
         {"no length", "length=none", DownloadResult::Ok, "S", 1.0},
         {"dropped before any data", "drop=0", DownloadResult::TransferFailed, "S", 0.0},
     };
@@ -597,7 +597,8 @@ TEST_F(NetFxTaskTest, LinksAtTheDownloadsNamesAreNotWrittenThrough) {
         DownloadedFile done;
         EXPECT_EQ(DownloadToFile(url, path, {}, &done, DownloadProgress{window_, kDownloadSp2}), DownloadResult::Ok);
         done.held.reset();
-        EXPECT_TRUE(ReadAll(victim) == own) << "the user's own file was written over: " << ReadAll(victim).substr(0, 40);
+        EXPECT_TRUE(ReadAll(victim) == own)
+            << "the user's own file was written over: " << ReadAll(victim).substr(0, 40);
         EXPECT_TRUE(ReadAll(path) == data);
         EXPECT_TRUE(done.digest == DigestOf(data)) << ToHex(done.digest);
         EXPECT_EQ(DownloadStates(window_).states, c.states);
