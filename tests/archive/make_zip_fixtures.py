@@ -327,6 +327,22 @@ def main():
         put(buf, local_header(buf, i) + 14, "<I", crc)
     save("badcrc.zip", buf)
 
+    # Two damaged entries, one large (read long before its CRC fails) and one small, in both orders:
+    # checked on several threads, the failure found first in time is not the first in archive
+    # order for one of them, whichever way a wrong check goes.
+    # (The generator's state is put back: the fixtures after these stay as they were.)
+    state = rng.getstate()
+    small = ("small.txt", payload[:3000], zipfile.ZIP_DEFLATED)
+    large = ("large.bin", mixed(12 * 1024 * 1024), zipfile.ZIP_DEFLATED)
+    rng.setstate(state)
+    for name, entries in (("badcrc_small_large.zip", [small, large]), ("badcrc_large_small.zip", [large, small])):
+        buf = zip_bytes(entries)
+        for i in (0, 1):
+            crc = struct.unpack_from("<I", buf, central_headers(buf)[i] + 16)[0] ^ 0x5A5A
+            put(buf, central_headers(buf)[i] + 16, "<I", crc)
+            put(buf, local_header(buf, i) + 14, "<I", crc)
+        save(name, buf)
+
     # Damaged deflate data: inflate itself fails.
     buf = zip_bytes(base)
     start = local_header(buf, 0) + 30 + len("first.txt")

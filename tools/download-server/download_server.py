@@ -17,7 +17,9 @@ Both ports answer by the routes in DIR/routes, read at every request: one route 
                        drop=N          reset the connection after N more bytes of each answer's body
                        drops=K         only the path's first K answers drop
                        ranges=ignore   answer every request 200 with the whole file
-                       etag=changes    the ETag is "v2" from the path's second request on
+                       etag=changes    from the path's second request on, another version: ETag "v2",
+                                       its third byte changed
+                       ifrange=ignore  a range is answered 206 whatever If-Range says
                        length=none     no Content-Length: the body ends when the connection closes
                        rate=N          send about N bytes a second
   redirect LOCATION  302 to LOCATION
@@ -106,11 +108,13 @@ class Handler(quiet_http.Handler):
         with journal_lock:
             requests_per_path[path] = requests_per_path.get(path, 0) + 1
             etag = '"v2"' if options.get("etag") == "changes" and requests_per_path[path] > 1 else '"v1"'
+        if etag == '"v2"':
+            data = data[:2] + bytes([data[2] ^ 0xFF]) + data[3:]
         start, status = 0, 200
         asked = self.headers.get("Range", "")
         if_range = self.headers.get("If-Range")
         if (options.get("ranges") != "ignore" and asked.startswith("bytes=") and asked.endswith("-")
-                and asked[6:-1].isdigit() and if_range in (None, etag, LAST_MODIFIED)):
+                and asked[6:-1].isdigit() and (if_range in (None, etag, LAST_MODIFIED) or options.get("ifrange") == "ignore")):
             start = int(asked[6:-1])
             if start >= len(data):
                 self.reply(416, b"", [("Content-Range", "bytes */%d" % len(data))])

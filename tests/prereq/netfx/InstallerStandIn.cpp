@@ -1,6 +1,7 @@
 // Stand-in for a downloaded .NET Framework installer, served by the tests' download server.
-// It notes how it was started in "<its own path>.ran" (command line, then working folder), which
-// outlives the installer file the task deletes. The NETFX_STANDIN_SP2 form also acts as the
+// It notes how it was started in "<its own path>.ran" (command line, working folder, then "held"
+// when another process holds its file against deletion, as the task must while it runs, or "not
+// held"), which outlives the installer file the task deletes. The NETFX_STANDIN_SP2 form also acts as the
 // service pack: .NET 2.0 "Install" = 1 at once, and "SP" = 2 about two seconds after it has
 // ended, from a copy of itself, as an installer that finishes behind its own back would.
 
@@ -38,6 +39,12 @@ int main(int argc, char** argv) {
     const std::wstring ran = OwnPath() + L".ran";
     AppendLine(ran, ::GetCommandLineW());
     AppendLine(ran, folder);
+    // Nobody else has the file open without sharing deletion: opening it for deletion succeeds even
+    // while it runs (its image only bars writing).
+    const HANDLE self = ::CreateFileW(OwnPath().c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+    AppendLine(ran, self == INVALID_HANDLE_VALUE ? L"held" : L"not held");
+    if (self != INVALID_HANDLE_VALUE) ::CloseHandle(self);
 #ifdef NETFX_STANDIN_SP2
     SetNet2Value(L"Install", 1);
     // The copy, not this file, lives on: the task deletes this one once the pack shows. It goes
