@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <psapi.h>
 
 #include <map>
 #include <string>
@@ -71,6 +72,23 @@ std::map<std::wstring, std::wstring> Entry(const std::wstring& folder, const std
             {L"UninstallString", sz(L"\"" + folder + kUninstallerFile + L"\"")}};
 }
 
+// The file name of the program Windows starts for a command line given whole, as the shell starts
+// a registered one; empty when none starts. Ended at once.
+std::wstring StartedProgram(std::wstring commandLine) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (!::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                          &startup, &started))
+        return {};
+    const UniqueHandle process(started.hProcess), thread(started.hThread);
+    wchar_t image[MAX_PATH * 2] = {};
+    const DWORD length = ::GetProcessImageFileNameW(process.get(), image, MAX_PATH * 2);
+    ::TerminateProcess(process.get(), 0);
+    const std::wstring path(image, length);
+    return path.substr(path.find_last_of(L"\\") + 1);
+}
+
 // Whether a lasting subkey can be made under the key: a volatile key refuses one.
 LONG LastingChild(HKEY root, const std::wstring& subkey) {
     UniqueRegKey child;
@@ -84,6 +102,15 @@ TEST(UninstallEntry, WrittenWholeToALastingKeyRewrittenInPlaceAndDeletedWhole) {
     task.SetInstallPath(InstallFolder(L"entry"));
     WriteUninstallEntry(task, HKEY_CURRENT_USER, kTestKey);
     EXPECT_EQ(Values(HKEY_CURRENT_USER, kTestKey), Entry(task.installPath, SampleVersion()));
+    // Run as the shell runs it, a program a user put where the folder's blank cuts its path never
+    // starts; unquoted, it would.
+    const std::wstring parent = task.installPath.substr(0, task.installPath.rfind(L'\\'));
+    ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_EMULATOR").c_str(), (parent + L"\\Vexo.exe").c_str(), FALSE));
+    wchar_t registered[MAX_PATH * 2] = {};
+    DWORD bytes = sizeof registered;
+    ASSERT_EQ(::SHGetValueW(HKEY_CURRENT_USER, kTestKey, L"UninstallString", nullptr, registered, &bytes), ERROR_SUCCESS);
+    EXPECT_EQ(Utf8(StartedProgram(registered)), Utf8(kUninstallerFile + 1));
+    EXPECT_EQ(Utf8(StartedProgram(task.installPath + kUninstallerFile)), "Vexo.exe");
     // Listed after a restart too; the volatile key shows the check tells the two apart here.
     EXPECT_EQ(LastingChild(HKEY_CURRENT_USER, kTestKey), ERROR_SUCCESS);
     UniqueRegKey volatileKey;
