@@ -61,6 +61,31 @@ HMODULE Load(const SystemDllEntry& entry) noexcept {
     return entry.sideBySide ? ::LoadLibraryW(entry.file) : LoadFromSystemFolder(entry.file);
 }
 
+// DLLs that system DLLs the installer uses load late, by name, and that are not known DLLs. Where the
+// search is not restricted (Windows XP, Vista and 7 without SetDefaultDllDirectories) such a load
+// looks beside the installer first, and so does a delay load under Wine even where it is (measured:
+// GDI+ and WinHTTP took planted copies of the first five). Loaded from the system folder first,
+// each later load by name finds the DLL loaded. One missing on this Windows is skipped.
+constexpr const wchar_t* kPreloadedDlls[] = {
+    L"windowscodecs.dll",  // GDI+ decoding the skin's images
+    L"iphlpapi.dll",       // WinHTTP: the reports, the proxy settings
+    L"dnsapi.dll",         // WinHTTP, through iphlpapi
+    L"nsi.dll",            // iphlpapi
+    L"dhcpcsvc.dll",       // WinHTTP finding a proxy script (DHCP)
+    L"bcrypt.dll",         // WinHTTP and crypt32
+    L"uxtheme.dll",        // common controls 6, the window's theme
+    L"dwmapi.dll",         // the theme and the window manager (Vista and later)
+    L"version.dll",        // the shell, starting programs
+    L"apphelp.dll",        // starting programs: compatibility checks (Vista and later)
+    L"propsys.dll",        // the shell (Vista and later)
+    L"cryptbase.dll",      // advapi32's encryption (Windows 7)
+    L"userenv.dll",        // the shell's folders
+    L"profapi.dll",        // the shell's folders (Windows 7 and later)
+    L"sspicli.dll",        // WinHTTP's authentication (Windows 7 and later)
+    L"secur32.dll",        // WinHTTP's authentication
+    L"ntmarta.dll",        // advapi32's security functions
+};
+
 }  // namespace
 
 FARPROC LookUpSystemFunction(SystemFunction which) noexcept {
@@ -93,6 +118,8 @@ FARPROC LookUpSystemDllFunction(SystemDll dll, const char* name) noexcept {
 }
 
 void RestrictDllSearch() noexcept {
+    // Kept for the life of the process; a failed load is ignored (not every Windows has each).
+    for (const wchar_t* file : kPreloadedDlls) LoadFromSystemFolder(file);
     using SetDefaultFn = BOOL(WINAPI*)(DWORD);
     using SetDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
     constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32

@@ -79,6 +79,7 @@ Fn SystemDllFunction(SystemDll dll, const char* name) noexcept {
 #define VEXO_SYSTEM_CALL_IN(dll, scope, function) \
     SystemDllFunction<decltype(&scope::function)>(SystemDll::dll, #function)
 
-// Restricts the DLL search of this process to the system folder where Windows allows it, and
-// takes the current folder out of it everywhere else. The first thing the installer does.
+// Loads from the system folder the DLLs that system DLLs load late by name, then restricts the DLL
+// search of this process to the system folder where Windows allows it, and takes the current
+// folder out of it everywhere else. The first thing the installer does.
 void RestrictDllSearch() noexcept;

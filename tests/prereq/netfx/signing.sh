@@ -23,6 +23,8 @@ standin)
     exe=$2 dir=$3
     base=${exe%.exe}
     sign() { osslsigncode sign -certs "$dir/$1.crt" -key "$dir/$1.key" -h sha256 -in "$2" -out "$3" >/dev/null; }
+    # osslsigncode never writes over a file: what an earlier build of the stand-in left goes first.
+    rm -f "$base.other.exe" "$base.signed.tmp"
     cp "$exe" "$base.unsigned.exe"
     sign other "$base.unsigned.exe" "$base.other.exe"
     sign trusted "$base.unsigned.exe" "$base.signed.tmp"
