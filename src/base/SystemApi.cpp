@@ -64,7 +64,7 @@ HMODULE Load(const SystemDllEntry& entry) noexcept {
 // DLLs that system DLLs the installer uses load late, by name, and that are not known DLLs. Where the
 // search is not restricted (Windows XP, Vista and 7 without SetDefaultDllDirectories) such a load
 // looks beside the installer first, and so does a delay load under Wine even where it is (measured:
-// GDI+ and WinHTTP took planted copies of the first five). Loaded from the system folder first,
+// GDI+ and WinHTTP took planted copies of the first seven). Loaded from the system folder first,
 // each later load by name finds the DLL loaded. One missing on this Windows is skipped.
 constexpr const wchar_t* kPreloadedDlls[] = {
     L"windowscodecs.dll",  // GDI+ decoding the skin's images
@@ -73,6 +73,7 @@ constexpr const wchar_t* kPreloadedDlls[] = {
     L"nsi.dll",            // iphlpapi
     L"dhcpcsvc.dll",       // WinHTTP finding a proxy script (DHCP)
     L"bcrypt.dll",         // WinHTTP and crypt32
+    L"crypt32.dll",        // WinHTTP (certificates), the signature checks
     L"uxtheme.dll",        // common controls 6, the window's theme
     L"dwmapi.dll",         // the theme and the window manager (Vista and later)
     L"version.dll",        // the shell, starting programs
@@ -81,8 +82,6 @@ constexpr const wchar_t* kPreloadedDlls[] = {
     L"cryptbase.dll",      // advapi32's encryption (Windows 7)
     L"userenv.dll",        // the shell's folders
     L"profapi.dll",        // the shell's folders (Windows 7 and later)
-    L"sspicli.dll",        // WinHTTP's authentication (Windows 7 and later)
-    L"secur32.dll",        // WinHTTP's authentication
     L"ntmarta.dll",        // advapi32's security functions
 };
 
@@ -117,9 +116,9 @@ FARPROC LookUpSystemDllFunction(SystemDll dll, const char* name) noexcept {
     return module != nullptr ? ::GetProcAddress(module, name) : nullptr;
 }
 
-void RestrictDllSearch() noexcept {
-    // Kept for the life of the process; a failed load is ignored (not every Windows has each).
-    for (const wchar_t* file : kPreloadedDlls) LoadFromSystemFolder(file);
+namespace {
+
+void RestrictSearchPath() noexcept {
     using SetDefaultFn = BOOL(WINAPI*)(DWORD);
     using SetDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
     constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
@@ -129,4 +128,13 @@ void RestrictDllSearch() noexcept {
     // Older Windows: at least the current folder leaves the search.
     if (const auto setDirectory = SystemFunctionAs<SetDirectoryFn>(SystemFunction::SetDllDirectoryW))
         setDirectory(L"");
+}
+
+}  // namespace
+
+void RestrictDllSearch() noexcept {
+    // The search first: what the preloaded DLLs load by name as they start is searched so too.
+    RestrictSearchPath();
+    // Kept for the life of the process; a failed load is ignored (not every Windows has each).
+    for (const wchar_t* file : kPreloadedDlls) LoadFromSystemFolder(file);
 }

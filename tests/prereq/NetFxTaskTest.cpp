@@ -401,6 +401,7 @@ const PlantedDll kPlantedDlls[] = {
     {PlantedIn::InstallerFolder, L"windowscodecs"},  // GDI+, decoding the skin
     {PlantedIn::InstallerFolder, L"iphlpapi"},       // WinHTTP: the reports, the proxy settings
     {PlantedIn::InstallerFolder, L"dhcpcsvc"},       // WinHTTP, looking for a proxy script
+    {PlantedIn::InstallerFolder, L"crypt32"},        // WinHTTP
 };
 
 // The processes the DLL planted as `name` in `folder` was loaded into, one a line; empty if none.
