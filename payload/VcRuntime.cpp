@@ -2,12 +2,11 @@
 // line (UTF-8, one line) to vc-cmdline.txt, so a test can see how it was started, and its current
 // folder to vc-folder.txt. Both go into the folder VEXO_STANDIN_RECORDS names (the installer runs
 // the package from a folder of its own, which it removes), else into its own folder. Like the real
-// package it uses DLLs that are not known system DLLs: version.dll imported, dwmapi.dll loaded by
-// name, so a copy planted where Windows looks first would run.
+// package it loads DLLs that are not known system DLLs by name (version.dll, dwmapi.dll), so a copy
+// planted where Windows looks first would run; loaded, not imported, as the sample payload's
+// programs import only known DLLs.
 
 #include <windows.h>
-// after windows.h, which it needs
-#include <winver.h>
 
 #include <string>
 #include <vector>
@@ -62,9 +61,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     const std::wstring own = OwnFolder();
     const std::wstring folder = RecordFolder();
     if (own.empty() || folder.empty()) return 1;
-    DWORD ignored = 0;
-    GetFileVersionInfoSizeW((own + L"\\vc.exe").c_str(), &ignored);
-    LoadLibraryW(L"dwmapi.dll");
+    for (const wchar_t* dll : {L"version.dll", L"dwmapi.dll"}) LoadLibraryW(dll);
     wchar_t current[MAX_PATH] = {};
     const DWORD n = GetCurrentDirectoryW(MAX_PATH, current);
     if (n == 0 || n >= MAX_PATH) return 1;

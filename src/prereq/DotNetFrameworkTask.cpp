@@ -170,10 +170,8 @@ void FixInstallRoot() {
 void InstallSp2(DotNetFrameworkTask& task) {
     DebugTrace(L"DotNetFrameworkTask install framework enter now");
     PostProgress(task.mainWindow, 20, kProgressNetFx);
-    RunFolder run;
-    const bool put = PutDownload(task, L"sp2.exe", &run);
-    if (put) ShellRun(run.program(), L"/q /c:\"install /q\"", run.folder(), true);
-    run.Remove();
+    const bool put = PutDownload(task, L"sp2.exe", &task.sp2Folder);
+    if (put) ShellRun(task.sp2Folder.program(), L"/q /c:\"install /q\"", task.sp2Folder.folder(), true);
     task.heldDownload.reset();
     DebugTrace(L"DotNetFrameworkTask install framework exit now");
     if (put) {
@@ -199,6 +197,7 @@ void WaitForSp2(DotNetFrameworkTask& task) {
         ::Sleep(1000);
     }
     // Its installer has ended either way (InstallSp2 waited for it), so it is not left behind.
+    task.sp2Folder.Remove();
     ::DeleteFileW((task.moduleDir + L"\\sp2.exe").c_str());
     task.state = NetFxState::Finish;
 }

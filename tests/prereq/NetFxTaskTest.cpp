@@ -331,8 +331,9 @@ TEST_F(NetFxTaskTest, CheckedDownloadIsHeldUntilItHasRun) {
         const wchar_t* name;
         NetFxState checked, ran;
         void (*install)(DotNetFrameworkTask&);
-    } cases[] = {{L"WinNet1064Bit", NetFxState::InstallNetFx, NetFxState::Finish, Install35NetFx},
-                 {L"sp2", NetFxState::InstallSp2, NetFxState::WaitSp2, InstallSp2}};
+        void (*wait)(DotNetFrameworkTask&);  // until its folder goes
+    } cases[] = {{L"WinNet1064Bit", NetFxState::InstallNetFx, NetFxState::Finish, Install35NetFx, nullptr},
+                 {L"sp2", NetFxState::InstallSp2, NetFxState::WaitSp2, InstallSp2, WaitForSp2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(Utf8(c.name));
         DownloadedFile done = PlaceDownload(moduleDir_, c.name);
@@ -347,6 +348,7 @@ TEST_F(NetFxTaskTest, CheckedDownloadIsHeldUntilItHasRun) {
         c.install(*task);
         EXPECT_EQ(task->state, c.ran);
         EXPECT_FALSE(task->heldDownload);
+        if (c.wait != nullptr) c.wait(*task);
         EXPECT_EQ(RanFrom(done.path + L".ran", std::wstring(c.name) + L".exe"), "a folder of its own, gone since");
         ::DeleteFileW(done.path.c_str());
     }
