@@ -19,7 +19,6 @@
 #include "base/BuildConfig.h"
 #include "base/Owners.h"
 #include "base/SystemApi.h"
-#include "prereq/DownloadProxy.h"
 
 namespace {
 
@@ -30,23 +29,36 @@ const unsigned char kPixel[] = {0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a, 
                                 0x9c, 0x63, 0x60, 0x00, 0x02, 0x00, 0x00, 0x05, 0x00, 0x01, 0x7a, 0x5e, 0xab, 0x3f,
                                 0x00, 0x00, 0x00, 0x00, 0x49, 0x45, 0x4e, 0x44, 0xae, 0x42, 0x60, 0x82};
 
-// An image decoded as the skin's are: GDI+ loads its codecs' DLL.
-bool DecodeImage() {
+// An image decoded as the skin's are: GDI+ loads its codecs' DLL. From a file, not a stream: this
+// program imports nothing that would bring in user32, whose Wine copy loads version.dll by name.
+bool DecodeImage(const std::wstring& folder) {
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR token = 0;
     if (VEXO_SYSTEM_CALL_IN(GdiPlus, Gdiplus, GdiplusStartup)(&token, &input, nullptr) != Gdiplus::Ok) return false;
-    const HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, sizeof kPixel);
-    if (memory == nullptr) return false;
-    std::memcpy(::GlobalLock(memory), kPixel, sizeof kPixel);
-    ::GlobalUnlock(memory);
-    IStream* stream = nullptr;
-    if (FAILED(::CreateStreamOnHGlobal(memory, TRUE, &stream))) return false;
+    const std::wstring path = folder + L"pixel.png";
+    {
+        const UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        if (!file || !::WriteFile(file.get(), kPixel, sizeof kPixel, &written, nullptr)) return false;
+    }
     Gdiplus::GpBitmap* bitmap = nullptr;
-    const bool decoded =
-        VEXO_SYSTEM_CALL_IN(GdiPlus, Gdiplus::DllExports, GdipCreateBitmapFromStream)(stream, &bitmap) == Gdiplus::Ok;
+    const bool decoded = VEXO_SYSTEM_CALL_IN(GdiPlus, Gdiplus::DllExports, GdipCreateBitmapFromFile)(
+                             path.c_str(), &bitmap) == Gdiplus::Ok;
     if (decoded) VEXO_SYSTEM_CALL_IN(GdiPlus, Gdiplus::DllExports, GdipDisposeImage)(bitmap);
-    stream->Release();
     return decoded;
+}
+
+// The proxy settings as the downloads read them: the user's, then a proxy script looked for.
+void AskProxy(const std::wstring& url) {
+    WINHTTP_CURRENT_USER_IE_PROXY_CONFIG config = {};
+    VEXO_SYSTEM_CALL(WinHttp, WinHttpGetIEProxyConfigForCurrentUser)(&config);
+    const UniqueInternet session(VEXO_SYSTEM_CALL(WinHttp, WinHttpOpen)(
+        L"probe", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    WINHTTP_AUTOPROXY_OPTIONS options = {};
+    options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
+    options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
+    WINHTTP_PROXY_INFO info = {};
+    VEXO_SYSTEM_CALL(WinHttp, WinHttpGetProxyForUrl)(session.get(), url.c_str(), &options, &info);
 }
 
 // A request as the reports send one, to a port of the statistics host nobody listens on: WinHTTP
@@ -70,17 +82,15 @@ bool SendRequest() {
 int wmain(int argc, wchar_t** argv) {
     if (argc < 2) return 2;
     if (std::wcscmp(argv[1], L"by-name") == 0) return ::LoadLibraryW(L"version.dll") != nullptr ? 0 : 1;
-    if (std::wcscmp(argv[1], L"late") == 0) {
-        RestrictDllSearch();
-        // The proxy settings as the downloads read them, then a request as the reports send one.
-        ProxyForUrl(std::wstring(L"http://") + kStatsHost + L":9/", nullptr);
-        return DecodeImage() && SendRequest() ? 0 : 1;
-    }
 
     RestrictDllSearch();
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
     const std::wstring folder = std::wstring(self).substr(0, std::wstring(self).rfind(L'\\') + 1);
+    if (std::wcscmp(argv[1], L"late") == 0) {
+        AskProxy(std::wstring(L"http://") + kStatsHost + L":9/");
+        return DecodeImage(folder) && SendRequest() ? 0 : 1;
+    }
     if (argc < 3) return 2;
     const struct {
         const wchar_t* name;
