@@ -26,6 +26,7 @@
 #include "archive/InstallList.h"
 #include "archive/PreviousInstall.h"
 #include "base/AdminFolder.h"
+#include "base/HeldCopy.h"
 #include "base/Log.h"
 #include "base/ModulePath.h"
 #include "base/Owners.h"
@@ -149,19 +150,21 @@ std::wstring OwnPath() {
     return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(path, length);
 }
 
-bool ReadAll(HANDLE file, std::string* data) {
-    LARGE_INTEGER size = {};
-    if (!::GetFileSizeEx(file, &size) || size.QuadPart > kMaxImageBytes) return false;
-    data->assign(static_cast<size_t>(size.QuadPart), '\0');
-    DWORD read = 0;
-    return data->empty() ||
-           (::ReadFile(file, &(*data)[0], static_cast<DWORD>(data->size()), &read, nullptr) && read == data->size());
-}
+// The copy and its folder, each held from its making until the copy has started: the temp folder is
+// the user's, who could otherwise rename the folder away and put one of theirs, holding the same
+// program and a DLL of theirs, in its place.
+struct TempCopy {
+    std::wstring path;
+    UniqueFile folder;   // shares no deletion, so it cannot be renamed
+    UniqueFile program;  // shared for reading only
+};
 
 // The copy, then its folder, when it cannot run after all.
-void DeleteCopy(const std::wstring& copyPath) {
-    if (!::DeleteFileW(copyPath.c_str())) LogCallFailed("DeleteFileW", copyPath, ::GetLastError());
-    const std::wstring folder = copyPath.substr(0, copyPath.rfind(L'\\'));
+void DeleteCopy(TempCopy* copy) {
+    copy->program.reset();
+    if (!::DeleteFileW(copy->path.c_str())) LogCallFailed("DeleteFileW", copy->path, ::GetLastError());
+    copy->folder.reset();
+    const std::wstring folder = copy->path.substr(0, copy->path.rfind(L'\\'));
     if (!::RemoveDirectoryW(folder.c_str())) LogCallFailed("RemoveDirectoryW", folder, ::GetLastError());
 }
 
@@ -179,55 +182,31 @@ std::wstring CopyParent() {
     return std::wstring(common) + L"\\";
 }
 
-// A new folder that only administrators and the system may write to: where Windows searches a
-// program's own folder for DLLs first, anyone who could write beside the copy could have a DLL of
-// theirs loaded into it.
-bool MakeCopyFolder(std::wstring* folder) {
-    const std::wstring parent = CopyParent();
-    UniqueFile held;
-    return !parent.empty() && MakeAdminFolder(parent, kCopyFolderPrefix, folder, &held);
-}
-
-// Writes this program into a new folder of its own and holds the copy open for reading,
-// shared for reading only, until it has started: the copy runs with this program's rights. Read
-// back, as it could change between the writing and the holding.
-bool MakeCopy(std::wstring* copyPath, UniqueFile* held) {
+// Writes this program into a new folder that only administrators and the system may write to
+// (where Windows searches a program's own folder for DLLs first, anyone who could write beside the
+// copy could have a DLL of theirs loaded into it), and holds the copy open for reading, shared for
+// reading only, until it has started: the copy runs with this program's rights. Read back, as what
+// is held is what runs.
+bool MakeCopy(TempCopy* copy) {
     const std::wstring self = OwnPath();
-    UniqueFile image(::CreateFileW(self.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string program;
-    if (!image || !ReadAll(image.get(), &program)) {
-        LogCallFailed("ReadFile", self, ::GetLastError());
+    const UniqueFile image(::CreateFileW(self.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!image || !::GetFileSizeEx(image.get(), &size) || size.QuadPart > kMaxImageBytes) {
+        LogCallFailed("ReadFile", self, image ? ERROR_FILE_INVALID : ::GetLastError());
         return false;
     }
     std::wstring folder;
-    if (!MakeCopyFolder(&folder)) return false;
+    const std::wstring parent = CopyParent();
+    if (parent.empty() || !MakeAdminFolder(parent, kCopyFolderPrefix, &folder, &copy->folder)) return false;
     const std::wstring path = folder + kUninstallerFile;
-    UniqueFile out(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!out) {
-        LogCallFailed("CreateFileW", path, ::GetLastError());
+    if (!CopyToHeldFile(image.get(), path, &copy->program)) {
+        copy->folder.reset();
         if (!::RemoveDirectoryW(folder.c_str())) LogCallFailed("RemoveDirectoryW", folder, ::GetLastError());
         return false;
     }
-    DWORD written = 0;
-    const BOOL wrote = ::WriteFile(out.get(), program.data(), static_cast<DWORD>(program.size()), &written, nullptr);
-    const DWORD writeError = wrote ? ERROR_HANDLE_DISK_FULL : ::GetLastError();
-    out.reset();
-    std::string copied;
-    if (wrote && written == program.size()) {
-        held->reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (*held && ReadAll(held->get(), &copied) && copied == program) {
-            *copyPath = path;
-            return true;
-        }
-        LogCallFailed("ReadFile", path, *held ? ERROR_FILE_INVALID : ::GetLastError());
-    } else {
-        LogCallFailed("WriteFile", path, writeError);
-    }
-    held->reset();
-    DeleteCopy(path);
-    return false;
+    copy->path = path;
+    return true;
 }
 
 // Started in the temp folder, so that no process of ours has its current folder in the install folder.
@@ -268,19 +247,22 @@ int RunOriginal(const Arguments& args) {
     // A current folder inside the install folder would keep it from being deleted.
     if (!::SetCurrentDirectoryW(temp.c_str())) LogCallFailed("SetCurrentDirectoryW", temp, ::GetLastError());
 
-    std::wstring copyPath;
-    UniqueFile held;
+    TempCopy made;
     UniqueHandle copy;
     // In a window this process ends at once and the copy waits for that; silent, it waits for
     // the copy instead, to return its code.
     UniqueHandle self;
-    if (MakeCopy(&copyPath, &held)) {
+    if (MakeCopy(&made)) {
         if (!args.silent && !::DuplicateHandle(::GetCurrentProcess(), ::GetCurrentProcess(), ::GetCurrentProcess(),
                                                self.out(), SYNCHRONIZE, TRUE, 0))
-            LogCallFailed("DuplicateHandle", copyPath, ::GetLastError());
-        copy = StartCopy(copyPath, temp, installPath, args.silent, self.get());
-        held.reset();
-        if (!copy) DeleteCopy(copyPath);
+            LogCallFailed("DuplicateHandle", made.path, ::GetLastError());
+        copy = StartCopy(made.path, temp, installPath, args.silent, self.get());
+        if (copy) {
+            made.program.reset();
+            made.folder.reset();
+        } else {
+            DeleteCopy(&made);
+        }
     }
     if (!copy) {
         // The user said yes: a window that just closes would pass for success.
@@ -290,7 +272,7 @@ int RunOriginal(const Arguments& args) {
     if (!args.silent) return kAllGone;
     DWORD code = kSomethingLeft;
     if (::WaitForSingleObject(copy.get(), INFINITE) != WAIT_OBJECT_0 || !::GetExitCodeProcess(copy.get(), &code)) {
-        LogCallFailed("WaitForSingleObject", copyPath, ::GetLastError());
+        LogCallFailed("WaitForSingleObject", made.path, ::GetLastError());
         return kSomethingLeft;
     }
     return static_cast<int>(code);

@@ -65,6 +65,30 @@ HMODULE Load(const SystemDllEntry& entry) noexcept {
     return entry.sideBySide ? ::LoadLibraryW(entry.file) : LoadFromSystemFolder(entry.file);
 }
 
+// DLLs that system DLLs the installer uses load late, by name, and that are not known DLLs. Where the
+// search is not restricted (Windows XP, Vista and 7 without SetDefaultDllDirectories) such a load
+// looks beside the installer first, and so does a delay load under Wine even where it is (measured:
+// GDI+ and WinHTTP took planted copies of the first seven). Loaded from the system folder first,
+// each later load by name finds the DLL loaded. One missing on this Windows is skipped.
+constexpr const wchar_t* kPreloadedDlls[] = {
+    L"windowscodecs.dll",  // GDI+ decoding the skin's images
+    L"iphlpapi.dll",       // WinHTTP: the reports, the proxy settings
+    L"dnsapi.dll",         // WinHTTP, through iphlpapi
+    L"nsi.dll",            // iphlpapi
+    L"dhcpcsvc.dll",       // WinHTTP finding a proxy script (DHCP)
+    L"bcrypt.dll",         // WinHTTP and crypt32
+    L"crypt32.dll",        // WinHTTP (certificates), the signature checks
+    L"uxtheme.dll",        // common controls 6, the window's theme
+    L"dwmapi.dll",         // the theme and the window manager (Vista and later)
+    L"version.dll",        // the shell, starting programs
+    L"apphelp.dll",        // starting programs: compatibility checks (Vista and later)
+    L"propsys.dll",        // the shell (Vista and later)
+    L"cryptbase.dll",      // advapi32's encryption (Windows 7)
+    L"userenv.dll",        // the shell's folders
+    L"profapi.dll",        // the shell's folders (Windows 7 and later)
+    L"ntmarta.dll",        // advapi32's security functions
+};
+
 }  // namespace
 
 FARPROC LookUpSystemFunction(SystemFunction which) noexcept {
@@ -144,7 +168,9 @@ bool RenameByHandle(HANDLE file, const std::wstring& newPath, bool replace) noex
     return SetFileInformation(file, kFileRenameInfo, info, static_cast<DWORD>(bytes));
 }
 
-void RestrictDllSearch() noexcept {
+namespace {
+
+void RestrictSearchPath() noexcept {
     using SetDefaultFn = BOOL(WINAPI*)(DWORD);
     using SetDirectoryFn = BOOL(WINAPI*)(LPCWSTR);
     constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
@@ -154,4 +180,13 @@ void RestrictDllSearch() noexcept {
     // Older Windows: at least the current folder leaves the search.
     if (const auto setDirectory = SystemFunctionAs<SetDirectoryFn>(SystemFunction::SetDllDirectoryW))
         setDirectory(L"");
+}
+
+}  // namespace
+
+void RestrictDllSearch() noexcept {
+    // The search first: what the preloaded DLLs load by name as they start is searched so too.
+    RestrictSearchPath();
+    // Kept for the life of the process; a failed load is ignored (not every Windows has each).
+    for (const wchar_t* file : kPreloadedDlls) LoadFromSystemFolder(file);
 }

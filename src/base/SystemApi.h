@@ -105,5 +105,6 @@ bool SetFileInformation(HANDLE file, FileInformationClass kind, void* info, DWOR
 bool RenameByHandle(HANDLE file, const std::wstring& newPath, bool replace) noexcept;
 
 // Restricts the DLL search of this process to the system folder where Windows allows it, and
-// takes the current folder out of it everywhere else. The first thing the installer does.
+// takes the current folder out of it everywhere else; then loads from the system folder the DLLs
+// that system DLLs load late by name. The first thing the installer does.
 void RestrictDllSearch() noexcept;

@@ -5,6 +5,7 @@
 #include "prereq/NetFxDownloader.h"
 #include "prereq/OsVersion.h"
 #include "prereq/ProgramRunner.h"
+#include "prereq/RunFolder.h"
 #include "tasks/InstallMessages.h"
 
 namespace {
@@ -24,6 +25,14 @@ bool ReadsOne(const wchar_t* subkey) {
 }
 
 void Log(const wchar_t* line) { LogFormatW(g_log, L"%s", line); }
+
+// The checked download, copied from the handle that holds it into a folder only administrators may
+// write, to run from there. One that cannot be put there does not run at all.
+bool PutDownload(DotNetFrameworkTask& task, const std::wstring& name, RunFolder* run) {
+    if (run->Put(task.heldDownload.get(), name)) return true;
+    LogFormatW(g_log, L"%s not run: it cannot be put into a folder only administrators may write", name.c_str());
+    return false;
+}
 
 }  // namespace
 
@@ -161,10 +170,17 @@ void FixInstallRoot() {
 void InstallSp2(DotNetFrameworkTask& task) {
     DebugTrace(L"DotNetFrameworkTask install framework enter now");
     PostProgress(task.mainWindow, 20, kProgressNetFx);
-    ShellRun(task.moduleDir + L"\\sp2.exe", L"/q /c:\"install /q\"", task.moduleDir, true);
+    const bool put = PutDownload(task, L"sp2.exe", &task.sp2Folder);
+    if (put) ShellRun(task.sp2Folder.program(), L"/q /c:\"install /q\"", task.sp2Folder.folder(), true);
     task.heldDownload.reset();
     DebugTrace(L"DotNetFrameworkTask install framework exit now");
-    task.state = NetFxState::WaitSp2;
+    if (put) {
+        task.state = NetFxState::WaitSp2;
+        return;
+    }
+    // Nothing ran that could install the pack: no wait for it.
+    ::DeleteFileW((task.moduleDir + L"\\sp2.exe").c_str());
+    task.state = NetFxState::Finish;
 }
 
 void WaitForSp2(DotNetFrameworkTask& task) {
@@ -181,17 +197,22 @@ void WaitForSp2(DotNetFrameworkTask& task) {
         ::Sleep(1000);
     }
     // Its installer has ended either way (InstallSp2 waited for it), so it is not left behind.
+    task.sp2Folder.Remove();
     ::DeleteFileW((task.moduleDir + L"\\sp2.exe").c_str());
     task.state = NetFxState::Finish;
 }
 
 void Install35NetFx(DotNetFrameworkTask& task) {
     Log(L"Install35NetFx now");
-    const std::wstring path = task.moduleDir + L"\\" + task.installerName + L".exe";
-    LogFormatW(g_log, L"install path %s", path.c_str());
-    RunProgram(path, path);
+    const std::wstring downloaded = task.moduleDir + L"\\" + task.installerName + L".exe";
+    RunFolder run;
+    if (PutDownload(task, task.installerName + L".exe", &run)) {
+        LogFormatW(g_log, L"install path %s", run.program().c_str());
+        RunProgram(run.program(), run.program(), run.folder());
+    }
+    run.Remove();
     task.heldDownload.reset();
-    ::DeleteFileW(path.c_str());
+    ::DeleteFileW(downloaded.c_str());
     task.state = NetFxState::Finish;
 }
 

@@ -7,6 +7,7 @@
 
 #include "base/Owners.h"
 #include "prereq/NetFxDownloader.h"
+#include "prereq/RunFolder.h"
 #include "tasks/TaskBase.h"
 
 enum class NetFxState : int32_t {
@@ -40,6 +41,9 @@ public:
     // The checked download, open sharing reading only from its check until its program has run, so
     // the file that runs is the file that was checked.
     UniqueFile heldDownload;
+    // Where the service pack runs from, until the pack shows: it may finish from a process of its
+    // own started there.
+    RunFolder sp2Folder;
 
 private:
     friend void FinishTask(DotNetFrameworkTask& task);

@@ -10,7 +10,7 @@
 #include "base/Owners.h"
 #include "base/Text.h"
 
-std::wstring RunProgram(const std::wstring& application, const std::wstring& commandLine) {
+std::wstring RunProgram(const std::wstring& application, const std::wstring& commandLine, const std::wstring& folder) {
     LogFormatW(g_log, L"RunProgram path %s and args %s", application.c_str(), commandLine.c_str());
 
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
@@ -29,8 +29,8 @@ std::wstring RunProgram(const std::wstring& application, const std::wstring& com
     std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
     PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                          &process)) {
+    if (!::CreateProcessW(application.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                          folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
         LogFormatW(g_log, L"create process failed %d", static_cast<int>(::GetLastError()));
         return {};
     }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,6 +19,8 @@
 #include "archive/UnZipTask.h"
 #include "prereq/DotNetFrameworkTask.h"
 #include "prereq/NetFxDownloader.h"
+#include "prereq/RunFolder.h"
+#include "prereq/RunVCTask.h"
 #include "prereq/Signature.h"
 #include "stats/InstallerInfo.h"
 #include "stats/ReportSender.h"
@@ -105,6 +108,8 @@ protected:
         ::CreateDirectoryW(moduleDir_.c_str(), nullptr);
         logPath_ = scratch + L"\\tmp.log";
         InitLogAt(logPath_);
+        // The stand-ins run from folders of the installer's own, which go: they note how they ran here.
+        ::SetEnvironmentVariableW(L"VEXO_STANDIN_RECORDS", moduleDir_.c_str());
     }
     void TearDown() override { ::DestroyWindow(window_); }
 
@@ -298,6 +303,22 @@ DownloadedFile PlaceDownload(const std::wstring& moduleDir, const std::wstring& 
     return done;
 }
 
+// How a stand-in ran, from its record (command line, then current folder): "a folder of its own,
+// gone since" when it ran as `program` in a new folder of RunFolderParent(), that folder its current
+// one, and that folder is gone; else the record.
+std::string RanFrom(const std::wstring& record, const std::wstring& program) {
+    const std::string ran = ReadAll(record);
+    const size_t end = ran.find('\n');
+    if (end == std::string::npos) return ran;
+    std::string commandLine = ran.substr(0, end);
+    const std::string folder = ran.substr(end + 1, ran.find('\n', end + 1) - end - 1);
+    if (!commandLine.empty() && commandLine[0] == '"') commandLine = commandLine.substr(1);
+    const std::string ours = Utf8(RunFolderParent()) + "kavix-run-";
+    const bool own = folder.compare(0, ours.size(), ours) == 0 && folder.find('\\', ours.size()) == std::string::npos &&
+                     commandLine.compare(0, folder.size() + 1 + program.size(), folder + "\\" + Utf8(program)) == 0;
+    return own && !PathExists(std::wstring(folder.begin(), folder.end())) ? "a folder of its own, gone since" : ran;
+}
+
 HANDLE OpenToWrite(const std::wstring& path) {
     constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     return ::CreateFileW(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -310,8 +331,9 @@ TEST_F(NetFxTaskTest, CheckedDownloadIsHeldUntilItHasRun) {
         const wchar_t* name;
         NetFxState checked, ran;
         void (*install)(DotNetFrameworkTask&);
-    } cases[] = {{L"WinNet1064Bit", NetFxState::InstallNetFx, NetFxState::Finish, Install35NetFx},
-                 {L"sp2", NetFxState::InstallSp2, NetFxState::WaitSp2, InstallSp2}};
+        void (*wait)(DotNetFrameworkTask&);  // until its folder goes
+    } cases[] = {{L"WinNet1064Bit", NetFxState::InstallNetFx, NetFxState::Finish, Install35NetFx, nullptr},
+                 {L"sp2", NetFxState::InstallSp2, NetFxState::WaitSp2, InstallSp2, WaitForSp2}};
     for (const auto& c : cases) {
         SCOPED_TRACE(Utf8(c.name));
         DownloadedFile done = PlaceDownload(moduleDir_, c.name);
@@ -326,7 +348,8 @@ TEST_F(NetFxTaskTest, CheckedDownloadIsHeldUntilItHasRun) {
         c.install(*task);
         EXPECT_EQ(task->state, c.ran);
         EXPECT_FALSE(task->heldDownload);
-        EXPECT_NE(ReadAll(done.path + L".ran").find(Utf8(c.name) + ".exe"), std::string::npos);
+        if (c.wait != nullptr) c.wait(*task);
+        EXPECT_EQ(RanFrom(done.path + L".ran", std::wstring(c.name) + L".exe"), "a folder of its own, gone since");
         ::DeleteFileW(done.path.c_str());
     }
 }
@@ -372,6 +395,110 @@ TEST_F(NetFxTaskTest, ADownloadCannotBeSwappedBeforeItRuns) {
         EXPECT_EQ(ran.substr(ran.rfind('\n', ran.size() - 2) + 1), "held\n") << ran;
         ::DeleteFileW((path + L".ran").c_str());
         ::DeleteFileW(path.c_str());
+    }
+}
+
+// Where another program of the user's left a DLL before an installation, under the name of one a
+// program loads by name. Windows looks for such a DLL in the program's own folder first (and in the
+// current folder): the copy there would run with the rights of the elevated installer.
+enum class PlantedIn {
+    Downloads,       // the installer's folder, where the .NET installers are downloaded
+    RuntimeFolder,   // the install folder's assets\software, beside the runtime package
+    InstallerFolder  // beside the installer itself, for what the system DLLs it uses load late
+};
+struct PlantedDll {
+    PlantedIn in;
+    const wchar_t* name;
+};
+// Each row fails where its program loads the planted copy. Not here: version and imm32 beside the
+// installer, which Wine's own user32 loads as it starts, before any code of the installer runs
+// (Windows' does not).
+const PlantedDll kPlantedDlls[] = {
+    {PlantedIn::Downloads, L"version"},      // the .NET installers import it
+    {PlantedIn::Downloads, L"dwmapi"},       // and load it by name as they run
+    {PlantedIn::RuntimeFolder, L"version"},  // the runtime package likewise
+    {PlantedIn::RuntimeFolder, L"dwmapi"},
+    {PlantedIn::InstallerFolder, L"windowscodecs"},  // GDI+, decoding the skin
+    {PlantedIn::InstallerFolder, L"iphlpapi"},       // WinHTTP: the reports, the proxy settings
+    {PlantedIn::InstallerFolder, L"dhcpcsvc"},       // WinHTTP, looking for a proxy script
+    {PlantedIn::InstallerFolder, L"crypt32"},        // WinHTTP
+};
+
+// The processes the DLL planted as `name` in `folder` was loaded into, one a line; empty if none.
+std::string LoadedInto(const std::wstring& folder, const wchar_t* name) {
+    std::string loaded;
+    return ReadWholeFile(folder + L"\\" + name + L".loaded", &loaded) ? loaded : "";
+}
+
+// The table above, row by row: the DLL planted, Windows' search emulated for its name (Wine
+// otherwise takes its own copy first: WINEDLLOVERRIDES), then what the installer does there. The planted copy never
+// runs, and the program that would have loaded it did run.
+TEST_F(NetFxTaskTest, PlantedDllsNeverRunInWhatTheInstallerStarts) {
+    const std::string standIn = RawEnv("VEXO_INSTALLER_STANDIN");
+    SetRoutes("/others/dotnet/sp2.exe file " + standIn + "\n/dotnet/ver.php file " + standIn + "\n");
+    const std::string overrides = RawEnv("WINEDLLOVERRIDES");
+    for (size_t row = 0; row < std::size(kPlantedDlls); ++row) {
+        const PlantedDll& planted = kPlantedDlls[row];
+        SCOPED_TRACE(Utf8(planted.name) + " in row " + std::to_string(row));
+        const std::wstring scratch = FreshScratch(L"planted-" + std::to_wstring(row));
+        const std::wstring install = scratch + L"\\kavix", software = install + L"\\assets\\software";
+        for (const std::wstring& f : {install, install + L"\\assets", software})
+            ASSERT_TRUE(::CreateDirectoryW(f.c_str(), nullptr));
+        const std::wstring folder = planted.in == PlantedIn::RuntimeFolder ? software : scratch;
+        ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_PLANTED_DLL").c_str(),
+                                (folder + L"\\" + planted.name + L".dll").c_str(), TRUE));
+        // Wine takes the overrides from the environment the test started with (a child does not see
+        // one set here, measured): the test's settings name each DLL of the table.
+        ASSERT_NE(overrides.find(Utf8(planted.name)), std::string::npos) << overrides;
+        ::SetEnvironmentVariableW(L"VEXO_STANDIN_RECORDS", scratch.c_str());
+
+        std::vector<std::string> ran;
+        switch (planted.in) {
+            case PlantedIn::Downloads: {
+                auto netfx = MakeTask(NetFxState::DownloadNetFx);
+                netfx->SetModuleDir(scratch);
+                netfx->installerName = L"WinNet1064Bit";
+                DownloadNetFx(*netfx);
+                ASSERT_EQ(netfx->state, NetFxState::InstallNetFx) << Log();
+                Install35NetFx(*netfx);
+                auto sp2 = MakeTask(NetFxState::DownloadSp2);
+                sp2->SetModuleDir(scratch);
+                DownloadSp2(*sp2);
+                ASSERT_EQ(sp2->state, NetFxState::InstallSp2) << Log();
+                InstallSp2(*sp2);
+                ran = {"WinNet1064Bit.exe.ran", "sp2.exe.ran"};
+                break;
+            }
+            case PlantedIn::RuntimeFolder: {
+                ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_VC").c_str(), (software + L"\\vc.exe").c_str(), TRUE));
+                RunVCTask task(window_);
+                task.SetInstallPath(install);
+                task.startsEmulator = false;
+                task.Run();
+                ran = {"vc-cmdline.txt"};
+                break;
+            }
+            case PlantedIn::InstallerFolder: {
+                const std::wstring probe = scratch + L"\\VexoInstaller.exe";
+                ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_PLANTING_PROBE").c_str(), probe.c_str(), TRUE));
+                std::wstring commandLine = L"\"" + probe + L"\" late";
+                STARTUPINFOW startup = {};
+                startup.cb = sizeof startup;
+                PROCESS_INFORMATION started = {};
+                ASSERT_TRUE(::CreateProcessW(probe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                                             scratch.c_str(), &startup, &started));
+                const UniqueHandle process(started.hProcess), thread(started.hThread);
+                ASSERT_EQ(::WaitForSingleObject(process.get(), 60000), WAIT_OBJECT_0);
+                DWORD code = 1;
+                EXPECT_TRUE(::GetExitCodeProcess(process.get(), &code) && code == 0) << code;
+                break;
+            }
+        }
+        EXPECT_EQ(LoadedInto(folder, planted.name), "");
+        for (const std::string& record : ran)
+            EXPECT_TRUE(PathExists(scratch + L"\\" + std::wstring(record.begin(), record.end())))
+                << record << " did not run";
+        Posted();
     }
 }
 

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -14,6 +15,7 @@
 #include "base/Log.h"
 #include "base/Owners.h"
 #include "prereq/ProgramRunner.h"
+#include "prereq/RunFolder.h"
 #include "prereq/RunVCTask.h"
 #include "tasks/InstallMessages.h"
 
@@ -118,6 +120,8 @@ std::vector<WPARAM> RunTask(const std::wstring& folder) {
     return progress;
 }
 
+// Run from a new folder only administrators may write (the install folder may be the user's), as
+// its current folder, with the same parameters; the folder is gone once it has run.
 TEST(RunVCTask, RuntimePackageWaitedForOnEveryInstallThenTheEmulatorLeftRunning) {
     // A folder with a blank: the shell gets paths, not command lines. ASCII, so the record, which
     // is UTF-8, compares byte for byte.
@@ -126,18 +130,25 @@ TEST(RunVCTask, RuntimePackageWaitedForOnEveryInstallThenTheEmulatorLeftRunning)
     ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_VC").c_str(), (software + L"\\vc.exe").c_str(), FALSE));
     ASSERT_TRUE(
         ::CopyFileW(WinPathFromEnv(L"VEXO_EMULATOR").c_str(), (folder + L"\\ZavozidaDedor.exe").c_str(), FALSE));
-    const std::wstring vc = software + L"\\vc.exe";
-    const std::string expected = "\"" + std::string(vc.begin(), vc.end()) +
-                                 "\" /q /c:\"msiexec /i vcredist.msi /qn /l*v %temp%\\vcredist_x86.log\"\r\n";
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"VEXO_STANDIN_RECORDS", software.c_str()));
+    const std::string parameters = " /q /c:\"msiexec /i vcredist.msi /qn /l*v %temp%\\vcredist_x86.log\"\r\n";
+    const std::string ours = Utf8(RunFolderParent()) + "kavix-run-";
     const std::wstring log = FreshScratch(L"vc-log") + L"\\tmp.log";
     ASSERT_NE(InitLogAt(log), nullptr);
 
     for (size_t run = 1; run <= 2; ++run) {
         EXPECT_EQ(RunTask(folder), (std::vector<WPARAM>{90, 98}));
         // Recorded by the time Run returns: the package was waited for.
-        std::string record;
+        std::string record, current;
         EXPECT_TRUE(ReadWholeFile(software + L"\\vc-cmdline.txt", &record));
-        EXPECT_EQ(record, run == 1 ? expected : expected + expected);
+        EXPECT_TRUE(ReadWholeFile(software + L"\\vc-folder.txt", &current));
+        EXPECT_EQ(std::count(record.begin(), record.end(), '\n'), static_cast<long>(run)) << record;
+        const std::string line = record.substr(record.rfind('\n', record.size() - 2) + 1);
+        const std::string ranIn = current.substr(current.rfind('\n', current.size() - 2) + 1);
+        const std::string runFolder = ranIn.substr(0, ranIn.size() - 2);
+        EXPECT_EQ(runFolder.compare(0, ours.size(), ours), 0) << runFolder;
+        EXPECT_EQ(line, "\"" + runFolder + "\\vc.exe\"" + parameters);
+        EXPECT_FALSE(PathExists(std::wstring(runFolder.begin(), runFolder.end())));
         // Started, and still running once Run has returned: it runs until closed.
         std::vector<DWORD> running;
         for (int i = 0; i < 100 && (running = OurEmulators()).size() < run; ++i) ::Sleep(50);

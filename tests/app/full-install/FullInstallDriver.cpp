@@ -225,6 +225,8 @@ public:
         WriteFileText(folder_ + L"\\installer.ini",
                       "[Platform]\r\nbuild=" + Utf8(Marker()) + "\r\nversion=1.0.6.30\r\nengine=0.9.8.4114\r\n");
         if (prepare) prepare(folder_);
+        // The stand-ins it starts run from folders of its own, which go: they note how they ran here.
+        ::SetEnvironmentVariableW(L"VEXO_STANDIN_RECORDS", folder_.c_str());
 
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
@@ -489,7 +491,8 @@ std::vector<std::string> PayloadLines() {
 
 // Everything a finished installation into `folder` leaves behind, checked against the payload.
 // An unattended install starts no emulator.
-void ExpectInstalledIn(const std::wstring& folder, DWORD installerPid, bool emulatorStarted = true) {
+void ExpectInstalledIn(const std::wstring& folder, const Installer& installer, bool emulatorStarted = true) {
+    const DWORD installerPid = installer.pid();
     const std::wstring emulator = folder + kEmulatorFile;
     std::vector<std::wstring> emulators;
     for (int i = 0; i < (emulatorStarted ? 100 : 10) && emulators.empty(); ++i) {
@@ -511,16 +514,15 @@ void ExpectInstalledIn(const std::wstring& folder, DWORD installerPid, bool emul
         ReadWholeFile(tree + file, &want);
         EXPECT_TRUE(ReadWholeFile(folder + file, &got) && got == want) << "not extracted as packed: " << Utf8(file);
     }
-    // The runtime package notes how it was run, the installation lists what it made; nothing else
-    // may be there.
-    const std::wstring vcNote = L"\\assets\\software\\vc-cmdline.txt";
+    // The installation lists what it made; nothing else may be there (the runtime package runs
+    // from a folder of the installer's own and notes how it ran in the staged installer's).
     for (const auto& file : installed)
-        EXPECT_TRUE(file == vcNote || file == kInstallListFile ||
-                    std::find(packed.begin(), packed.end(), file) != packed.end())
+        EXPECT_TRUE(file == kInstallListFile || std::find(packed.begin(), packed.end(), file) != packed.end())
             << "not in the payload: " << Utf8(file);
     EXPECT_EQ(ListLines(folder), PayloadLines());
     std::string vcLines;
-    EXPECT_TRUE(ReadWholeFile(folder + vcNote, &vcLines)) << "the runtime package did not run";
+    EXPECT_TRUE(ReadWholeFile(installer.folder() + L"\\vc-cmdline.txt", &vcLines)) << "the runtime package did not run";
+    EXPECT_EQ(vcLines.find(Utf8(folder)), std::string::npos) << "run from the install folder: " << vcLines;
     const std::string quiet = "/q /c:\"msiexec /i vcredist.msi /qn /l*v %temp%\\vcredist_x86.log\"\r\n";
     EXPECT_TRUE(vcLines.size() > quiet.size() &&
                 vcLines.compare(vcLines.size() - quiet.size(), quiet.size(), quiet) == 0 &&
@@ -776,7 +778,7 @@ TEST(FullInstall, DefaultFolder) {
     ASSERT_NE(installer.window(), nullptr);
     installer.Screenshot(L"start");
     EXPECT_EQ(InstallAndWait(installer, L"default-folder"), 0u);
-    ExpectInstalledIn(DefaultFolder(), installer.pid());
+    ExpectInstalledIn(DefaultFolder(), installer);
     ExpectReports({"activate", "install_start", "install_done"});
     // Elevated, the emulator is started by the desktop's shell, as the user.
     ExpectLogFrames(installer.folder(), {"DotNetFrameworkTask checking framework now", "IsWindows1064Bit2",
@@ -798,10 +800,13 @@ TEST(FullInstall, NetFx35FromTheVersionServer) {
     std::string ran;
     EXPECT_TRUE(ReadWholeFile(installer.folder() + L"\\WinNet1064Bit.exe.ran", &ran))
         << "the .NET installer did not run";
-    EXPECT_EQ(ran.substr(0, ran.find('\n')), Utf8(installer.folder() + L"\\WinNet1064Bit.exe"));
+    // Run from a new folder only administrators may write, as its current folder, not from here.
+    const std::string ranAs = ran.substr(0, ran.find('\n')), ranIn = ran.substr(ran.find('\n') + 1);
+    EXPECT_EQ(ranAs, ranIn.substr(0, ranIn.find('\n')) + "\\WinNet1064Bit.exe");
+    EXPECT_NE(ranAs.find("\\kavix-run-"), std::string::npos) << ranAs;
     EXPECT_FALSE(PathExists(installer.folder() + L"\\WinNet1064Bit.exe")) << "the .NET installer was left behind";
 
-    ExpectInstalledIn(DefaultFolder(), installer.pid());
+    ExpectInstalledIn(DefaultFolder(), installer);
     ExpectReports({"activate", "install_start", "install_done"});
     ExpectLogFrames(installer.folder(), {"windows 10 64 bit check net35 install okay", "Install35NetFx now"});
 }
@@ -909,7 +914,7 @@ TEST(FullInstall, EarlierInstallation) {
     EXPECT_EQ(services.State(running1), 0u) << "the running service is still there";
     EXPECT_EQ(services.State(stopped15), 0u) << "the stopped service is still there";
     EXPECT_FALSE(PathExists(old + L"\\assets\\old-only.dat"));
-    ExpectInstalledIn(DefaultFolder(), installer.pid());
+    ExpectInstalledIn(DefaultFolder(), installer);
 }
 
 // A folder typed into the custom panel: wrong ones refused with their messages, the corrected one used.
@@ -936,7 +941,7 @@ TEST(FullInstall, CustomFolder) {
     }
     ASSERT_NO_FATAL_FAILURE(TypeFolder(installer.window(), chosen));
     EXPECT_EQ(InstallAndWait(installer, L"custom-folder"), 0u);
-    ExpectInstalledIn(chosen, installer.pid());
+    ExpectInstalledIn(chosen, installer);
     EXPECT_FALSE(PathExists(DefaultFolder()));
     RemoveTree(L"C:\\Games");
 }
@@ -971,7 +976,7 @@ TEST(FullInstall, Scaling) {
         EXPECT_EQ(custom.cy, ::MulDiv(480, dpi, 96));
         installer.Screenshot(L"custom-panel-" + std::to_wstring(dpi));
         EXPECT_EQ(InstallAndWait(installer, L"scaled-" + std::to_wstring(dpi)), 0u);
-        ExpectInstalledIn(DefaultFolder(), installer.pid());
+        ExpectInstalledIn(DefaultFolder(), installer);
     }
     SetSystemDpi(96);
 }
@@ -993,7 +998,7 @@ TEST(FullInstall, DamagedUpgrade) {
         Installer installer;
         ASSERT_NE(installer.window(), nullptr);
         ASSERT_EQ(InstallAndWait(installer, L"before-damage"), 0u);
-        ExpectInstalledIn(DefaultFolder(), installer.pid());
+        ExpectInstalledIn(DefaultFolder(), installer);
     }
     const auto installed = FilesWithBytes(DefaultFolder());
     ASSERT_FALSE(installed.empty());
@@ -1031,7 +1036,7 @@ TEST(FullInstall, DamagedUpgrade) {
     Installer installer;
     ASSERT_NE(installer.window(), nullptr);
     EXPECT_EQ(InstallAndWait(installer, L"after-damage"), 0u);
-    ExpectInstalledIn(DefaultFolder(), installer.pid());
+    ExpectInstalledIn(DefaultFolder(), installer);
 }
 
 // Unattended: installed into a folder with a blank and no emulator started, taken back by the
@@ -1047,7 +1052,7 @@ TEST(FullInstall, Silent) {
         Installer installer(true, L"/S /D=" + folder);
         EXPECT_EQ(installer.ExitCodeWithin(kInstallTimeoutMs), 0u);
         std::printf("silent install: %.1f s\n", (::GetTickCount() - start) / 1000.0);
-        ExpectInstalledIn(folder, installer.pid(), false);
+        ExpectInstalledIn(folder, installer, false);
         if (std::string(round) == "again") break;
         ExpectReports({"activate", "install_start", "install_done"});
         {
@@ -1155,7 +1160,7 @@ TEST(FullInstall, PinnedRelease) {
         const std::vector<std::string> expected = {"activate", "install_start", "install_done"};
         EXPECT_EQ(reported, reports ? expected : std::vector<std::string>());
         if (row.file == nullptr) {
-            ExpectInstalledIn(folder, installer.pid(), false);
+            ExpectInstalledIn(folder, installer, false);
         } else {
             EXPECT_FALSE(PathExists(folder));
             EXPECT_EQ(linesSaying(installer, "platform.zip is not the release's own"), reports ? 1 : 0);
@@ -1182,7 +1187,7 @@ TEST(FullInstall, TwoInstances) {
     EXPECT_EQ(silent.ExitCodeWithin(10000), 5u);
     EXPECT_TRUE(first.Running());
     EXPECT_EQ(InstallAndWait(first, L"first-of-two"), 0u);
-    ExpectInstalledIn(DefaultFolder(), first.pid());
+    ExpectInstalledIn(DefaultFolder(), first);
 }
 
 // An installation, its emulator running and a product service there, taken back by the installed
@@ -1318,7 +1323,7 @@ TEST(FullInstall, Uninstall) {
     Installer installer;
     ASSERT_NE(installer.window(), nullptr);
     EXPECT_EQ(InstallAndWait(installer, L"after-uninstall"), 0u);
-    ExpectInstalledIn(DefaultFolder(), installer.pid());
+    ExpectInstalledIn(DefaultFolder(), installer);
 }
 
 int main(int argc, char** argv) {

@@ -1,7 +1,8 @@
 // Stand-in for a downloaded .NET Framework installer, served by the tests' download server.
-// It notes how it was started in "<its own path>.ran" (command line, working folder, then "held"
-// when another process holds its file against deletion, as the task must while it runs, or "not
-// held"), which outlives the installer file the task deletes. The NETFX_STANDIN_SP2 form also acts as the
+// It notes how it was started in "<its own name>.ran" in RecordFolder() (command line, working
+// folder, then "held" when another process holds its file against deletion, as the task must while
+// it runs, or "not held"), which outlives the installer file the task deletes, and loads DLLs by
+// name as the real ones do. The NETFX_STANDIN_SP2 form also acts as the
 // service pack: .NET 2.0 "Install" = 1 at once, and "SP" = 2 about two seconds after it has
 // ended, from a copy of itself, as an installer that finishes behind its own back would.
 
@@ -34,9 +35,10 @@ int main(int argc, char** argv) {
 #endif
     (void)argc;
     (void)argv;
+    LoadDllsByName();
     wchar_t folder[MAX_PATH] = {};
     ::GetCurrentDirectoryW(MAX_PATH, folder);
-    const std::wstring ran = OwnPath() + L".ran";
+    const std::wstring ran = RecordFolder() + L"\\" + OwnName() + L".ran";
     AppendLine(ran, ::GetCommandLineW());
     AppendLine(ran, folder);
     // Nobody else has the file open without sharing deletion: opening it for deletion succeeds even
@@ -48,10 +50,10 @@ int main(int argc, char** argv) {
 #ifdef NETFX_STANDIN_SP2
     SetNet2Value(L"Install", 1);
     // The copy, not this file, lives on: the task deletes this one once the pack shows. It goes
-    // into the folder above, which belongs to the test.
+    // into the folder above the records, which belongs to the test.
     const std::wstring own = OwnPath();
-    const std::wstring folderOfOwn = own.substr(0, own.find_last_of(L'\\'));
-    const std::wstring late = folderOfOwn.substr(0, folderOfOwn.find_last_of(L'\\')) + L"\\sp2-late.exe";
+    const std::wstring records = RecordFolder();
+    const std::wstring late = records.substr(0, records.find_last_of(L'\\')) + L"\\sp2-late.exe";
     ::CopyFileW(own.c_str(), late.c_str(), FALSE);
     std::wstring line = L"\"" + late + L"\" --late";
     STARTUPINFOW startup = {};

@@ -2,6 +2,8 @@
 // Small helpers of the stand-in programs the .NET tests run in place of real ones.
 
 #include <windows.h>
+// after windows.h, which it needs
+#include <winver.h>
 
 #include <cstdio>
 #include <string>
@@ -33,4 +35,27 @@ inline std::wstring OwnPath() {
     wchar_t path[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, path, MAX_PATH);
     return path;
+}
+
+// Where a stand-in the installer starts notes how it ran: the folder VEXO_STANDIN_RECORDS names
+// (the installer runs it from a folder of its own, which it removes), else beside itself.
+inline std::wstring RecordFolder() {
+    wchar_t folder[MAX_PATH] = {};
+    const DWORD n = ::GetEnvironmentVariableW(L"VEXO_STANDIN_RECORDS", folder, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) return folder;
+    const std::wstring own = OwnPath();
+    return own.substr(0, own.find_last_of(L'\\'));
+}
+
+inline std::wstring OwnName() {
+    const std::wstring own = OwnPath();
+    return own.substr(own.find_last_of(L'\\') + 1);
+}
+
+// As the real installers do: DLLs that are not known system DLLs, one imported (version.dll),
+// one loaded by name while running. Wherever Windows looks for them first, a planted copy would run.
+inline void LoadDllsByName() {
+    DWORD ignored = 0;
+    ::GetFileVersionInfoSizeW(OwnPath().c_str(), &ignored);
+    ::LoadLibraryW(L"dwmapi.dll");
 }
