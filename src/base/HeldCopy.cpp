@@ -37,7 +37,8 @@ bool CopyBytes(HANDLE source, HANDLE out, Sha256Digest* digest, const std::wstri
             return false;
         }
     }
-    return hash.Finish(digest);
+    hash.Finish(digest);
+    return true;
 }
 
 // A handle for reading on the file `current` is open on, opened by path while `current` is still
