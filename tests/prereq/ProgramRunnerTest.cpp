@@ -131,7 +131,7 @@ TEST(RunVCTask, RuntimePackageWaitedForOnEveryInstallThenTheEmulatorLeftRunning)
     ASSERT_TRUE(
         ::CopyFileW(WinPathFromEnv(L"VEXO_EMULATOR").c_str(), (folder + L"\\ZavozidaDedor.exe").c_str(), FALSE));
     ASSERT_TRUE(::SetEnvironmentVariableW(L"VEXO_STANDIN_RECORDS", software.c_str()));
-    const std::string parameters = " /q /c:\"msiexec /i vcredist.msi /qn /l*v %temp%\\vcredist_x86.log\"\r\n";
+    const std::string parameters = " " + Utf8(kRuntimeParameters) + "\r\n";
     const std::string ours = Utf8(RunFolderParent()) + "kavix-run-";
     const std::wstring log = FreshScratch(L"vc-log") + L"\\tmp.log";
     ASSERT_NE(InitLogAt(log), nullptr);
