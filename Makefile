@@ -52,7 +52,7 @@ run: build
 # BEFORE=<build-dir of an earlier commit> adds that build's task to them, for before/after ratios.
 BEFORE ?=
 bench: build
-	bash tools/bench/zip-extract.sh $(BUILD)
+	BEFORE= bash tools/bench/zip-extract.sh $(BUILD)
 	MODE=task BEFORE='$(BEFORE)' bash tools/bench/zip-extract.sh $(BUILD)
 	SHAPE=names MODE=task RUNS=3 BEFORE='$(BEFORE)' bash tools/bench/zip-extract.sh $(BUILD)
 	bash tools/bench/payload-check.sh $(BUILD)

@@ -4,7 +4,7 @@
 // links, the uninstall entry and what the installation listed (install.lst), and is deleted at
 // the next restart.
 //
-//   <folder>\Uninstaller.exe [/S]                  as registered: run verbatim, unquoted
+//   "<folder>\Uninstaller.exe" [/S]                as registered: run verbatim, quoted or not
 //   <copy> [/S] [/W=<handle>] "<install folder>"   the copy; /W: the original, to wait for
 //
 // Exit code: 0 all gone, 1 something left (the log in the temp folder says what), 2 declined by
@@ -150,17 +150,17 @@ std::wstring OwnPath() {
     return length == 0 || length >= MAX_PATH ? std::wstring() : std::wstring(path, length);
 }
 
-// The copy and its folder, each held from its making until the copy has started: the temp folder is
-// the user's, who could otherwise rename the folder away and put one of theirs, holding the same
-// program and a DLL of theirs, in its place.
-struct TempCopy {
+// The copy and its folder, each held from its making until the copy has started: nobody, whoever
+// can write the folder above, can rename the folder away and put one holding the same program and
+// a DLL in its place.
+struct Copy {
     std::wstring path;
     UniqueFile folder;   // shares no deletion, so it cannot be renamed
     UniqueFile program;  // shared for reading only
 };
 
 // The copy, then its folder, when it cannot run after all.
-void DeleteCopy(TempCopy* copy) {
+void DeleteCopy(Copy* copy) {
     copy->program.reset();
     if (!::DeleteFileW(copy->path.c_str())) LogCallFailed("DeleteFileW", copy->path, ::GetLastError());
     copy->folder.reset();
@@ -187,7 +187,7 @@ std::wstring CopyParent() {
 // copy could have a DLL of theirs loaded into it), and holds the copy open for reading, shared for
 // reading only, until it has started: the copy runs with this program's rights. Read back, as what
 // is held is what runs.
-bool MakeCopy(TempCopy* copy) {
+bool MakeCopy(Copy* copy) {
     const std::wstring self = OwnPath();
     const UniqueFile image(::CreateFileW(self.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -247,7 +247,7 @@ int RunOriginal(const Arguments& args) {
     // A current folder inside the install folder would keep it from being deleted.
     if (!::SetCurrentDirectoryW(temp.c_str())) LogCallFailed("SetCurrentDirectoryW", temp, ::GetLastError());
 
-    TempCopy made;
+    Copy made;
     UniqueHandle copy;
     // In a window this process ends at once and the copy waits for that; silent, it waits for
     // the copy instead, to return its code.

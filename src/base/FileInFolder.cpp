@@ -127,11 +127,20 @@ Found Look(HANDLE folder, const wchar_t* folderPath, const wchar_t* name, DWORD 
 
 }  // namespace
 
-HeldFolder::HeldFolder(std::wstring path) : path_(std::move(path)) {
+HeldFolder::HeldFolder(std::wstring path, bool refuseLink) : path_(std::move(path)) {
     while (path_.size() > 3 && (path_.back() == L'\\' || path_.back() == L'/')) path_.pop_back();
     handle_.reset(::CreateFileW(path_.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                nullptr));
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | (refuseLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr));
+    if (!refuseLink || !handle_) return;
+    BY_HANDLE_FILE_INFORMATION info = {};
+    // Under Wine only the path shows a link.
+    const DWORD byPath = ::GetFileAttributesW(path_.c_str());
+    if (!::GetFileInformationByHandle(handle_.get(), &info) || byPath == INVALID_FILE_ATTRIBUTES ||
+        ((info.dwFileAttributes | byPath) & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        handle_.reset();
+        ::SetLastError(kNotAFileOfItsOwn);
+    }
 }
 
 bool RemoveNameIn(HANDLE folder, const wchar_t* folderPath, const wchar_t* name) {

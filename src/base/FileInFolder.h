@@ -12,11 +12,13 @@
 #include "base/Owners.h"
 
 // A folder held open without sharing deletion: while held, it cannot be renamed away or replaced,
-// so a name in it stays a name in this folder. Opened as the path leads now.
+// so a name in it stays a name in this folder. Opened as the path leads now; with `refuseLink`, not
+// at all when the folder itself is a junction or symbolic link (a folder the installer made, which
+// a user's program could have put a link in place of).
 class HeldFolder {
 public:
     HeldFolder() = default;
-    explicit HeldFolder(std::wstring path);
+    explicit HeldFolder(std::wstring path, bool refuseLink = false);
     HeldFolder(HeldFolder&&) = default;
     HeldFolder& operator=(HeldFolder&&) = default;
 

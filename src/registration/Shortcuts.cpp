@@ -104,7 +104,7 @@ std::wstring EmulatorLinkName() { return std::wstring(kProductDisplayName) + L".
 std::wstring UninstallerLinkName() { return std::wstring(L"卸载") + kProductDisplayName + L".lnk"; }
 
 bool CreateShellLink(const std::wstring& target, const std::wstring& folder, const wchar_t* description,
-                     const std::wstring& linkFileName) {
+                     const std::wstring& linkFileName, bool folderIsOurs) {
     // Folder, separator, name and terminator must fit a MAX_PATH buffer, as the shell expects.
     const std::wstring linkPath = folder + L"\\" + linkFileName;
     if (folder.empty()) return false;  // its look-up failed and was logged
@@ -143,7 +143,9 @@ bool CreateShellLink(const std::wstring& target, const std::wstring& folder, con
         LogCallFailed("IPersistStream::Save", linkPath, static_cast<DWORD>(hr));
         return false;
     }
-    const HeldFolder held(folder);
+    // The menu folder is one the installer made, in the user's menu: should a link have taken its
+    // place, the links would go wherever it leads. (The desktop itself may be a link of the user's.)
+    const HeldFolder held(folder, folderIsOurs);
     const UniqueFile file = held ? OpenFileIn(held, linkFileName, FileIn::kReplace, GENERIC_WRITE, 0) : UniqueFile();
     DWORD written = 0;
     const DWORD size = static_cast<DWORD>(stat.cbSize.QuadPart);
@@ -173,8 +175,8 @@ void CreateShortcuts(const TaskBase& task) {
 
     const ComScope com;
     CreateShellLink(emulator, places.desktop, kProductDisplayName, EmulatorLinkName());
-    CreateShellLink(emulator, places.startMenu, kProductDisplayName, EmulatorLinkName());
-    CreateShellLink(uninstaller, places.startMenu, kUninstallerDisplayName, UninstallerLinkName());
+    CreateShellLink(emulator, places.startMenu, kProductDisplayName, EmulatorLinkName(), true);
+    CreateShellLink(uninstaller, places.startMenu, kUninstallerDisplayName, UninstallerLinkName(), true);
 }
 
 bool RemoveShortcuts(const std::wstring& installPath) {

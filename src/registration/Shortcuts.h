@@ -20,5 +20,6 @@ void CreateShortcuts(const TaskBase& task);
 bool RemoveShortcuts(const std::wstring& installPath);
 // Writes folder\linkFileName pointing at target, shown normally; true when the file was saved.
 // An existing link of that name is replaced; a failure is logged with its call and code.
+// folderIsOurs: a folder the installer made, refused when a link has taken its place.
 bool CreateShellLink(const std::wstring& target, const std::wstring& folder, const wchar_t* description,
-                     const std::wstring& linkFileName);
+                     const std::wstring& linkFileName, bool folderIsOurs = false);

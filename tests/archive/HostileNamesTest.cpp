@@ -17,6 +17,7 @@
 #include "archive/FolderRemoval.h"
 #include "archive/PreviousInstall.h"
 #include "archive/UnZipTask.h"
+#include "base/FileInFolder.h"
 #include "base/Log.h"
 #include "base/ModulePath.h"
 #include "base/Owners.h"
@@ -251,6 +252,9 @@ TEST_F(HostileNamesTest, LinksAreNeverFollowedOutOfTheFolder) {
         }
 
         row.remove(folder, payload);
+        // A folder the installer writes in by name is never taken where a link in its place leads.
+        EXPECT_FALSE(HeldFolder(folder + L"\\" + row.link, true));
+        EXPECT_TRUE(!PathExists(folder + L"\\" + row.link) || HeldFolder(folder + L"\\" + row.link));
 
         std::string data;
         EXPECT_TRUE(ReadWholeFile(links + L"\\outside\\keep.txt", &data) && data == "outside");
