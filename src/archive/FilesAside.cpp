@@ -176,6 +176,9 @@ bool FilesAside::MoveEarlierAside(DWORD heldWaitMs) {
         for (const std::wstring& folder : folders) moveAside(folder);
         for (const std::wstring& file : files) moveAside(file);
         moveAside(kInstallListFile + 1);
+        // A file of the user's at a payload's name that the list does not name would be replaced:
+        // it goes aside too, to come back should the run fail.
+        (void)VisitPayloadTargets(payloadPath_, installPath_, moveAside, nullptr);
         return !held;
     }
     // Then the folders on the payload's ways that this left empty, deepest first: the rest hold
@@ -209,6 +212,9 @@ void FilesAside::NoteWhatIsMade(bool empty) {
 
 void FilesAside::Commit() {
     begun_ = false;
+    // Decided first: should the aside folder not go now (a file in it held open), a later start
+    // removes it and never puts it back over the new files.
+    RecordUnfinished(installPath_, true);
     if (RemoveLeftover(FilesAsideFolderOf(installPath_))) ForgetUnfinished(installPath_);
 }
 
@@ -222,6 +228,7 @@ bool RestoreFilesAside(const std::wstring& installPath) {
     const std::wstring folder = WithoutTrailingSlashes(installPath);
     const std::wstring aside = FilesAsideFolderOf(folder);
     if (!Exists(aside)) return true;
+    if (UnfinishedCommitted(folder)) return RemoveLeftover(aside);
     LogFormatW(g_log, L"an interrupted installation into %s was undone: the earlier installation's files are back",
                folder.c_str());
     // What the run made goes first, as an installation's list is removed.

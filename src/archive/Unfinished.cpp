@@ -51,15 +51,28 @@ std::wstring WithoutTrailingSlashes(std::wstring path) {
     return path;
 }
 
-void RecordUnfinished(const std::wstring& installPath) {
+// The record's value: 1 while a run may still have to be undone, 2 once it has succeeded.
+constexpr DWORD kRunning = 1;
+constexpr DWORD kCommitted = 2;
+
+void RecordUnfinished(const std::wstring& installPath, bool committed) {
     UniqueRegKey key;
     LONG result = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUnfinishedSwapsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
                                     KEY_SET_VALUE, nullptr, key.out(), nullptr);
-    const DWORD one = 1;
+    const DWORD one = committed ? kCommitted : kRunning;
     if (result == ERROR_SUCCESS)
         result = ::RegSetValueExW(key.get(), installPath.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one),
                                   sizeof one);
     if (result != ERROR_SUCCESS) LogCallFailed("RegSetValueExW", installPath, static_cast<DWORD>(result));
+}
+
+bool UnfinishedCommitted(const std::wstring& installPath) {
+    UniqueRegKey key;
+    DWORD state = 0, size = sizeof state, type = 0;
+    return ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUnfinishedSwapsKey, 0, KEY_QUERY_VALUE, key.out()) == ERROR_SUCCESS &&
+           ::RegQueryValueExW(key.get(), installPath.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(&state),
+                              &size) == ERROR_SUCCESS &&
+           type == REG_DWORD && state == kCommitted;
 }
 
 void ForgetUnfinished(const std::wstring& installPath) {

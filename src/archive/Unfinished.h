@@ -16,8 +16,11 @@ constexpr DWORD kHeldRetryMs = 200;
 std::wstring WithoutTrailingSlashes(std::wstring path);
 inline bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-void RecordUnfinished(const std::wstring& installPath);
+// committed: the run succeeded and only its leftovers remain to be removed; nothing is to be put
+// back, even when their removal fails now and is tried again at a later start.
+void RecordUnfinished(const std::wstring& installPath, bool committed = false);
 void ForgetUnfinished(const std::wstring& installPath);
+bool UnfinishedCommitted(const std::wstring& installPath);
 std::vector<std::wstring> UnfinishedFolders();
 
 // Removes a folder a run left; files in use leave for the temp folder and go at the next restart,

@@ -17,6 +17,7 @@
 #include "archive/FolderRemoval.h"
 #include "archive/PreviousInstall.h"
 #include "archive/UnZipTask.h"
+#include "archive/Unfinished.h"
 #include "base/FileInFolder.h"
 #include "base/Log.h"
 #include "base/ModulePath.h"
@@ -385,6 +386,34 @@ TEST_F(HostileNamesTest, ASecondNameAtATargetIsReplacedNeverWrittenThrough) {
         EXPECT_TRUE(ReadWholeFile(victim, &data) && data == "the user's own") << data;
         EXPECT_TRUE(ReadWholeFile(folder + L"\\data\\b.txt", &data) && data == "data/b.txt") << data;
     }
+}
+
+// A run in a user's folder that succeeded while a program held a file of the earlier installation
+// open: what is left aside goes at the next start, and is never put back over the new files.
+TEST_F(HostileNamesTest, ASucceededRunIsNeverUndoneByTheNextStart) {
+    const std::wstring folder = FreshScratch(L"committed") + L"\\Games";
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(folder + L"\\a.txt", "earlier"));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(ModuleDirectory() + kPayloadFile, StoredZip({"a.txt", "b.txt"})));
+    ASSERT_NE(InitLogAt(folder + L".log"), nullptr);
+    const std::wstring aside = FilesAsideFolderOf(folder);
+    UniqueFile held;
+    EXPECT_TRUE(Run(folder, [&](uint32_t) {
+        if (!held)
+            held.reset(::CreateFileW((aside + L"\\files\\a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        return true;
+    }));
+    EXPECT_TRUE(held);
+    held.reset();
+
+    ClearUnfinishedSwaps();
+
+    std::string data;
+    EXPECT_TRUE(ReadWholeFile(folder + L"\\a.txt", &data) && data == "a.txt") << data;
+    EXPECT_TRUE(PathExists(folder + L"\\b.txt"));
+    EXPECT_FALSE(PathExists(aside));
+    EXPECT_TRUE(UnfinishedFolders().empty());
 }
 
 }  // namespace

@@ -276,16 +276,28 @@ TEST_F(UnZipTaskTest, NamesLeavingTheInstallFolderFailTheArchiveAndWriteNothingO
 
 TEST_F(UnZipTaskTest, AFolderOfTheUsersOwnKeepsItsFilesAfterAFailure) {
     UsePayload(L"badcrc.zip");
-    const std::wstring folder = root_ + L"\\MyGames";
-    ::CreateDirectoryW(folder.c_str(), nullptr);
-    ::CreateDirectoryW((folder + L"\\saves").c_str(), nullptr);
-    { HANDLE h = ::CreateFileW((folder + L"\\saves\\slot1.dat").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr); ::CloseHandle(h); }
-    const auto posted = Run(folder);
-    EXPECT_TRUE(DiskSpaceError(posted));
-    EXPECT_TRUE(PathExists(folder + L"\\saves\\slot1.dat"));
-    EXPECT_FALSE(PathExists(folder + L"\\first.txt"));  // made by this run: removed
-    EXPECT_FALSE(PathExists(folder + L"\\second.txt"));
-    EXPECT_FALSE(PathExists(folder + kInstallListFile));  // only a whole extraction has one
+    // Without an earlier installation's list, and with one that does not name the user's own file
+    // at a payload's name: that file comes back too.
+    for (const bool listed : {false, true}) {
+        SCOPED_TRACE(listed);
+        const std::wstring folder = root_ + (listed ? L"\\MyListedGames" : L"\\MyGames");
+        ::CreateDirectoryW(folder.c_str(), nullptr);
+        ::CreateDirectoryW((folder + L"\\saves").c_str(), nullptr);
+        ASSERT_TRUE(WriteWholeFile(folder + L"\\saves\\slot1.dat", ""));
+        if (listed) {
+            ASSERT_TRUE(WriteWholeFile(folder + L"\\first.txt", "mine"));
+            ASSERT_TRUE(WriteWholeFile(folder + L"\\old.txt", "old"));
+            ASSERT_TRUE(WriteWholeFile(folder + kInstallListFile, std::string(kInstallListHeader) + "\r\nold.txt\r\n"));
+        }
+        const auto posted = Run(folder);
+        EXPECT_TRUE(DiskSpaceError(posted));
+        EXPECT_TRUE(PathExists(folder + L"\\saves\\slot1.dat"));
+        std::string data;
+        EXPECT_EQ(ReadWholeFile(folder + L"\\first.txt", &data) ? data : "(none)", listed ? "mine" : "(none)");
+        EXPECT_EQ(ReadWholeFile(folder + L"\\old.txt", &data) ? data : "(none)", listed ? "old" : "(none)");
+        EXPECT_FALSE(PathExists(folder + L"\\second.txt"));  // made by this run: removed
+        EXPECT_EQ(PathExists(folder + kInstallListFile), listed);  // only a whole extraction writes one
+    }
 }
 
 // The short (8.3) alias the file system gives `name` in `folder`, or the name itself where it makes
