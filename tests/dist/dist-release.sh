@@ -111,6 +111,14 @@ for row in "${runs[@]}"; do
     [ $row_failed -eq 1 ] || echo "ok: $name ($outcome)"
 done
 
+# A release folder that holds anything else (DIST=. or a source folder) is never emptied.
+mkdir -p "$tmp/occupied" && echo mine >"$tmp/occupied/keep.txt"
+if CHANNEL=ot BUILD_LABEL=test ENGINE=1 bash "$src/tools/dist/make-dist.sh" "$build" "$tmp/occupied" >"$tmp/occupied.log" 2>&1; then
+    fail "occupied: make-dist.sh emptied a folder that was not a release's"
+fi
+grep -q '^dist: ' "$tmp/occupied.log" && [ "$(cat "$tmp/occupied/keep.txt")" = mine ] ||
+    fail "occupied: refused without saying why, or the folder's file is gone"
+
 # One byte of code changed after signing.
 cp "pem/$exe" tampered.exe
 text_offset=$("$OBJDUMP" -h tampered.exe | awk '$2 == ".text" { print $6 }')

@@ -46,6 +46,11 @@ if [ -n "${SIGN_CERT:-}${SIGN_KEY:-}${SIGN_PKCS12:-}${SIGN_PASS_FILE:-}" ]; then
     bash "$src/tools/dist/authenticode.sh" signer "$work/signer.pem"
 fi
 
+# The release folder is emptied: never one that holds anything but an earlier release.
+if [ -e "$out" ] && [ -n "$(ls -A "$out" 2>/dev/null | grep -v -E '^(Vexosetup_.*\.(exe|debug)|installer\.ini|res\.zip|platform\.zip)$' || true)" ]; then
+    echo "dist: $out holds more than a release; give DIST a folder of its own" >&2
+    exit 2
+fi
 rm -rf "$out"
 mkdir -p "$out"
 cp "$build/res.zip" "$out/res.zip"
@@ -55,7 +60,9 @@ if [ -n "${PAYLOAD:-}" ]; then
 else
     cp "$build/platform.zip" "$out/platform.zip"
 fi
-/usr/bin/python3 "$src/tools/packer/pack_payload.py" check "$out/platform.zip" >/dev/null
+# Only its verdict on a failure is shown: the entry and why.
+/usr/bin/python3 "$src/tools/packer/pack_payload.py" check "$out/platform.zip" >"$work/check.txt" 2>&1 ||
+    { cat "$work/check.txt" >&2; exit 1; }
 
 # The installer is prepared aside and lands in the release folder only when complete (and, when
 # signing, verified): a failed run leaves no installer that could be shipped by mistake.
