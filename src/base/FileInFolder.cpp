@@ -210,7 +210,8 @@ UniqueFile OpenFileIn(HANDLE folder, const wchar_t* folderPath, const wchar_t* n
 
 std::wstring FolderPart(const std::wstring& path) {
     const size_t cut = path.find_last_of(L"\\/");
-    if (cut == std::wstring::npos) return {};
+    // A bare name is one in the current folder.
+    if (cut == std::wstring::npos) return L".";
     // A drive's root keeps its separator: "C:" alone is the drive's current folder.
     return cut == 2 && path[1] == L':' ? path.substr(0, 3) : path.substr(0, cut);
 }

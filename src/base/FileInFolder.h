@@ -65,6 +65,6 @@ inline bool RemoveNameIn(HANDLE folder, const std::wstring& folderPath, const st
     return RemoveNameIn(folder, folderPath.c_str(), name.c_str());
 }
 
-// The folder part and the name of a path ("C:\a\b.txt": "C:\a", "b.txt").
+// The folder part and the name of a path ("C:\a\b.txt": "C:\a", "b.txt"; "b.txt": ".", "b.txt").
 std::wstring FolderPart(const std::wstring& path);
 std::wstring NamePart(const std::wstring& path);

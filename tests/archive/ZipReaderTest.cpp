@@ -492,6 +492,8 @@ TEST_F(ZipTest, RelativeTargetFoldersAreCreatedBelowTheCurrentDirectory) {
     EXPECT_TRUE(got == Source(L"hello.txt"));
     ASSERT_EQ(ExtractEntry(a.get(), 0, L"x\\y\\z.txt"), kArchiveOk);
     EXPECT_TRUE(PathExists(work + L"\\x\\y\\z.txt"));
+    ASSERT_EQ(ExtractEntry(a.get(), 0, L"here.txt"), kArchiveOk);
+    EXPECT_TRUE(PathExists(work + L"\\here.txt"));
 
     // A ".." step means no folders at all, here or beside.
     EXPECT_EQ(ExtractEntry(a.get(), 0, L"m/../n/f.txt"), kArchiveErrOpenFile);
