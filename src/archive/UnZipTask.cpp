@@ -1,11 +1,15 @@
 #include "archive/UnZipTask.h"
 
+#include <algorithm>
 #include <utility>
+#include <vector>
 
 #include "archive/DiskSpace.h"
 #include "archive/Extraction.h"
 #include "archive/FilesAside.h"
 #include "archive/FolderRemoval.h"
+#include "archive/FolderSwap.h"
+#include "archive/PayloadTargets.h"
 #include "archive/PayloadCheck.h"
 #include "archive/PreviousInstall.h"
 #include "archive/Removal.h"
@@ -92,6 +96,21 @@ void UnZipTask::FailBeforeAnything(const std::wstring& problem) {
     Fail();
 }
 
+namespace {
+
+bool FitsBeside(const std::wstring& payload, const std::wstring& installPath) {
+    const std::wstring beside = NewFolderOf(installPath);
+    size_t longest = 0;
+    std::vector<std::wstring> folders;
+    (void)VisitPayloadTargets(payload, beside, [&](const std::wstring& relative) {
+        longest = std::max(longest, relative.size());
+    }, &folders);
+    for (const std::wstring& folder : folders) longest = std::max(longest, folder.size());
+    return beside.size() + 1 + longest < MAX_PATH;
+}
+
+}  // namespace
+
 void UnZipTask::Run() {
     // Before anything is written: a drive too small, a payload whose names are refused or that is
     // not the release's own must leave the earlier installation usable. One walk of its directory
@@ -122,7 +141,12 @@ void UnZipTask::Run() {
         ReplaceAmongTheUsersFiles(payload, held.get(), &pin);
         return;
     }
-    if (room == PayloadRoom::kBeside) {
+    // Beside, every path is longer by the new folder's suffix: a payload whose longest path would
+    // reach Windows' limit there is extracted in place, as it fits.
+    if (room == PayloadRoom::kBeside && !FitsBeside(payload, installPath)) {
+        LogFormatW(g_log, L"the new version cannot be made beside %s: its longest path would be too long there",
+                   installPath.c_str());
+    } else if (room == PayloadRoom::kBeside) {
         FolderSwap swap(installPath, swapHook);
         if (swap.Begin()) {
             ReplaceBeside(&swap, payload, held.get(), &pin);

@@ -416,4 +416,17 @@ TEST_F(HostileNamesTest, ASucceededRunIsNeverUndoneByTheNextStart) {
     EXPECT_TRUE(UnfinishedFolders().empty());
 }
 
+// A payload whose longest path fits the product's folder but not the new folder made beside it is
+// extracted in place, as it fits, rather than failed.
+TEST_F(HostileNamesTest, APathThatFitsOnlyInPlaceIsExtractedInPlace) {
+    const std::wstring folder = FreshScratch(L"long") + L"\\" + kProductFolderName;
+    ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_NO_FATAL_FAILURE(WriteFile(folder + L"\\earlier.txt", "earlier"));
+    const std::string name(MAX_PATH - 2 - folder.size(), 'n');  // folder\name: one short of the limit
+    ASSERT_NO_FATAL_FAILURE(WriteFile(ModuleDirectory() + kPayloadFile, StoredZip({name})));
+    ASSERT_NE(InitLogAt(folder + L".log"), nullptr);
+    EXPECT_TRUE(Run(folder));
+    EXPECT_TRUE(PathExists(folder + L"\\" + std::wstring(name.begin(), name.end())));
+}
+
 }  // namespace
