@@ -79,10 +79,12 @@ CrashState s_crash;
 
 // A folder the handler writes in, held without sharing deletion; null when it cannot be.
 HANDLE HoldFolder(const wchar_t* path) noexcept {
-    const HANDLE folder = ::CreateFileW(path, FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    return folder == INVALID_HANDLE_VALUE ? nullptr : folder;
+    UniqueFile folder;
+    try {
+        folder = OpenFolderHandle(path, false);
+    } catch (...) {
+    }
+    return folder ? folder.release() : nullptr;
 }
 
 UINT ExitCode() noexcept { return s_crash.silent ? kSilentCrashed : 0; }

@@ -5,16 +5,10 @@
 
 #include <vector>
 
+#include "base/FileInFolder.h"
 #include "base/Log.h"
 
 namespace {
-
-// The folder itself, never what a link in its place leads to.
-UniqueFile HoldFolder(const std::wstring& path) {
-    return UniqueFile(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
 
 // The installer service's account, owner of the system's own folders.
 bool IsTrustedInstaller(PSID sid) {
@@ -145,7 +139,7 @@ bool MakeAdminFolder(const std::wstring& parent, const std::wstring& prefix, std
         const std::wstring candidate = parent + prefix + std::to_wstring(::GetCurrentProcessId()) + L"-" +
                                        std::to_wstring(::GetTickCount()) + L"-" + std::to_wstring(attempt);
         if (::CreateDirectoryW(candidate.c_str(), &attributes)) {
-            UniqueFile handle = HoldFolder(candidate);
+            UniqueFile handle = OpenFolderHandle(candidate, true);
             if (!handle) {
                 LogCallFailed("CreateFileW", candidate, ::GetLastError());
                 ::RemoveDirectoryW(candidate.c_str());

@@ -127,11 +127,15 @@ Found Look(HANDLE folder, const wchar_t* folderPath, const wchar_t* name, DWORD 
 
 }  // namespace
 
+UniqueFile OpenFolderHandle(const std::wstring& path, bool itself) {
+    return UniqueFile(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS | (itself ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr));
+}
+
 HeldFolder::HeldFolder(std::wstring path, bool refuseLink) : path_(std::move(path)) {
     while (path_.size() > 3 && (path_.back() == L'\\' || path_.back() == L'/')) path_.pop_back();
-    handle_.reset(::CreateFileW(path_.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | FILE_TRAVERSE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | (refuseLink ? FILE_FLAG_OPEN_REPARSE_POINT : 0), nullptr));
+    handle_ = OpenFolderHandle(path_, refuseLink);
     if (!refuseLink || !handle_) return;
     BY_HANDLE_FILE_INFORMATION info = {};
     // Under Wine only the path shows a link.

@@ -11,6 +11,10 @@
 
 #include "base/Owners.h"
 
+// A handle on the folder at `path`, for listing and opening names in it, that shares no deletion;
+// `itself`: on the folder itself, not on what a link in its place leads to.
+UniqueFile OpenFolderHandle(const std::wstring& path, bool itself);
+
 // A folder held open without sharing deletion: while held, it cannot be renamed away or replaced,
 // so a name in it stays a name in this folder. Opened as the path leads now; with `refuseLink`, not
 // at all when the folder itself is a junction or symbolic link (a folder the installer made, which
