@@ -5,20 +5,9 @@
 #include <iterator>
 
 #include "archive/FolderRemoval.h"
+#include "base/FileInFolder.h"
 #include "base/Log.h"
 #include "base/SystemApi.h"
-
-namespace {
-
-// The folder itself, not what a link leads to; sharing is only enforced between handles with data
-// access, hence the listing right.
-UniqueFile Open(const std::wstring& path) {
-    return UniqueFile(::CreateFileW(path.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-}
-
-}  // namespace
 
 std::vector<std::wstring> SplitComponents(const std::wstring& relative) {
     std::vector<std::wstring> parts;
@@ -85,13 +74,13 @@ HeldWay::State HeldWay::Hold(const std::vector<std::wstring>& parts, size_t coun
                 }
             }
         }
-        UniqueFile handle = Open(path);
+        UniqueFile handle = OpenFolderHandle(path, true);
         DWORD error = handle ? ERROR_SUCCESS : ::GetLastError();
         if (IsNotFound(error) && makeLast && level == count) {
             // Made, or made by another meanwhile: looked at as any other either way.
             const BOOL created = ::CreateDirectoryW(path.c_str(), nullptr);
             if (made != nullptr) *made = created != FALSE;
-            handle = Open(path);
+            handle = OpenFolderHandle(path, true);
             error = handle ? ERROR_SUCCESS : ::GetLastError();
         }
         if (!handle) {
