@@ -109,6 +109,25 @@ bool FitsBeside(const std::wstring& payload, const std::wstring& installPath) {
     return beside.size() + 1 + longest < MAX_PATH;
 }
 
+// The runtime package as the held payload has it: what runs later must be that, whatever the
+// install folder holds by then. Empty when the payload has none or it cannot be read.
+std::string RuntimePackageDigest(ArchiveHandle* archive, const std::wstring& installPath) {
+    ArchiveEntry entry = {};
+    if (GetArchiveEntry(archive, -1, &entry) != kArchiveOk) return {};
+    const std::wstring wanted = FoldCase(installPath + kRuntimePackageFile);
+    std::string found;
+    // The last entry of the name is what the extraction left.
+    for (int32_t i = 0, count = entry.index; i < count; ++i) {
+        std::wstring target;
+        if (GetArchiveEntry(archive, i, &entry) != kArchiveOk || !EntryTargetPath(installPath, entry.name, &target) ||
+            target.size() != wanted.size() || FoldCase(target) != wanted)
+            continue;
+        Sha256Digest digest = {};
+        found = VerifyEntry(archive, i, &digest) == kArchiveOk ? ToHex(digest) : std::string();
+    }
+    return found;
+}
+
 }  // namespace
 
 void UnZipTask::Run() {
@@ -171,6 +190,7 @@ void UnZipTask::Run() {
         // Last, so only a whole extraction has a list; one that cannot be written is logged and
         // the installation goes on.
         (void)extraction.WriteList(archive.get());
+        runtimePackageSha256 = RuntimePackageDigest(archive.get(), installPath);
         DebugTrace(L"UnZipTask exit excute");
         ChainNext(successor_, progress);
         return;
@@ -196,6 +216,7 @@ void UnZipTask::ReplaceAmongTheUsersFiles(const std::wstring& payload, HANDLE he
     const bool extracted = extraction.Run(archive.get(), payload, held, &progress);
     if (pin->MatchesOrSays() && extracted) {
         (void)extraction.WriteList(archive.get());
+        runtimePackageSha256 = RuntimePackageDigest(archive.get(), installPath);
         aside.Commit();
         DebugTrace(L"UnZipTask exit excute");
         ChainNext(successor_, progress);
@@ -217,7 +238,10 @@ void UnZipTask::ReplaceBeside(FolderSwap* swap, const std::wstring& payload, HAN
         UniqueArchive archive(OpenArchive(payload.c_str(), held));
         Extraction extraction(swap->NewFolder(), mainWindow, Options());
         whole = extraction.Run(archive.get(), payload, held, &progress);
-        if (whole) (void)extraction.WriteList(archive.get());
+        if (whole) {
+            (void)extraction.WriteList(archive.get());
+            runtimePackageSha256 = RuntimePackageDigest(archive.get(), installPath);
+        }
     }
     if (!pin->MatchesOrSays() || !whole) {
         swap->Abandon();

@@ -504,12 +504,18 @@ int32_t ReadEntryToMemory(ArchiveHandle* handle, int32_t index, std::string* dat
     return SetResult(result);
 }
 
-int32_t VerifyEntry(ArchiveHandle* handle, int32_t index) noexcept {
+int32_t VerifyEntry(ArchiveHandle* handle, int32_t index, Sha256Digest* digest) noexcept {
     ArchiveEntryA e;
-    const int32_t result = BeginEntryRead(handle, index, true, &e);
+    int32_t result = BeginEntryRead(handle, index, true, &e);
     if (result != kArchiveOk) return SetResult(result);
-    if (e.attr & FILE_ATTRIBUTE_DIRECTORY) return SetResult(kArchiveOk);
-    return SetResult(StreamEntry(*handle->reader, index, [](const uint8_t*, DWORD) { return true; }));
+    Sha256 hash;
+    if ((e.attr & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        result = StreamEntry(*handle->reader, index, [&hash, digest](const uint8_t* bytes, DWORD n) {
+            if (digest != nullptr) hash.Update(bytes, n);
+            return true;
+        });
+    if (result == kArchiveOk && digest != nullptr) hash.Finish(digest);
+    return SetResult(result);
 }
 
 uint32_t WholeEntryBufferBytes(ArchiveHandle* handle) noexcept {

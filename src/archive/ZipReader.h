@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/Owners.h"
+#include "base/Sha256.h"
 
 // Result code of this thread's last archive operation. Per thread: the window reads its skin
 // while the runner extracts, and neither may see the other's codes.
@@ -90,8 +91,9 @@ struct ArchiveHandle {
 // with 0x400 before anything is allocated for it.
 [[nodiscard]] int32_t ReadEntryToMemory(ArchiveHandle* handle, int32_t index, std::string* data,
                                         uint32_t maxBytes) noexcept;
-// Reads an entry's data through inflate and the CRC check as extracting would, writing nothing.
-[[nodiscard]] int32_t VerifyEntry(ArchiveHandle* handle, int32_t index) noexcept;
+// Reads an entry's data through inflate and the CRC check as extracting would, writing nothing;
+// with `digest`, the SHA-256 of that data (of nothing, for a folder).
+[[nodiscard]] int32_t VerifyEntry(ArchiveHandle* handle, int32_t index, Sha256Digest* digest = nullptr) noexcept;
 int32_t CloseArchive(ArchiveHandle* handle) noexcept;
 
 using UniqueArchive = ScopedHandle<FreedBy<ArchiveHandle*, CloseArchive>>;

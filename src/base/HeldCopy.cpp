@@ -59,7 +59,7 @@ UniqueFile ReopenForReading(HANDLE current, const std::wstring& path, DWORD shar
 
 }  // namespace
 
-bool CopyToHeldFile(HANDLE source, const std::wstring& path, UniqueFile* held) {
+bool CopyToHeldFile(HANDLE source, const std::wstring& path, UniqueFile* held, Sha256Digest* digest) {
     held->reset();
     // Written sharing reading only, so nobody else writes while we do.
     UniqueFile writer(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
@@ -85,6 +85,7 @@ bool CopyToHeldFile(HANDLE source, const std::wstring& path, UniqueFile* held) {
     }
     if (ok) {
         *held = std::move(reader);
+        if (digest != nullptr) *digest = readBack;
         return true;
     }
     reader.reset();

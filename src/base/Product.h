@@ -17,6 +17,8 @@ constexpr wchar_t kUninstallFailedText[] = L"Vexo模拟器未能卸载，详情�
 // Files of the installed product, below the install folder.
 constexpr wchar_t kEmulatorFile[] = L"\\ZavozidaDedor.exe";
 constexpr wchar_t kUninstallerFile[] = L"\\Uninstaller.exe";
+// Run with administrator rights after the registration; its folder may be the user's to write.
+constexpr wchar_t kRuntimePackageFile[] = L"\\assets\\software\\vc.exe";
 // What the extraction created, written last: one path a line (UTF-8), relative to the install
 // folder, a folder's ending in a backslash. The uninstaller removes what it names.
 constexpr wchar_t kInstallListFile[] = L"\\install.lst";

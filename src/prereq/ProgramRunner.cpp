@@ -49,7 +49,7 @@ std::wstring RunProgram(const std::wstring& application, const std::wstring& com
     return ToWide(output, CP_THREAD_ACP);
 }
 
-void ShellRun(const std::wstring& file, const wchar_t* parameters, const std::wstring& folder, bool wait) {
+bool ShellRun(const std::wstring& file, const wchar_t* parameters, const std::wstring& folder, bool wait) {
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof info;
     // No error box: a file that cannot be started must not stop the runner thread on a dialog
@@ -59,7 +59,11 @@ void ShellRun(const std::wstring& file, const wchar_t* parameters, const std::ws
     info.lpParameters = parameters;
     info.lpDirectory = folder.c_str();
     info.nShow = SW_HIDE;
-    if (!::ShellExecuteExW(&info)) return;
+    if (!::ShellExecuteExW(&info)) {
+        LogCallFailed("ShellExecuteExW", file, ::GetLastError());
+        return false;
+    }
     UniqueHandle process(info.hProcess);
     if (wait && process) ::WaitForSingleObject(process.get(), INFINITE);
+    return true;
 }

@@ -10,5 +10,5 @@ std::wstring RunProgram(const std::wstring& application, const std::wstring& com
                         const std::wstring& folder = {});
 
 // Hands the file to the shell hidden; with wait, returns when the started process has ended.
-// A file that cannot be started is ignored (parameters may be null).
-void ShellRun(const std::wstring& file, const wchar_t* parameters, const std::wstring& folder, bool wait);
+// A file that cannot be started is logged and otherwise ignored: false (parameters may be null).
+bool ShellRun(const std::wstring& file, const wchar_t* parameters, const std::wstring& folder, bool wait);

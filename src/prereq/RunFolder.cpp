@@ -77,7 +77,7 @@ bool RunFolder::Put(HANDLE source, const std::wstring& name, const std::wstring&
     if (!MakeAdminFolder(parent, std::wstring(kProductFolderName) + kRunFolderPrefix, &folder_, &heldFolder_))
         return false;
     const std::wstring program = folder_ + L"\\" + name;
-    if (!CopyToHeldFile(source, program, &heldProgram_)) {
+    if (!CopyToHeldFile(source, program, &heldProgram_, &digest_)) {
         Remove();
         return false;
     }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/Owners.h"
+#include "base/Sha256.h"
 
 // The machine's common application data, or else the Windows temp folder; ends in a backslash.
 // Empty when neither is known.
@@ -31,6 +32,8 @@ public:
     // Without a trailing backslash; empty before Put.
     const std::wstring& folder() const noexcept { return folder_; }
     const std::wstring& program() const noexcept { return program_; }
+    // Of the program as it is held.
+    const Sha256Digest& digest() const noexcept { return digest_; }
 
     // Lets go of the program and deletes it, then the folder; what its program still holds in use
     // goes at the next restart.
@@ -39,6 +42,7 @@ public:
 private:
     std::wstring folder_;
     std::wstring program_;
+    Sha256Digest digest_ = {};
     UniqueFile heldFolder_;
     UniqueFile heldProgram_;
 };

@@ -126,6 +126,5 @@ void StartAsUser(const std::wstring& file, const std::wstring& folder) {
         LogFormatW(g_log, L"%s started as the desktop's user", file.c_str());
         return;
     }
-    ShellRun(file, nullptr, folder, false);
-    LogFormatW(g_log, L"%s started by this process", file.c_str());
+    if (ShellRun(file, nullptr, folder, false)) LogFormatW(g_log, L"%s started by this process", file.c_str());
 }

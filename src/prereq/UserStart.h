@@ -14,5 +14,6 @@ bool RunsElevated();
 bool StartAsDesktopUser(const std::wstring& file, const std::wstring& folder);
 
 // Starts `file` in `folder`, not waited for: elevated, through the desktop's shell where it can;
-// else (not elevated, Windows XP, no desktop shell) as ShellRun does. Logs which way it took.
+// else (not elevated, Windows XP, no desktop shell) as ShellRun does. Logs which way it took, or
+// that it failed.
 void StartAsUser(const std::wstring& file, const std::wstring& folder);

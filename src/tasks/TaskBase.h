@@ -32,12 +32,17 @@ public:
     // Links the successor that `make` builds (none without a factory) and hands it this task's folder.
     void ChainNext(TaskFactory make, int32_t nextProgressBase) {
         next = make != nullptr ? make(mainWindow, nextProgressBase) : nullptr;
-        if (next != nullptr) next->SetInstallPath(installPath);
+        if (next == nullptr) return;
+        next->SetInstallPath(installPath);
+        next->runtimePackageSha256 = runtimePackageSha256;
     }
 
     HWND mainWindow = nullptr;
     std::wstring installPath;
     std::wstring moduleDir;
+    // The runtime package's SHA-256 (hex) as the checked payload holds it, empty when it holds
+    // none: by the time it runs, the file in the install folder may have been replaced.
+    std::string runtimePackageSha256;
     TaskBase* next = nullptr;
     // A thread of work the task left to finish while the chain goes on (an earlier installation's
     // removal); the runner waits for it before it reports the end.

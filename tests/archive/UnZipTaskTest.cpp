@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ArchiveTestUtil.h"
@@ -116,19 +117,21 @@ TEST_F(UnZipTaskTest, ProgressGrowsByFiveEveryTenEntriesAndIsHandedOn) {
         ASSERT_NE(next_, nullptr);
         EXPECT_EQ(next_->progressBase, c.expected.back());
         EXPECT_EQ(next_->installPath, folder);
+        EXPECT_EQ(next_->runtimePackageSha256, "");  // none in these payloads
         EXPECT_TRUE(PathExists(folder + L"\\f0.txt"));
     }
 }
 
 // What it made is listed last, folders first; a list that cannot be written is logged and the
-// installation goes on.
+// installation goes on. The runtime package's digest, as the payload holds it, goes to the tasks
+// that follow, whichever way the folder is replaced.
 TEST_F(UnZipTaskTest, ExtractsThePayloadWithItsFoldersAndListsWhatItMade) {
     UsePayload(L"payload.zip");
     ASSERT_NE(InitLogAt(root_ + L"\\tmp.log"), nullptr);
-    for (const bool listBlocked : {false, true}) {
-        SCOPED_TRACE(listBlocked ? "list blocked" : "list written");
-        // Not the product's folder, which the cleanup would empty first.
-        const std::wstring folder = root_ + (listBlocked ? L"\\Blocked" : L"\\Games");
+    const std::pair<const wchar_t*, bool> folders[] = {{L"\\Games", false}, {L"\\Blocked", true}, {L"\\kavix", false}};
+    for (const auto& [name, listBlocked] : folders) {
+        SCOPED_TRACE(Utf8(name));
+        const std::wstring folder = root_ + name;
         ::CreateDirectoryW(folder.c_str(), nullptr);
         const std::wstring list = folder + kInstallListFile;
         if (listBlocked) {
@@ -136,6 +139,7 @@ TEST_F(UnZipTaskTest, ExtractsThePayloadWithItsFoldersAndListsWhatItMade) {
         }
         Run(folder);
         ASSERT_NE(next_, nullptr);
+        EXPECT_EQ(next_->runtimePackageSha256, Sha256OfFile(folder + kRuntimePackageFile));
         delete next_;
         std::string data;
         ASSERT_TRUE(ReadWholeFile(folder + L"\\assets\\software\\vc.exe", &data));

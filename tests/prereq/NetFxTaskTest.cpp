@@ -470,9 +470,11 @@ TEST_F(NetFxTaskTest, PlantedDllsNeverRunInWhatTheInstallerStarts) {
                 break;
             }
             case PlantedIn::RuntimeFolder: {
-                ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_VC").c_str(), (software + L"\\vc.exe").c_str(), TRUE));
+                const std::wstring package = software + L"\\vc.exe";
+                ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_VC").c_str(), package.c_str(), TRUE));
                 RunVCTask task(window_);
                 task.SetInstallPath(install);
+                task.runtimePackageSha256 = Sha256OfFile(package);
                 task.startsEmulator = false;
                 task.Run();
                 ran = {"vc-cmdline.txt"};

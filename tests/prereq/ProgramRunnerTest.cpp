@@ -107,11 +107,15 @@ std::vector<DWORD> OurEmulators(bool throughTheShell = true) {
     return found;
 }
 
-// Runs the task for the folder; the progress it posted.
-std::vector<WPARAM> RunTask(const std::wstring& folder) {
+// Runs the task for the folder, the package's digest handed on as an extraction would; the progress
+// it posted.
+std::vector<WPARAM> RunTask(const std::wstring& folder, const std::string& runtime = Sha256OfFile(WinPathFromEnv(L"VEXO_VC")),
+                            bool emulator = true) {
     HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
     RunVCTask task(window);
     task.SetInstallPath(folder);
+    task.runtimePackageSha256 = runtime;
+    task.startsEmulator = emulator;
     MustReturn("RunVCTask::Run", [&] { task.Run(); });
     std::vector<WPARAM> progress;
     for (MSG msg; ::PeekMessageW(&msg, window, 0, 0, PM_REMOVE);)
@@ -167,7 +171,40 @@ TEST(RunVCTask, RuntimePackageWaitedForOnEveryInstallThenTheEmulatorLeftRunning)
     EXPECT_TRUE(OurEmulators().empty());
 }
 
-// A missing emulator is not handed to the desktop's shell, which would say so in a box of its own.
+// The package in the install folder, which may be the user's, can be replaced after the
+// extraction: only the payload's own runs with administrator rights.
+TEST(RunVCTask, OnlyThePayloadsRuntimePackageRuns) {
+    const std::wstring folder = FreshScratch(L"vc-replaced"), software = folder + L"\\assets\\software";
+    for (const std::wstring& f : {folder + L"\\assets", software}) ::CreateDirectoryW(f.c_str(), nullptr);
+    const std::wstring package = software + L"\\vc.exe";
+    ASSERT_TRUE(::CopyFileW(WinPathFromEnv(L"VEXO_VC").c_str(), package.c_str(), FALSE));
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"VEXO_STANDIN_RECORDS", software.c_str()));
+    const std::wstring log = folder + L"\\tmp.log";
+    ASSERT_NE(InitLogAt(log), nullptr);
+    const std::string payloads = Sha256OfFile(WinPathFromEnv(L"VEXO_VC"));
+
+    // The payload had none: whatever is there is not ours.
+    EXPECT_EQ(RunTask(folder, "", false), (std::vector<WPARAM>{90, 98}));
+    // Replaced by a program that still runs (trailing bytes do not stop a PE image).
+    {
+        const UniqueFile file(::CreateFileW(package.c_str(), FILE_APPEND_DATA, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        DWORD written = 0;
+        ASSERT_TRUE(file && ::WriteFile(file.get(), "planted", 7, &written, nullptr));
+    }
+    EXPECT_EQ(RunTask(folder, payloads, false), (std::vector<WPARAM>{90, 98}));
+
+    EXPECT_FALSE(PathExists(software + L"\\vc-cmdline.txt")) << "a package not the payload's ran";
+    std::string logged;
+    ReadWholeFile(log, &logged);
+    EXPECT_NE(logged.find(Utf8(package) + " is not in the payload: not run"), std::string::npos) << logged;
+    EXPECT_NE(logged.find(Utf8(package) + " is not the one extracted: SHA-256 " + Sha256OfFile(package) + ", extracted " +
+                          payloads + "; not run"),
+              std::string::npos)
+        << logged;
+}
+
+// A missing emulator is not handed to the desktop's shell, which would say so in a box of its own;
+// the log says it did not start.
 TEST(RunVCTask, MissingProgramsAreSkippedWithoutABox) {
     const std::wstring folder = FreshScratch(L"vc-missing"), log = folder + L"\\tmp.log";
     ASSERT_NE(InitLogAt(log), nullptr);
@@ -175,7 +212,9 @@ TEST(RunVCTask, MissingProgramsAreSkippedWithoutABox) {
     EXPECT_TRUE(OurEmulators().empty());
     std::string logged;
     ReadWholeFile(log, &logged);
-    EXPECT_NE(logged.find(Utf8(folder) + "\\ZavozidaDedor.exe started by this process"), std::string::npos) << logged;
+    EXPECT_NE(logged.find("ShellExecuteExW failed for " + Utf8(folder) + "\\ZavozidaDedor.exe, error "), std::string::npos)
+        << logged;
+    EXPECT_EQ(logged.find("started by this process"), std::string::npos) << logged;
 }
 
 }  // namespace

@@ -261,6 +261,7 @@ TEST(RegSoftwareTaskRun, PostsTwoStepsWritesTheEntryAndLinksAndChainsTheRuntimeT
     task.progressBase = 60;
     task.SetInstallPath(InstallFolder(L"run"));
     task.SetModuleDir(L"Z:\\installer");
+    task.runtimePackageSha256 = "0a1b";
     task.Run();
 
     std::vector<std::pair<WPARAM, LPARAM>> posted;
@@ -273,6 +274,7 @@ TEST(RegSoftwareTaskRun, PostsTwoStepsWritesTheEntryAndLinksAndChainsTheRuntimeT
     EXPECT_EQ(runtime->mainWindow, window);
     EXPECT_EQ(runtime->installPath, task.installPath);
     EXPECT_EQ(runtime->moduleDir, L"");
+    EXPECT_EQ(runtime->runtimePackageSha256, task.runtimePackageSha256);
     EXPECT_EQ(runtime->progressBase, 80);
     EXPECT_EQ(runtime->next, nullptr);
     delete runtime;

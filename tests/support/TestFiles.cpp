@@ -4,6 +4,7 @@
 
 #include "base/AdminFolder.h"
 #include "base/Owners.h"
+#include "base/Sha256.h"
 
 std::wstring WinPathFromEnv(const wchar_t* variable) {
     wchar_t buffer[1024];
@@ -54,6 +55,12 @@ bool ReadWholeFile(const std::wstring& path, std::string* data) {
     DWORD got = 0;
     while (ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr) && got > 0) data->append(buffer, got);
     return true;
+}
+
+std::string Sha256OfFile(const std::wstring& path) {
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    Sha256Digest digest = {};
+    return file && HashRest(file.get(), &digest) ? ToHex(digest) : std::string();
 }
 
 bool WriteWholeFile(const std::wstring& path, const std::string& data) {

@@ -12,6 +12,8 @@ std::wstring FreshScratch(const std::wstring& name);
 void RemoveTree(const std::wstring& path);
 bool ReadWholeFile(const std::wstring& path, std::string* data);
 bool WriteWholeFile(const std::wstring& path, const std::string& data);
+// Lower-case hexadecimal, as pins are written; empty when the file cannot be read.
+std::string Sha256OfFile(const std::wstring& path);
 bool PathExists(const std::wstring& path);
 std::string Utf8(const std::wstring& text);
 // The .NET Framework 4 client profile recorded as Windows records it, so an installer started in
