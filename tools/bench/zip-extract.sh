@@ -280,8 +280,8 @@ if len(rounds) == 2:
 for case, sides in rounds.items():
     for after, before in (("task", "before"), ("pinned", "before-pinned")):
         if before in sides:
-            print(f"before/after, {case}, {'pinned' if after == 'pinned' else 'unpinned'}"
-                  f"{' (the data pass dropped)' if case == 'fresh' else ''}: {paired(sides[before], sides[after]):.2f} "
+            print(f"before/after, {case}, {'pinned' if after == 'pinned' else 'unpinned'}: "
+                  f"{paired(sides[before], sides[after]):.2f} "
                   f"median of the pairs, after saves {saved(sides[before], sides[after]):+.3f} s (median of the rounds)")
 for case, sides in rounds.items():
     print(f"targets, {case}: "
