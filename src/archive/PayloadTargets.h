@@ -11,20 +11,18 @@
 #include "archive/ZipReader.h"
 
 // Where the payload's entries land below installPath, relative to it, as the extraction maps them,
-// in archive order: each file to onFile, and every folder on their way, once each, to folders
-// (when given).
+// in archive order: each file to onFile with its entry's index, and every folder on their way,
+// once each, to folders (when given).
 // False when the archive cannot be read to its end; what was visited by then stays visited.
 template <typename OnFile>
-bool VisitPayloadTargets(const std::wstring& payloadPath, const std::wstring& installPath, OnFile&& onFile,
-                         std::vector<std::wstring>* folders) {
-    const UniqueArchive archive(OpenArchive(payloadPath.c_str()));
-    if (!archive) return false;
+bool VisitPayloadTargetsIn(ArchiveHandle* archive, const std::wstring& installPath, OnFile&& onFile,
+                           std::vector<std::wstring>* folders) {
     ArchiveEntry entry = {};
-    if (GetArchiveEntry(archive.get(), -1, &entry) != kArchiveOk) return false;
+    if (GetArchiveEntry(archive, -1, &entry) != kArchiveOk) return false;
     const int32_t count = entry.index;
     std::set<std::wstring> known;
     for (int32_t i = 0; i < count; ++i) {
-        if (GetArchiveEntry(archive.get(), i, &entry) != kArchiveOk) return false;
+        if (GetArchiveEntry(archive, i, &entry) != kArchiveOk) return false;
         std::wstring target;
         if (!EntryTargetPath(installPath, entry.name, &target)) continue;
         // A folder entry's ends in "\"; an empty one is the install folder itself.
@@ -34,7 +32,7 @@ bool VisitPayloadTargets(const std::wstring& payloadPath, const std::wstring& in
             if (entry.attr & FILE_ATTRIBUTE_DIRECTORY)
                 relative += L'\\';
             else
-                onFile(relative);
+                onFile(relative, i);
         }
         if (folders == nullptr) continue;
         for (size_t slash = relative.find(L'\\'); slash != std::wstring::npos;
@@ -46,3 +44,12 @@ bool VisitPayloadTargets(const std::wstring& payloadPath, const std::wstring& in
     return true;
 }
 
+// The same for the payload at payloadPath, each file to onFile by its relative path alone.
+template <typename OnFile>
+bool VisitPayloadTargets(const std::wstring& payloadPath, const std::wstring& installPath, OnFile&& onFile,
+                         std::vector<std::wstring>* folders) {
+    const UniqueArchive archive(OpenArchive(payloadPath.c_str()));
+    return archive && VisitPayloadTargetsIn(
+                          archive.get(), installPath, [&](const std::wstring& relative, int32_t) { onFile(relative); },
+                          folders);
+}

@@ -112,20 +112,14 @@ bool FitsBeside(const std::wstring& payload, const std::wstring& installPath) {
 // The runtime package as the held payload has it: what runs later must be that, whatever the
 // install folder holds by then. Empty when the payload has none or it cannot be read.
 std::string RuntimePackageDigest(ArchiveHandle* archive, const std::wstring& installPath) {
-    ArchiveEntry entry = {};
-    if (GetArchiveEntry(archive, -1, &entry) != kArchiveOk) return {};
-    const std::wstring wanted = FoldCase(installPath + kRuntimePackageFile);
-    std::string found;
+    const std::wstring wanted = FoldCase(kRuntimePackageFile + 1);
     // The last entry of the name is what the extraction left.
-    for (int32_t i = 0, count = entry.index; i < count; ++i) {
-        std::wstring target;
-        if (GetArchiveEntry(archive, i, &entry) != kArchiveOk || !EntryTargetPath(installPath, entry.name, &target) ||
-            target.size() != wanted.size() || FoldCase(target) != wanted)
-            continue;
-        Sha256Digest digest = {};
-        found = VerifyEntry(archive, i, &digest) == kArchiveOk ? ToHex(digest) : std::string();
-    }
-    return found;
+    int32_t index = -1;
+    (void)VisitPayloadTargetsIn(archive, installPath, [&](const std::wstring& relative, int32_t i) {
+        if (relative.size() == wanted.size() && FoldCase(relative) == wanted) index = i;
+    }, nullptr);
+    Sha256Digest digest = {};
+    return index >= 0 && VerifyEntry(archive, index, &digest) == kArchiveOk ? ToHex(digest) : std::string();
 }
 
 }  // namespace
